@@ -1,0 +1,367 @@
+// The picture framework: the abstract graphic, the bitmap that most formats
+// decode into, its canvas, the picture with its registry of graphic classes
+// by file extension, and the framework's own icon and metafile graphics.
+// Every image format plugs in here and the finder reaches formats only
+// through TPicture.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Classes.h"
+#include "GdiObjects.h"
+#include "SysUtils.h"
+
+namespace tolvane {
+
+TOLVANE_EXCEPTION(EInvalidGraphic, Exception);
+TOLVANE_EXCEPTION(EInvalidGraphicOperation, Exception);
+
+// Texts of the framework's exceptions.
+namespace GraphicsConst {
+inline constexpr const char* SUnknownExtension = "Unknown picture file extension (.%s)";
+inline constexpr const char* SInvalidBitmap = "Bitmap image is not valid";
+inline constexpr const char* SInvalidIcon = "Icon image is not valid";
+inline constexpr const char* SInvalidMetafile = "Metafile is not valid";
+inline constexpr const char* SInvalidPixelFormat = "Invalid pixel format";
+inline constexpr const char* SScanLine = "Scan line index out of range";
+inline constexpr const char* SUnknownClipboardFormat = "Unsupported clipboard format";
+inline constexpr const char* SAssignError = "Cannot assign a %s to a %s";
+}  // namespace GraphicsConst
+
+// Largest picture any reader or bitmap accepts: 2^28 pixels and 2 GiB of
+// pixel memory. A reader that meets a larger header raises its own
+// invalid-image message before it allocates anything.
+inline constexpr uint64_t MaxImagePixels = uint64_t{1} << 28;
+inline constexpr uint64_t MaxImageBytes = uint64_t{1} << 31;
+// Whether a width x height image of bitsPerPixel fits the limits above.
+bool ImageSizeAllowed(int64_t width, int64_t height, int bitsPerPixel);
+
+enum TPixelLayout : uint8_t {
+  plDevice = 0,
+  pl1Bit = 1,
+  pl4Bit = 2,
+  pl8Bit = 3,
+  pl15Bit = 4,
+  pl16Bit = 5,
+  pl24Bit = 6,
+  pl32Bit = 7,
+  plCustom = 8,
+};
+// Bits per pixel of a layout as stored (plDevice: 32, as B, G, R, X); 0 for plCustom.
+int BitsPerPixelOf(TPixelLayout layout);
+const char* PixelLayoutName(TPixelLayout layout);
+// Bytes of one stored row: ((width x bits + 31) div 32) x 4.
+size_t RowSizeOf(int64_t width, int bitsPerPixel);
+
+enum class TProgressStage : uint8_t { psStarting, psRunning, psEnding };
+using TProgressEvent = std::function<void(TObject* sender, TProgressStage stage, uint8_t percentDone,
+                                          bool redrawNow, const TRect& r, const std::string& msg)>;
+
+class TCanvas;
+
+// The abstract picture in one file format.
+class TGraphic : public TPersistent {
+  TOLVANE_CLASS(TGraphic)
+public:
+  TGraphic() = default;
+
+  // Changes: sets the modified flag, then raises OnChange.
+  virtual void NotifyChanged(TObject* sender);
+  // Draws the whole image into rect of the canvas.
+  virtual void Render(TCanvas& canvas, const TRect& rect) = 0;
+  // Both blank, or the same class with the same stored bytes.
+  virtual bool SameContent(TGraphic* other);
+  virtual bool IsBlank() = 0;
+  virtual int32_t ImageHeight() = 0;
+  virtual HPALETTE PaletteOf() { return nullptr; }
+  virtual bool IsTransparentImage() { return FTransparent; }
+  virtual int32_t ImageWidth() = 0;
+  virtual void ReadStoredData(TStream& stream) { LoadStream(stream); }
+  virtual void ResizeHeight(int32_t value) = 0;
+  virtual void AssignPalette(HPALETTE) {}
+  virtual void SetTransparency(bool value);
+  virtual void ResizeWidth(int32_t value) = 0;
+  virtual void WriteStoredData(TStream& stream) { SaveStream(stream); }
+  // Opens the file read-only and loads it; the stream is closed on any exit.
+  virtual void LoadFile(const std::string& fileName);
+  // Creates (or replaces) the file and saves into it.
+  virtual void SaveFile(const std::string& fileName);
+  // Reads the image from the stream's current position.
+  virtual void LoadStream(TStream& stream) = 0;
+  virtual void SaveStream(TStream& stream) = 0;
+  virtual void LoadClipboard(uint16_t format, THandle data, HPALETTE palette) = 0;
+  virtual void SaveClipboard(uint16_t& format, THandle& data, HPALETTE& palette) = 0;
+
+  // The virtual constructor: an empty graphic of class cls.
+  static std::unique_ptr<TGraphic> ConstructEmpty(TClass cls);
+
+  // Calls OnProgress with exactly these values when a handler is assigned.
+  void ReportProgress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow,
+                      const TRect& r, const std::string& msg);
+
+  TNotifyEvent OnChange;
+  TProgressEvent OnProgress;
+  bool Modified = false;
+  bool PaletteModified = false;
+
+protected:
+  bool FTransparent = false;
+};
+using TGraphicClass = TClass;
+
+// Pen, brush and font of a canvas: only what the system draws with.
+enum class TPenStyle : uint8_t { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
+enum class TBrushStyle : uint8_t { bsSolid, bsClear };
+struct TPen {
+  TColor Color = clBlack;
+  TPenStyle Style = TPenStyle::psSolid;
+  int32_t Width = 1;
+};
+struct TBrush {
+  TColor Color = clWhite;
+  TBrushStyle Style = TBrushStyle::bsSolid;
+};
+struct TFont {
+  TColor Color = clBlack;
+};
+
+class TBitmap;
+
+// The drawing surface of a bitmap. Drawing is clipped to the bitmap.
+class TCanvas {
+public:
+  explicit TCanvas(TBitmap& owner) : FOwner(owner) {}
+  TCanvas(const TCanvas&) = delete;
+  TCanvas& operator=(const TCanvas&) = delete;
+
+  // Nothing for no graphic or a blank one; otherwise renders it at its own size.
+  void DrawAt(int32_t x, int32_t y, TGraphic* graphic);
+  // Nothing for no graphic; otherwise the graphic's Render into rect.
+  void StretchInto(const TRect& rect, TGraphic* graphic);
+  // Fills rect (right and bottom excluded) with the brush.
+  void FillArea(const TRect& rect);
+  // The colour of a pixel; 0xFFFFFFFF outside the surface.
+  TColor PixelColour(int32_t x, int32_t y);
+  void PutPixel(int32_t x, int32_t y, TColor colour);
+  void MovePen(int32_t x, int32_t y);
+  // A line in the pen's colour from the pen position to (x, y), the end
+  // point itself excluded; the pen position moves there.
+  void DrawLineTo(int32_t x, int32_t y);
+  // Fills the polygon with the brush (alternate filling) and outlines it with the pen.
+  void FillPolygon(const std::vector<TPoint>& points);
+  TRect ClipBounds() const;
+  // The bitmap behind the surface.
+  TBitmap& DeviceContext() { return FOwner; }
+  void LockCanvas() { ++FLockCount; }
+  void UnlockCanvas() { --FLockCount; }
+  TPoint PenPos() const { return FPenPos; }
+
+  TPen Pen;
+  TBrush Brush;
+  TFont Font;
+  uint32_t CopyMode = cmSrcCopy;
+
+private:
+  TBitmap& FOwner;
+  TPoint FPenPos;
+  int FLockCount = 0;
+};
+
+// The pixels of a bitmap, shared by bitmaps until one of them writes.
+struct TBitmapImage {
+  int32_t Width = 0;
+  int32_t Height = 0;
+  TPixelLayout Layout = plDevice;
+  size_t RowSize = 0;
+  std::vector<uint8_t> Bits;  // bottom-up rows
+  HPALETTE Palette;
+};
+
+enum class THandleKind : uint8_t { bmDIB, bmDDB };
+
+// An in-memory raster. Rows are stored bottom-up; RowPointer(0) is the top
+// row. 24-bit pixels are B, G, R; 32-bit and plDevice B, G, R, X; pl16Bit uses
+// the masks F800/07E0/001F; pl15Bit 5 bits per channel; 1-, 4- and 8-bit
+// pixels index the palette, the leftmost pixel in the high bits. A palette
+// index past the palette draws black; a pl1Bit bitmap without a palette is
+// black at 0 and white at 1.
+class TBitmap : public TGraphic {
+  TOLVANE_CLASS(TBitmap)
+public:
+  TBitmap();
+  ~TBitmap() override;
+
+  // No source empties the image; another bitmap shares its image.
+  void CopyFrom(TPersistent* source) override;
+  void Render(TCanvas& canvas, const TRect& rect) override;
+  bool IsBlank() override;
+  int32_t ImageHeight() override { return FImage->Height; }
+  int32_t ImageWidth() override { return FImage->Width; }
+  HPALETTE PaletteOf() override { return FImage->Palette; }
+  void ResizeHeight(int32_t value) override;
+  void ResizeWidth(int32_t value) override;
+  // The bitmap takes the palette (and ownership of it).
+  void AssignPalette(HPALETTE palette) override;
+  // Windows BMP from the stream's position.
+  void LoadStream(TStream& stream) override;
+  void SaveStream(TStream& stream) override;
+  void LoadClipboard(uint16_t format, THandle data, HPALETTE palette) override;
+  void SaveClipboard(uint16_t& format, THandle& data, HPALETTE& palette) override;
+
+  // A handle to (a snapshot of) the image as an icon-less bitmap object.
+  virtual THandle BitmapHandle();
+  // The transparency mask: 1 where the transparent colour lies.
+  virtual THandle MaskHandle();
+  virtual void SetHandleKind(THandleKind kind);
+
+  void SetPixelLayout(TPixelLayout layout);
+  TPixelLayout PixelLayoutOf() const { return FImage->Layout; }
+  // The first byte of row r (0 = top); gives this bitmap a private image.
+  uint8_t* RowPointer(int32_t r);
+  // Reading without unsharing; the same range check.
+  const uint8_t* ConstRowPointer(int32_t r) const;
+  size_t RowSize() const { return FImage->RowSize; }
+  TCanvas& BitmapCanvas();
+  bool HasCanvas() const { return FCanvas != nullptr; }
+  // 0 empties the image (layout plDevice, size 0 x 0); the palette stays.
+  void ReplaceHandle(THandle handle);
+  void SetTransparentKey(TColor colour);
+  // The colour drawn transparent: the key set, else the bottom-left pixel's.
+  TColor TransparentKey();
+
+  // Colour of a pixel (0x00BBGGRR) through the palette; no range check beyond the image.
+  TColor PixelColor(int32_t x, int32_t y) const;
+  // Writes a colour into a pixel of any layout (nearest palette entry for
+  // indexed layouts).
+  void SetPixelColor(int32_t x, int32_t y, TColor colour);
+  // Fills the part of rect (right and bottom excluded) that lies in the image.
+  void FillRect(const TRect& rect, TColor colour);
+  // The palette entries that pixels index (a pl1Bit bitmap without palette: black, white).
+  std::vector<TPaletteEntry> EffectivePalette() const;
+  const TBitmapImage& Image() const { return *FImage; }
+
+private:
+  void Unshare();
+  void NewImage(int32_t width, int32_t height, TPixelLayout layout, HPALETTE palette, TColor fill);
+  void ReadBmp(TStream& stream);
+
+  std::shared_ptr<TBitmapImage> FImage;
+  std::unique_ptr<TCanvas> FCanvas;
+  TColor FTransparentKey = clDefault;
+  std::vector<THandle> FHandles;
+};
+
+// The framework's icon graphic: one image of an ICO file, drawn unscaled at
+// the top-left of the target rectangle.
+class TIcon : public TGraphic {
+  TOLVANE_CLASS(TIcon)
+public:
+  TIcon() = default;
+  ~TIcon() override;
+  void CopyFrom(TPersistent* source) override;
+  void Render(TCanvas& canvas, const TRect& rect) override;
+  bool IsBlank() override { return !FImage; }
+  int32_t ImageHeight() override { return FImage ? FImage->Height : 0; }
+  int32_t ImageWidth() override { return FImage ? FImage->Width : 0; }
+  void ResizeHeight(int32_t) override;
+  void ResizeWidth(int32_t) override;
+  void LoadStream(TStream& stream) override;
+  void SaveStream(TStream& stream) override;
+  void LoadClipboard(uint16_t format, THandle data, HPALETTE palette) override;
+  void SaveClipboard(uint16_t& format, THandle& data, HPALETTE& palette) override;
+
+  // Takes an icon or cursor handle as the image (the handle stays the caller's).
+  void ReplaceIconHandle(HICON handle);
+  std::shared_ptr<const TIconImage> IconImage() const { return FImage; }
+
+private:
+  std::shared_ptr<const TIconImage> FImage;
+  std::vector<uint8_t> FData;  // the file as loaded, written back by SaveStream
+};
+
+// Reads the image of an ICO or CUR file that a 32 x 32 display would pick
+// (the entry nearest to 32 x 32, then the deepest); raises EInvalidGraphic
+// "Icon image is not valid" for a malformed file.
+std::shared_ptr<TIconImage> ReadIconResource(const uint8_t* data, size_t size);
+// Draws an icon image unscaled with its top-left at (x, y).
+void DrawIconImage(TBitmap& target, const TIconImage& icon, int32_t x, int32_t y);
+
+// The framework's metafile graphic (wmf, emf).
+class TMetafile : public TGraphic {
+  TOLVANE_CLASS(TMetafile)
+public:
+  TMetafile();
+  ~TMetafile() override;
+  void CopyFrom(TPersistent* source) override;
+  void Render(TCanvas& canvas, const TRect& rect) override;
+  bool IsBlank() override;
+  int32_t ImageHeight() override;
+  int32_t ImageWidth() override;
+  void ResizeHeight(int32_t value) override;
+  void ResizeWidth(int32_t value) override;
+  void LoadStream(TStream& stream) override;
+  void SaveStream(TStream& stream) override;
+  void LoadClipboard(uint16_t format, THandle data, HPALETTE palette) override;
+  void SaveClipboard(uint16_t& format, THandle& data, HPALETTE& palette) override;
+
+  // The metafile's bytes as loaded.
+  const std::vector<uint8_t>& Data() const { return FData; }
+
+private:
+  std::vector<uint8_t> FData;
+  int32_t FWidth = 0, FHeight = 0;
+};
+
+// One entry of the picture registry.
+struct TFileFormatEntry {
+  TGraphicClass GraphicClass;
+  std::string Extension;  // lower case, without a dot
+  std::string Description;
+};
+
+// Holds one current graphic and loads files through the registry.
+class TPicture : public TPersistent {
+  TOLVANE_CLASS(TPicture)
+public:
+  TPicture() = default;
+  ~TPicture() override;
+
+  // Registry (class-level). The latest registration of an extension wins.
+  static void RegisterExtension(const std::string& extension, const std::string& description,
+                                TGraphicClass graphicClass);
+  static void RegisterClipboardKind(uint16_t format, TGraphicClass graphicClass);
+  // Removes every entry of cls and of its descendants from both registries.
+  static void UnregisterGraphicKind(TGraphicClass graphicClass);
+  static TGraphicClass FindGraphicKind(const std::string& extension);
+  static const std::vector<TFileFormatEntry>& RegisteredFormats();
+  static const std::vector<std::pair<uint16_t, TGraphicClass>>& RegisteredClipboardKinds();
+
+  // Loads a file into a new graphic of the class registered for its
+  // extension; on failure the previous graphic stays.
+  void LoadPictureFile(const std::string& fileName);
+  // The current graphic as a bitmap (replacing a non-bitmap by an empty one).
+  TBitmap& AsBitmap();
+  // Null frees the current graphic; otherwise a copy of source becomes current.
+  void AssignGraphic(TGraphic* source);
+  TGraphic* CurrentGraphic() const { return FGraphic.get(); }
+  int32_t PictureWidth() const { return FGraphic ? FGraphic->ImageWidth() : 0; }
+  int32_t PictureHeight() const { return FGraphic ? FGraphic->ImageHeight() : 0; }
+
+  TNotifyEvent OnChange;
+  TProgressEvent OnProgress;
+
+private:
+  void SetGraphic(std::unique_ptr<TGraphic> graphic);
+  void PictureChanged(TObject* sender);
+  std::unique_ptr<TGraphic> FGraphic;
+};
+
+// The extension LoadPictureFile takes from a name: after the last ".", or
+// none when a "/" follows that dot; the dot is not part of it.
+std::string PictureExtensionOf(const std::string& fileName);
+
+}  // namespace tolvane

@@ -1,0 +1,21 @@
+#!/bin/sh
+# Installs what a fresh Debian 12 machine lacks to build, run and test
+# Tolvane. Safe to run again.
+set -e
+PACKAGES="
+  build-essential cmake ninja-build pkg-config
+  libjpeg62-turbo-dev zlib1g-dev libopenjp2-7-dev qt6-base-dev gettext
+  libgtest-dev libgmock-dev libbenchmark-dev
+  imagemagick netpbm libtiff-tools libpng-tools giflib-tools icoutils
+  libopenjp2-tools libjpeg-turbo-progs python3 python3-pil python3-numpy
+  xdg-utils
+"
+missing=""
+for p in $PACKAGES; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+$SUDO apt-get update -q
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing

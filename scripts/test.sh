@@ -1,0 +1,11 @@
+#!/bin/sh
+# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer and
+# runs every test.
+set -e
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON >/dev/null
+cmake --build build-test -j"$(nproc)"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+cd build-test && ctest --output-on-failure -j"$(nproc)" "$@"

@@ -1,0 +1,105 @@
+// imgdump: loads pictures through the picture registry for tests and
+// debugging.
+//   imgdump FILE [OUT.ppm]        class, size and layout; optionally the
+//                                 picture rendered 1:1 on white as binary PPM
+//   imgdump --fingerprint FILE... the four fingerprint words of each file
+//   imgdump --write IN OUT        IN saved with the writer OUT's extension selects
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/Fingerprint.h"
+#include "app/GraphicUnits.h"
+#include "picture/Graphics.h"
+#include "picture/Jpeg.h"
+
+using namespace tolvane;
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: imgdump FILE [OUT.ppm]\n"
+               "       imgdump --fingerprint FILE...\n"
+               "       imgdump --write IN OUT\n");
+  return 2;
+}
+
+void WritePpm(TGraphic& graphic, const std::string& path) {
+  TBitmap target;
+  target.SetPixelLayout(pl24Bit);
+  target.ResizeWidth(graphic.ImageWidth());
+  target.ResizeHeight(graphic.ImageHeight());
+  target.BitmapCanvas().StretchInto(Rect(0, 0, target.ImageWidth(), target.ImageHeight()), &graphic);
+  TFileStream out(path, fmCreate);
+  std::string header = "P6\n" + std::to_string(target.ImageWidth()) + " " + std::to_string(target.ImageHeight()) + "\n255\n";
+  out.WriteExact(header.data(), header.size());
+  std::vector<uint8_t> row(static_cast<size_t>(target.ImageWidth()) * 3);
+  for (int32_t y = 0; y < target.ImageHeight(); ++y) {
+    const uint8_t* src = target.ConstRowPointer(y);
+    for (int32_t x = 0; x < target.ImageWidth(); ++x) {
+      row[3 * x] = src[3 * x + 2];
+      row[3 * x + 1] = src[3 * x + 1];
+      row[3 * x + 2] = src[3 * x];
+    }
+    out.WriteExact(row.data(), row.size());
+  }
+}
+
+int Dump(const std::string& file, const char* ppm) {
+  TPicture picture;
+  picture.LoadPictureFile(file);
+  TGraphic& g = *picture.CurrentGraphic();
+  std::string layout = g.Is<TBitmap>() ? PixelLayoutName(static_cast<TBitmap&>(g).PixelLayoutOf()) : "-";
+  std::printf("%s %dx%d %s\n", g.ClassName().c_str(), g.ImageWidth(), g.ImageHeight(), layout.c_str());
+  if (ppm) WritePpm(g, ppm);
+  return 0;
+}
+
+int Fingerprints(int argc, char** argv) {
+  TPicture picture;
+  TBitmap target;
+  target.SetPixelLayout(pl24Bit);
+  target.ResizeWidth(16);
+  target.ResizeHeight(8);
+  for (int i = 2; i < argc; ++i) {
+    Fingerprint f;
+    ComputeFingerprint("", argv[i], picture, f, target);
+    std::printf("%08X %08X %08X %08X %s\n", f.Words[0], f.Words[1], f.Words[2], f.Words[3], argv[i]);
+  }
+  return 0;
+}
+
+int Write(const std::string& in, const std::string& out) {
+  TPicture picture;
+  picture.LoadPictureFile(in);
+  std::string ext = PictureExtensionOf(out);
+  TGraphicClass cls = TPicture::FindGraphicKind(ext);
+  if (!cls) throw EInvalidGraphic(Format(GraphicsConst::SUnknownExtension, {ext}));
+  std::unique_ptr<TGraphic> writer = TGraphic::ConstructEmpty(cls);
+  writer->CopyFrom(picture.CurrentGraphic());
+  writer->SaveFile(out);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  InitializeGraphicUnits();
+  std::string first = argv[1];
+  int rc;
+  try {
+    if (first == "--fingerprint") rc = Fingerprints(argc, argv);
+    else if (first == "--write") rc = argc == 4 ? Write(argv[2], argv[3]) : Usage();
+    else rc = argc <= 3 ? Dump(first, argc == 3 ? argv[2] : nullptr) : Usage();
+  } catch (const Exception& e) {
+    std::fprintf(stderr, "error: %s: %s\n", e.ClassName(), e.what());
+    rc = 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "error: %s: %s\n", "std::exception", e.what());
+    rc = 1;
+  }
+  FinalizeGraphicUnits();
+  return rc;
+}
