@@ -8,6 +8,7 @@
 #include <string>
 
 #include "picture/Graphics.h"
+#include "picture/Jpeg.h"
 
 namespace tolvane {
 

@@ -4,6 +4,8 @@
 //                                 picture rendered 1:1 on white as binary PPM
 //   imgdump --fingerprint FILE... the four fingerprint words of each file
 //   imgdump --write IN OUT        IN saved with the writer OUT's extension selects
+// Before FILE, JPEG settings may be given: --scale N (0 full .. 3 eighth),
+// --fast (best speed), --8bit (8-bit output).
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,9 +19,15 @@ using namespace tolvane;
 
 namespace {
 
+struct TJpegOptions {
+  TJpegDecodeScale Scale = ScaleFull;
+  TJpegDecodeSpeed Speed = SpeedBestQuality;
+  TJpegOutputDepth Depth = Output24Bit;
+};
+
 int Usage() {
   std::fprintf(stderr,
-               "usage: imgdump FILE [OUT.ppm]\n"
+               "usage: imgdump [--scale N] [--fast] [--8bit] FILE [OUT.ppm]\n"
                "       imgdump --fingerprint FILE...\n"
                "       imgdump --write IN OUT\n");
   return 2;
@@ -46,10 +54,16 @@ void WritePpm(TGraphic& graphic, const std::string& path) {
   }
 }
 
-int Dump(const std::string& file, const char* ppm) {
+int Dump(const std::string& file, const char* ppm, const TJpegOptions& jpeg) {
   TPicture picture;
   picture.LoadPictureFile(file);
   TGraphic& g = *picture.CurrentGraphic();
+  if (g.Is<TJPEGImage>()) {
+    auto& j = static_cast<TJPEGImage&>(g);
+    j.SetDecodeScale(jpeg.Scale);
+    j.SetDecodeSpeed(jpeg.Speed);
+    j.SetOutputDepth(jpeg.Depth);
+  }
   std::string layout = g.Is<TBitmap>() ? PixelLayoutName(static_cast<TBitmap&>(g).PixelLayoutOf()) : "-";
   std::printf("%s %dx%d %s\n", g.ClassName().c_str(), g.ImageWidth(), g.ImageHeight(), layout.c_str());
   if (ppm) WritePpm(g, ppm);
@@ -90,9 +104,23 @@ int main(int argc, char** argv) {
   std::string first = argv[1];
   int rc;
   try {
-    if (first == "--fingerprint") rc = Fingerprints(argc, argv);
-    else if (first == "--write") rc = argc == 4 ? Write(argv[2], argv[3]) : Usage();
-    else rc = argc <= 3 ? Dump(first, argc == 3 ? argv[2] : nullptr) : Usage();
+    if (first == "--fingerprint") {
+      rc = Fingerprints(argc, argv);
+    } else if (first == "--write") {
+      rc = argc == 4 ? Write(argv[2], argv[3]) : Usage();
+    } else {
+      TJpegOptions jpeg;
+      int i = 1;
+      for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; ++i) {
+        std::string opt = argv[i];
+        if (opt == "--scale" && i + 1 < argc) jpeg.Scale = static_cast<TJpegDecodeScale>(StrToInt(argv[++i]) & 3);
+        else if (opt == "--fast") jpeg.Speed = SpeedBestSpeed;
+        else if (opt == "--8bit") jpeg.Depth = Output8Bit;
+        else return Usage();
+      }
+      int left = argc - i;
+      rc = left == 1 || left == 2 ? Dump(argv[i], left == 2 ? argv[i + 1] : nullptr, jpeg) : Usage();
+    }
   } catch (const Exception& e) {
     std::fprintf(stderr, "error: %s: %s\n", e.ClassName(), e.what());
     rc = 1;

@@ -1,0 +1,75 @@
+"""Helpers for script tests that compare imgdump with independent decoders.
+
+Test files are made at test time in a temporary directory by Debian tools
+(ImageMagick, netpbm, libjpeg-turbo, icoutils, ...) and never kept in git.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+from PIL import Image
+
+IMGDUMP = os.environ.get("IMGDUMP", "imgdump")
+
+
+class Failures:
+    """Collects failed checks so that one run reports all of them."""
+
+    def __init__(self):
+        self.messages = []
+
+    def check(self, condition, message):
+        if not condition:
+            self.messages.append(message)
+            print("FAIL:", message)
+        return condition
+
+    def exit(self):
+        if self.messages:
+            print(f"{len(self.messages)} check(s) failed")
+            sys.exit(1)
+        print("all checks passed")
+        sys.exit(0)
+
+
+def run(args, **kw):
+    """Runs a command, returning (returncode, stdout, stderr) as text."""
+    p = subprocess.run(args, capture_output=True, text=True, **kw)
+    return p.returncode, p.stdout, p.stderr
+
+
+def sh(cmd, cwd=None):
+    """Runs a shell pipeline that must succeed (making test files)."""
+    subprocess.run(cmd, shell=True, check=True, cwd=cwd, stdout=subprocess.DEVNULL)
+
+
+def imgdump(path, ppm=None, options=()):
+    """imgdump's summary line and, with ppm, the rendered pixels (H x W x 3)."""
+    args = [IMGDUMP, *options, path] + ([ppm] if ppm else [])
+    rc, out, err = run(args)
+    pixels = read_image(ppm) if (ppm and rc == 0) else None
+    return rc, out.strip(), err.strip(), pixels
+
+
+def read_image(path):
+    with Image.open(path) as im:
+        return np.asarray(im.convert("RGB"), dtype=np.int16)
+
+
+def ref_pixels(cmd, cwd):
+    """Pixels of a reference decode written as PNM/PNG/... by a shell command to ref.*"""
+    out = os.path.join(cwd, "ref.ppm")
+    sh(cmd.replace("{out}", out), cwd=cwd)
+    return read_image(out)
+
+
+def max_diff(a, b):
+    if a is None or b is None or a.shape != b.shape:
+        return None
+    return int(np.abs(a - b).max()) if a.size else 0
+
+
+def workdir():
+    return tempfile.TemporaryDirectory(prefix="tolvane-test-")
