@@ -163,10 +163,11 @@ bool TProfileText::SetValue(std::string_view section, std::string_view key, std:
     content = content.substr(0, nameEnd) + "=" + std::string(value);
     return true;
   }
-  // After the section's last line that is not blank, so that blank lines
-  // separating it from the next section stay where they are.
+  // After the section's last line that is neither blank nor a comment, so
+  // that blank lines and a comment that introduce the next section stay
+  // with it.
   std::size_t last = span->End;
-  while (last > span->Header + 1 && LineText(last - 1).empty()) --last;
+  while (last > span->Header + 1 && (LineText(last - 1).empty() || IsComment(LineText(last - 1)))) --last;
   InsertLine(last, std::string(key) + "=" + std::string(value));
   return true;
 }

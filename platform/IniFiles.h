@@ -1,7 +1,8 @@
 // Private-profile (INI) files as the Windows programs that own them expect:
 // section and key names compare without regard to ASCII case; a value that
 // exists is replaced on its own line, a new key goes after the last line of
-// its section and a new section at the end of the file; every other byte
+// its section (blank lines and comments at its end stay below, with the next
+// section) and a new section at the end of the file; every other byte
 // (comments, blank lines, spacing, each line's own CR LF or LF) stays.
 #pragma once
 

@@ -102,7 +102,8 @@ std::string WinePathToUnix(std::string_view path, const TWineEnvironment& env) {
   bool trailing = !rest.empty() && (rest.back() == '\\' || rest.back() == '/');
   std::string result = DriveRoot(path[0], env);
   bool resolving = true;  // while every component so far exists
-  for (const std::string& part : SplitComponents(rest)) {
+  std::vector<std::string> parts = SplitComponents(rest);
+  for (const std::string& part : parts) {
     std::string name = part;
     if (resolving && part != "." && part != "..") {
       auto found = FindNameNoCase(result.empty() ? "/" : result, part);
@@ -113,7 +114,8 @@ std::string WinePathToUnix(std::string_view path, const TWineEnvironment& env) {
     }
     result += "/" + name;
   }
-  if (result.empty() || trailing) result += "/";
+  // A bare drive is its root directory.
+  if (parts.empty() || trailing) result += "/";
   return result;
 }
 

@@ -1,0 +1,140 @@
+#include "installer/Unit1.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include <deque>
+#include <vector>
+
+#include "TempDir.h"
+#include "platform/WinePaths.h"
+
+namespace tolvane {
+namespace {
+
+struct TShownBox {
+  TMessageKind Kind;
+  TMessageButtons Buttons;
+  std::string Text;
+  std::string Caption;
+};
+
+class TFakeMessageBoxes : public TMessageBoxes {
+public:
+  TMessageButton ShowMessageBox(TMessageKind kind, TMessageButtons buttons, std::string_view text,
+                                std::string_view caption) override {
+    Shown.push_back({kind, buttons, std::string(text), std::string(caption)});
+    return mbOK;
+  }
+  std::vector<TShownBox> Shown;
+};
+
+// Answers each run with the next file name; an empty name cancels.
+class TFakeOpenDialog : public TOpenDialog {
+public:
+  explicit TFakeOpenDialog(std::deque<std::string> answers) : Answers(std::move(answers)) {}
+  bool Execute() override {
+    Filters.push_back(Filter);
+    if (Answers.empty()) return false;
+    std::string answer = Answers.front();
+    Answers.pop_front();
+    if (answer.empty()) return false;
+    FileName = answer;
+    return true;
+  }
+  std::deque<std::string> Answers;
+  std::vector<std::string> Filters;
+};
+
+class Form1Test : public ::testing::Test {
+protected:
+  TForm1& MakeForm(std::deque<std::string> answers) {
+    auto dialog = std::make_unique<TFakeOpenDialog>(std::move(answers));
+    Dialog = dialog.get();
+    Form = std::make_unique<TForm1>(Boxes, std::move(dialog));
+    Form->OnClose = [this] { ++Closed; };
+    Form->show();
+    return *Form;
+  }
+
+  test::TTempDir Dir;
+  TFakeMessageBoxes Boxes;
+  TFakeOpenDialog* Dialog = nullptr;
+  std::unique_ptr<TForm1> Form;
+  int Closed = 0;
+};
+
+TEST_F(Form1Test, ShowsItsControlsAndNamesTheFinderBesideIt) {
+  TForm1& form = MakeForm({});
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("[Installer] Tolvane"));
+  EXPECT_TRUE(form.windowFlags() & Qt::Tool);
+  EXPECT_EQ(form.size(), QSize(199, 263));
+  EXPECT_EQ(form.GroupBox1->title(), QStringLiteral("Install for"));
+  for (QCheckBox* check : {form.TotalCommanderCheck, form.UnrealCommanderCheck, form.FreeCommanderCheck})
+    EXPECT_FALSE(check->isChecked());
+  EXPECT_EQ(form.Label3->text(), QStringLiteral("(*.bkp) will be automatically made."));
+  EXPECT_EQ(form.ProgramPath, UnixPathToWine(QCoreApplication::applicationDirPath().toStdString() + "/ravelk"));
+  // The notice stays inside the window, whatever the font's width.
+  for (QLabel* label : {form.Label1, form.Label2, form.Label3})
+    EXPECT_LE(label->geometry().right(), 199) << label->text().toStdString();
+}
+
+TEST_F(Form1Test, InstallWithNothingTickedOnlyCloses) {
+  TForm1& form = MakeForm({});
+  form.Button1->click();
+  EXPECT_TRUE(Dialog->Filters.empty());
+  EXPECT_TRUE(Boxes.Shown.empty());
+  EXPECT_EQ(Closed, 1);
+  EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(Form1Test, CancelCloses) {
+  MakeForm({}).Button2->click();
+  EXPECT_EQ(Closed, 1);
+}
+
+TEST_F(Form1Test, InstallRunsTickedManagersInOrder) {
+  test::WriteFile(Dir / "DEFAULT.BAR", "[Buttonbar]\r\nButtoncount=3\r\n");
+  TForm1& form = MakeForm({Dir / "totalcmd.exe", "", Dir / "FreeCommander.exe"});
+  form.TotalCommanderCheck->setChecked(true);
+  form.UnrealCommanderCheck->setChecked(true);
+  form.FreeCommanderCheck->setChecked(true);
+  form.Button1->click();
+  EXPECT_EQ(Dialog->Filters, (std::vector<std::string>{"totalcmd.exe|totalcmd.exe", "uncom.exe|uncom.exe",
+                                                        "FreeCommander.exe|FreeCommander.exe"}));
+  // Unreal Commander was cancelled: no box for it. Free Commander has no
+  // configuration file.
+  ASSERT_EQ(Boxes.Shown.size(), 2u);
+  EXPECT_EQ(Boxes.Shown[0].Kind, TMessageKind::mkInformation);
+  EXPECT_EQ(Boxes.Shown[0].Buttons, mbOK);
+  EXPECT_EQ(Boxes.Shown[0].Text, "Config file of Total Commander has been updated");
+  EXPECT_EQ(Boxes.Shown[1].Kind, TMessageKind::mkWarning);
+  EXPECT_EQ(Boxes.Shown[1].Text, "Cannot update config file of Free Commander");
+  EXPECT_EQ(test::ReadFile(Dir / "DEFAULT.BAR"),
+            "[Buttonbar]\r\nButtoncount=4\r\nbutton4=" + form.ProgramPath + "\r\ncmd4=" + form.ProgramPath +
+                "\r\nparam4=\"\"%P\"\"\r\nmenu4=Tolvane\r\n");
+  EXPECT_EQ(Closed, 1);
+}
+
+TEST_F(Form1Test, InvalidCountShowsErrorAndKeepsWindowOpen) {
+  test::WriteFile(Dir / "DEFAULT.BAR", "[Buttonbar]\r\nButtoncount=many\r\n");
+  TForm1& form = MakeForm({Dir / "totalcmd.exe", Dir / "FreeCommander.exe"});
+  form.TotalCommanderCheck->setChecked(true);
+  form.FreeCommanderCheck->setChecked(true);
+  form.Button1->click();
+  EXPECT_EQ(Dialog->Filters.size(), 1u);  // Free Commander is not reached
+  ASSERT_EQ(Boxes.Shown.size(), 1u);
+  EXPECT_EQ(Boxes.Shown[0].Kind, TMessageKind::mkError);
+  EXPECT_EQ(Boxes.Shown[0].Text, "'many' is not a valid integer value");
+  EXPECT_EQ(Boxes.Shown[0].Caption, "Tolvane Installer");
+  EXPECT_EQ(Closed, 0);
+  EXPECT_TRUE(form.isVisible());
+}
+
+}  // namespace
+}  // namespace tolvane

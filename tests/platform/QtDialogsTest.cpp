@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include "QtTestEnvironment.h"
+#include "TempDir.h"
+#include "platform/QtFileDialogs.h"
+#include "platform/QtMessageBoxes.h"
+
+namespace tolvane {
+namespace {
+
+TEST(QtMessageBoxes, ShowsPlainTextAndReturnsThePressedButton) {
+  QString text, title;
+  QMessageBox::Icon icon{};
+  test::WhenModal<QMessageBox>([&](QMessageBox* box) {
+    text = box->text();
+    title = box->windowTitle();
+    icon = box->icon();
+    box->button(QMessageBox::No)->click();
+  });
+  TQtMessageBoxes boxes;
+  EXPECT_EQ(boxes.ShowMessageBox(TMessageKind::mkWarning, mbYes | mbNo, "Delete <b>a.jpg</b>?\r\nSure?"), mbNo);
+  EXPECT_EQ(text, QStringLiteral("Delete <b>a.jpg</b>?\nSure?"));
+  EXPECT_EQ(title, QStringLiteral("Warning"));
+  EXPECT_EQ(icon, QMessageBox::Warning);
+
+  test::WhenModal<QMessageBox>([&](QMessageBox* box) {
+    title = box->windowTitle();
+    box->reject();  // closed without a button
+  });
+  EXPECT_EQ(boxes.ShowMessageBox(TMessageKind::mkInformation, mbOK | mbCancel, "Scan?", "Tolvane"), mbCancel);
+  EXPECT_EQ(title, QStringLiteral("Tolvane"));
+}
+
+TEST(QtOpenDialog, ReturnsTheChosenFileOrCancel) {
+  test::TTempDir dir;
+  test::WriteFile(dir / "TOTALCMD.EXE", "");
+  QStringList filters;
+  test::WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+    filters = dialog->nameFilters();
+    dialog->selectFile(QString::fromStdString(dir / "TOTALCMD.EXE"));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  TQtOpenDialog open;
+  open.Filter = "totalcmd.exe|totalcmd.exe";
+  open.InitialDir = dir.Path;
+  ASSERT_TRUE(open.Execute());
+  EXPECT_EQ(open.FileName, dir / "TOTALCMD.EXE");
+  EXPECT_EQ(filters, QStringList{QStringLiteral("totalcmd.exe ([tT][oO][tT][aA][lL][cC][mM][dD].[eE][xX][eE])")});
+
+  test::WhenModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
+  EXPECT_FALSE(open.Execute());
+}
+
+}  // namespace
+}  // namespace tolvane
