@@ -1,0 +1,9 @@
+#include "QtEventPump.h"
+
+#include <QCoreApplication>
+
+namespace tolvane {
+
+TQtEventPump::TQtEventPump() : TTimeSlicedPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); }) {}
+
+}  // namespace tolvane

@@ -1,0 +1,175 @@
+#include "Trash.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tolvane {
+
+namespace {
+
+bool IsDirectory(const std::string& p) {
+  struct stat st;
+  return ::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirectory(const std::string& p) { return ::mkdir(p.c_str(), 0700) == 0 || (errno == EEXIST && IsDirectory(p)); }
+
+// Creates each missing directory of an absolute path.
+bool MakeDirectories(const std::string& p) {
+  for (size_t i = 1; i <= p.size(); ++i)
+    if (i == p.size() || p[i] == '/')
+      if (!MakeDirectory(p.substr(0, i))) return false;
+  return true;
+}
+
+std::string ParentOf(const std::string& p) {
+  auto slash = p.find_last_of('/');
+  return slash == 0 ? "/" : slash == std::string::npos ? "." : p.substr(0, slash);
+}
+
+std::string HomeTrash() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && data[0] == '/') return std::string(data) + "/Trash";
+  const char* home = std::getenv("HOME");
+  if (!home || home[0] != '/') return {};
+  return std::string(home) + "/.local/share/Trash";
+}
+
+// The top directory of the mount that holds dir: the highest ancestor on the
+// same device.
+std::string TopDirectory(const std::string& dir, dev_t device) {
+  std::string top = dir;
+  while (top != "/") {
+    std::string parent = ParentOf(top);
+    struct stat st;
+    if (::stat(parent.c_str(), &st) != 0 || st.st_dev != device) break;
+    top = parent;
+  }
+  return top;
+}
+
+std::string Timestamp(std::time_t t) {
+  struct tm local;
+  localtime_r(&t, &local);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &local);
+  return buf;
+}
+
+std::string BaseName(const std::string& p) {
+  auto slash = p.find_last_of('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+bool WriteAll(int fd, const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string TrashEncodePath(const std::string& path) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : path) {
+    bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                std::strchr("/-_.~!*'()", c) != nullptr;
+    if (keep && c) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+TTrashPlace TrashPlaceFor(const std::string& path) {
+  char resolved[PATH_MAX];
+  // The file itself is not resolved (a link is trashed as the link); its directory is.
+  if (!::realpath(ParentOf(path).c_str(), resolved)) return {};
+  std::string dir = resolved;
+  struct stat fileSt;
+  if (::lstat(path.c_str(), &fileSt) != 0) return {};
+  std::string home = HomeTrash();
+  struct stat homeSt;
+  // The home trash serves files of its own device; it may not exist yet, so
+  // its nearest existing ancestor stands for it.
+  std::string probe = home;
+  while (!probe.empty() && ::stat(probe.c_str(), &homeSt) != 0) probe = probe == "/" ? "" : ParentOf(probe);
+  if (!home.empty() && !probe.empty() && homeSt.st_dev == fileSt.st_dev) return {home, ""};
+  std::string top = TopDirectory(dir, fileSt.st_dev);
+  std::string uid = std::to_string(::getuid());
+  std::string shared = (top == "/" ? "" : top) + "/.Trash";
+  struct stat sharedSt;
+  if (::lstat(shared.c_str(), &sharedSt) == 0 && S_ISDIR(sharedSt.st_mode) && (sharedSt.st_mode & S_ISVTX))
+    return {shared + "/" + uid, top};
+  return {(top == "/" ? "" : top) + "/.Trash-" + uid, top};
+}
+
+bool MoveToTrash(const std::string& path, const TTrashPlace& place, std::time_t deletionTime) {
+  if (place.TrashDir.empty()) return false;
+  const std::string files = place.TrashDir + "/files", info = place.TrashDir + "/info";
+  if (!MakeDirectories(files) || !MakeDirectory(info)) return false;
+  if (!place.PathBase.empty()) {
+    // A trash at the top of a mount is shared ground: it must be our own
+    // directory, not a link someone planted.
+    struct stat st;
+    if (::lstat(place.TrashDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return false;
+  }
+
+  // The path as recorded: absolute for the home trash, relative to the top
+  // directory for a trash at the top of a mount.
+  char resolved[PATH_MAX];
+  if (!::realpath(ParentOf(path).c_str(), resolved)) return false;
+  std::string absolute = std::string(resolved) + (std::string(resolved) == "/" ? "" : "/") + BaseName(path);
+  std::string recorded = absolute;
+  if (!place.PathBase.empty() && place.PathBase != "/") {
+    if (absolute.compare(0, place.PathBase.size() + 1, place.PathBase + "/") != 0) return false;
+    recorded = absolute.substr(place.PathBase.size() + 1);
+  } else if (place.PathBase == "/") {
+    recorded = absolute.substr(1);
+  }
+
+  const std::string base = BaseName(path);
+  for (int attempt = 1; attempt < 10000; ++attempt) {
+    std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
+    std::string infoFile = info + "/" + name + ".trashinfo";
+    int fd = ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    std::string text = "[Trash Info]\nPath=" + TrashEncodePath(recorded) + "\nDeletionDate=" + Timestamp(deletionTime) + "\n";
+    bool written = WriteAll(fd, text);
+    written = ::close(fd) == 0 && written;
+    std::string target = files + "/" + name;
+    struct stat st;
+    if (written && ::lstat(target.c_str(), &st) != 0 && errno == ENOENT && ::rename(path.c_str(), target.c_str()) == 0)
+      return true;
+    ::unlink(infoFile.c_str());
+    // A name taken in files/ (without its info file) is skipped; anything else fails.
+    if (written && ::lstat(target.c_str(), &st) == 0) continue;
+    return false;
+  }
+  return false;
+}
+
+bool TFreedesktopTrash::MoveToRecycleBin(const std::string& path) {
+  return MoveToTrash(path, TrashPlaceFor(path), std::time(nullptr));
+}
+
+}  // namespace tolvane
