@@ -228,18 +228,20 @@ std::array<long double, 3> LabToLinearRgb(long double l, long double a, long dou
           0.099L * x - 0.198L * y + 1.099L * z};
 }
 
-// v x range to the nearest integer (halves to even), held within 0..range.
-uint16_t LabLevel(long double v, long double range) {
-  const long double r = std::nearbyint(v * range);
+// v x 255 to the nearest integer (halves to even), held within 0..255
+// before it could leave the integers.
+uint8_t LabLevel(long double v) {
+  const long double r = std::nearbyint(v * 255.0L);
   if (!(r > 0)) return 0;
-  if (r > range) return static_cast<uint16_t>(range);
-  return static_cast<uint16_t>(r);
+  if (r > 255) return 255;
+  return static_cast<uint8_t>(r);
 }
 
 // 8-bit samples: L as stored (or 0..255 scaled to 0..100), a and b signed
 // bytes (or unsigned with an offset of 128). 16-bit samples carry the same
 // scales one byte further up: L over 0..65535 as over 0..255, a and b as
-// signed 16-bit values (or offset by 32768) in 256ths.
+// signed 16-bit values (or offset by 32768) in 256ths. Every target gets
+// the 8-bit result, expanded for 16-bit targets.
 std::array<long double, 3> LabComponents(uint16_t ls, uint16_t as, uint16_t bs, bool wide, TLabFlags f) {
   long double l, a, b;
   if (!wide) {
@@ -269,9 +271,8 @@ template <int SB, int TB> struct TLabLoop {
       const auto rgb = LabToLinearRgb(lab[0], lab[1], lab[2]);
       uint16_t out[3];
       for (int c = 0; c < 3; ++c) {
-        if constexpr (SB == 16 && TB == 16) out[c] = LabLevel(rgb[c], 65535.0L);
-        else if constexpr (TB == 16) out[c] = Expand8(static_cast<uint8_t>(LabLevel(rgb[c], 255.0L)));
-        else out[c] = LabLevel(rgb[c], 255.0L);
+        const uint8_t level = LabLevel(rgb[c]);
+        out[c] = TB == 16 ? Expand8(level) : level;
       }
       PutRgb<TB>(t, p.Bgr, out[0], out[1], out[2]);
     });
@@ -353,8 +354,8 @@ void TColorManager::RowThreeColour(TRowSource source, uint8_t* target, uint32_t 
   }
   p.Order = exchange ? std::array<int, 3>{2, 1, 0} : std::array<int, 3>{0, 1, 2};
   p.TargetStride = (targetAlpha ? 4 : 3) * size_t{tb / 8u};
-  // 16-bit targets take no gamma.
-  p.Lut = (TargetFlags & cvGamma) && tb == 8 ? FGammaTable.data() : kIdentity.data();
+  // 16-bit samples kept at 16 bits never pass the 8-bit table.
+  p.Lut = (TargetFlags & cvGamma) ? FGammaTable.data() : kIdentity.data();
   p.Swap = SourceFlags & cvSwap16;
   ForDepths<TThreeColourLoop>(sb, tb, p, target, count, mask);
 }

@@ -1,0 +1,425 @@
+// The row converters: layouts, depth pairs, byte orders, pixel masks and the
+// per-family formulas at points worked out by hand.
+#include "graphics/GraphicColor.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace tolvane;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+struct Side {
+  TColorSchemeKind Scheme;
+  uint8_t Bits;
+  TConvertOptions Flags = 0;
+};
+
+void Prepare(TColorManager& cm, Side source, Side target) {
+  cm.SetSourceScheme(source.Scheme);
+  cm.SetTargetScheme(target.Scheme);
+  cm.SetSourceBitsPerSample(source.Bits);
+  cm.SetTargetBitsPerSample(target.Bits);
+  cm.SourceFlags = source.Flags;
+  cm.TargetFlags = target.Flags;
+}
+
+// Converts one interleaved row into a target of targetBytes bytes that
+// starts out filled with fill.
+Bytes Row(TColorManager& cm, const Bytes& source, size_t targetBytes, uint32_t count, uint8_t mask = 0xFF,
+          uint8_t fill = 0xEE) {
+  Bytes target(targetBytes, fill);
+  cm.ConvertRow(source.data(), target.data(), count, mask);
+  return target;
+}
+
+Bytes Planes(TColorManager& cm, const std::vector<Bytes>& planes, size_t targetBytes, uint32_t count,
+             uint8_t mask = 0xFF, uint8_t fill = 0xEE) {
+  std::vector<const uint8_t*> pointers;
+  for (const Bytes& p : planes) pointers.push_back(p.data());
+  Bytes target(targetBytes, fill);
+  cm.ConvertRow(pointers, target.data(), count, mask);
+  return target;
+}
+
+Bytes LE16(std::initializer_list<uint16_t> values) {
+  Bytes b;
+  for (uint16_t v : values) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  return b;
+}
+Bytes BE16(std::initializer_list<uint16_t> values) {
+  Bytes b;
+  for (uint16_t v : values) {
+    b.push_back(static_cast<uint8_t>(v >> 8));
+    b.push_back(static_cast<uint8_t>(v));
+  }
+  return b;
+}
+
+template <class F> std::string FailureOf(F&& f) {
+  try {
+    f();
+  } catch (const EColorConversionError& e) {
+    return e.Message;
+  }
+  return "";
+}
+
+}  // namespace
+
+// ---- Three-colour rows -------------------------------------------------------
+
+TEST(ColorRowsThreeColour, OrderAndAlpha) {
+  TColorManager cm;
+  // RGBA into BGRA: alpha copied unchanged even under gamma.
+  Prepare(cm, {ckRGBA, 8}, {ckBGRA, 8, cvGamma});
+  EXPECT_EQ(Row(cm, {1, 128, 255, 77}, 4, 1), (Bytes{255, 186, 21, 77}));
+  // RGB into BGRA: the target alpha stays as it was.
+  Prepare(cm, {ckRGB, 8}, {ckBGRA, 8});
+  EXPECT_EQ(Row(cm, {1, 2, 3, 4, 5, 6}, 8, 2), (Bytes{3, 2, 1, 0xEE, 6, 5, 4, 0xEE}));
+  // RGBA into BGR: the source alpha is stepped over.
+  Prepare(cm, {ckRGBA, 8}, {ckBGR, 8});
+  EXPECT_EQ(Row(cm, {1, 2, 3, 4, 5, 6, 7, 8}, 6, 2), (Bytes{3, 2, 1, 7, 6, 5}));
+  // Same order keeps positions; BGR into RGB exchanges.
+  Prepare(cm, {ckBGRA, 8}, {ckBGRA, 8});
+  EXPECT_EQ(Row(cm, {1, 2, 3, 4}, 4, 1), (Bytes{1, 2, 3, 4}));
+  Prepare(cm, {ckBGR, 8}, {ckRGB, 8});
+  EXPECT_EQ(Row(cm, {1, 2, 3}, 3, 1), (Bytes{3, 2, 1}));
+  Prepare(cm, {ckRGB, 8}, {ckRGBA, 8});
+  EXPECT_EQ(Row(cm, {1, 2, 3}, 4, 1), (Bytes{1, 2, 3, 0xEE}));
+}
+
+TEST(ColorRowsThreeColour, DepthsAndByteOrder) {
+  TColorManager cm;
+  // Big-endian 16-bit RGB into 8-bit BGR: swapped, then scaled.
+  Prepare(cm, {ckRGB, 16, cvSwap16}, {ckBGR, 8});
+  EXPECT_EQ(Row(cm, BE16({0xFFFF, 0x0101, 0x8000}), 3, 1), (Bytes{127, 1, 255}));
+  // The same values low byte first.
+  Prepare(cm, {ckRGB, 16}, {ckBGR, 8});
+  EXPECT_EQ(Row(cm, LE16({0xFFFF, 0x0101, 0x8000}), 3, 1), (Bytes{127, 1, 255}));
+  // Gamma on colours but not on alpha at 16 to 8 bits.
+  Prepare(cm, {ckRGBA, 16}, {ckRGBA, 8, cvGamma});
+  EXPECT_EQ(Row(cm, LE16({257, 128 * 257, 0, 257}), 4, 1), (Bytes{21, 186, 0, 1}));
+  // 8 to 16 bits: v x 257 (gamma first); alpha never through the table.
+  Prepare(cm, {ckBGRA, 8, cvSwap16}, {ckBGRA, 16, cvGamma});
+  EXPECT_EQ(Row(cm, {1, 0, 255, 1}, 8, 1), LE16({21 * 257, 0, 65535, 257}));
+  Prepare(cm, {ckBGR, 8}, {ckRGB, 16, cvGamma});
+  EXPECT_EQ(Row(cm, {0, 128, 1}, 6, 1), LE16({21 * 257, 186 * 257, 0}));
+  // 16 to 16: swapped under cvSwap16, never through gamma.
+  Prepare(cm, {ckRGBA, 16, cvSwap16}, {ckBGRA, 16, cvGamma});
+  EXPECT_EQ(Row(cm, BE16({0x1234, 0x0001, 0xABCD, 0x8001}), 8, 1), LE16({0xABCD, 0x0001, 0x1234, 0x8001}));
+  Prepare(cm, {ckRGB, 16}, {ckRGB, 16});
+  EXPECT_EQ(Row(cm, LE16({0x1234, 0x0001, 0xABCD}), 6, 1), LE16({0x1234, 0x0001, 0xABCD}));
+  // A pair other than 8/16 writes nothing.
+  Prepare(cm, {ckBGR, 5}, {ckBGR, 5});
+  EXPECT_EQ(Row(cm, {1, 2, 3}, 3, 1), (Bytes{0xEE, 0xEE, 0xEE}));
+  Prepare(cm, {ckBGR, 8}, {ckBGR, 12});
+  EXPECT_EQ(Row(cm, {1, 2, 3}, 6, 1), Bytes(6, 0xEE));
+}
+
+TEST(ColorRowsThreeColour, PlanarRows) {
+  TColorManager cm;
+  Prepare(cm, {ckRGB, 8}, {ckBGR, 8});
+  EXPECT_EQ(Planes(cm, {{1, 4}, {2, 5}, {3, 6}}, 6, 2), (Bytes{3, 2, 1, 6, 5, 4}));
+  // A fourth plane is ignored without alpha on both sides.
+  EXPECT_EQ(Planes(cm, {{1}, {2}, {3}, {9}}, 3, 1), (Bytes{3, 2, 1}));
+  Prepare(cm, {ckRGBA, 16, cvSwap16}, {ckBGRA, 8});
+  EXPECT_EQ(Planes(cm, {BE16({0xFFFF}), BE16({0x0101}), BE16({0}), BE16({0x0202})}, 4, 1), (Bytes{0, 1, 255, 2}));
+  // Too few planes, or a missing one, is refused before anything is read.
+  const std::string missing = GraphicColorStrings::SMissingSamplePlanes;
+  EXPECT_EQ(FailureOf([&] { Planes(cm, {{1}, {2}, {3}}, 4, 1); }), missing);
+  Prepare(cm, {ckRGB, 8}, {ckBGR, 8});
+  EXPECT_EQ(FailureOf([&] { Planes(cm, {{1}, {2}}, 3, 1); }), missing);
+  uint8_t out[3];
+  const uint8_t plane[1] = {1};
+  EXPECT_EQ(FailureOf([&] { cm.ConvertRow({plane, nullptr, plane}, out, 1, 0xFF); }), missing);
+  EXPECT_EQ(FailureOf([&] { cm.ConvertRow(TRowSource(), out, 1, 0xFF); }), missing);
+  EXPECT_EQ(FailureOf([&] { cm.ConvertRow(static_cast<const uint8_t*>(nullptr), out, 1, 0xFF); }), missing);
+  // Count 0 reads and writes nothing.
+  EXPECT_EQ(FailureOf([&] { cm.ConvertRow(TRowSource(), nullptr, 0, 0xFF); }), "");
+}
+
+TEST(ColorRowsThreeColour, PixelMask) {
+  TColorManager cm;
+  Prepare(cm, {ckRGB, 8}, {ckRGB, 8});
+  // 0x55: pixels 1, 3, 5, 7 take the four source pixels in turn.
+  Bytes source;
+  for (uint8_t p = 1; p <= 4; ++p) source.insert(source.end(), {p, p, p});
+  Bytes expected(24, 0xEE);
+  for (int k = 0; k < 4; ++k)
+    for (int c = 0; c < 3; ++c) expected[(2 * k + 1) * 3 + c] = static_cast<uint8_t>(k + 1);
+  EXPECT_EQ(Row(cm, source, 24, 8, 0x55), expected);
+  // The mask repeats every eight pixels: 0x80 over 11 pixels takes 0 and 8.
+  Bytes out = Row(cm, {1, 1, 1, 2, 2, 2}, 33, 11, 0x80);
+  for (int i = 0; i < 11; ++i) {
+    const uint8_t want = i == 0 ? 1 : i == 8 ? 2 : 0xEE;
+    EXPECT_EQ(out[i * 3], want) << i;
+  }
+  // Mask 0 walks the row and writes nothing.
+  EXPECT_EQ(Row(cm, {1, 2, 3}, 9, 3, 0x00), Bytes(9, 0xEE));
+}
+
+// ---- CMYK --------------------------------------------------------------------
+
+TEST(ColorRowsCmyk, InksAndBlack) {
+  TColorManager cm;
+  Prepare(cm, {ckCMYK, 8}, {ckRGB, 8});
+  EXPECT_EQ(Row(cm, {0, 0, 0, 0}, 3, 1), (Bytes{255, 255, 255}));
+  EXPECT_EQ(Row(cm, {255, 0, 0, 0}, 3, 1), (Bytes{0, 255, 255}));
+  EXPECT_EQ(Row(cm, {0, 255, 0, 0, 0, 0, 255, 0}, 6, 2), (Bytes{255, 0, 255, 255, 255, 0}));
+  EXPECT_EQ(Row(cm, {12, 200, 99, 255}, 3, 1), (Bytes{0, 0, 0}));
+  // 255 - 100 - 50 + 100 x 50 div 255 = 124.
+  EXPECT_EQ(Row(cm, {100, 0, 0, 50}, 3, 1), (Bytes{124, 205, 205}));
+  Prepare(cm, {ckCMYK, 8}, {ckBGRA, 8});
+  EXPECT_EQ(Row(cm, {100, 0, 255, 50}, 4, 1), (Bytes{0, 205, 124, 0xEE}));
+  Prepare(cm, {ckCMYK, 8}, {ckBGR, 16});
+  EXPECT_EQ(Row(cm, {100, 0, 255, 50}, 6, 1), LE16({0, 205 * 257, 124 * 257}));
+}
+
+TEST(ColorRowsCmyk, PlanesAndWideSamples) {
+  TColorManager cm;
+  Prepare(cm, {ckCMYK, 8}, {ckRGB, 8});
+  // Exactly four pointers are planes; three pointers read the first as an
+  // interleaved row.
+  EXPECT_EQ(Planes(cm, {{100, 0}, {0, 0}, {0, 0}, {50, 255}}, 6, 2), (Bytes{124, 205, 205, 0, 0, 0}));
+  EXPECT_EQ(Planes(cm, {{100, 0, 0, 50}, {1}, {2}}, 3, 1), (Bytes{124, 205, 205}));
+  // 16-bit inks in either byte order.
+  const uint16_t c = 100 * 257, k = 50 * 257;
+  for (bool swap : {false, true}) {
+    Prepare(cm, {ckCMYK, 16, TConvertOptions(swap ? cvSwap16 : 0)}, {ckRGB, 8});
+    const Bytes row = swap ? BE16({c, 0, 65535, k}) : LE16({c, 0, 65535, k});
+    // coverage = c - c x k div 65535 + k = 33511; 255 - 33511 x 255 div 65535 = 125.
+    EXPECT_EQ(Row(cm, row, 3, 1), (Bytes{125, 205, 0})) << swap;
+    Prepare(cm, {ckCMYK, 16, TConvertOptions(swap ? cvSwap16 : 0)}, {ckRGB, 16});
+    EXPECT_EQ(Row(cm, row, 6, 1), LE16({65535 - 33511, 65535 - k, 0})) << swap;
+  }
+}
+
+// ---- L*a*b* -------------------------------------------------------------------
+
+TEST(ColorRowsLab, WhiteBlackAndScales) {
+  TColorManager cm;
+  Prepare(cm, {ckLab, 8, cvLabLightness255 | cvLabOffset128}, {ckRGB, 8});
+  EXPECT_EQ(Row(cm, {255, 128, 128}, 3, 1), (Bytes{255, 255, 255}));
+  EXPECT_EQ(Row(cm, {0, 128, 128}, 3, 1), (Bytes{0, 0, 0}));
+  // Plain L* and signed chroma: the same colours.
+  Prepare(cm, {ckLab, 8}, {ckRGB, 8});
+  EXPECT_EQ(Row(cm, {100, 0, 0}, 3, 1), (Bytes{255, 255, 255}));
+  EXPECT_EQ(Row(cm, {0, 0, 0}, 3, 1), (Bytes{0, 0, 0}));
+  // A strong red (L 54, a 80, b 67); a* of -128 (0x80) is green.
+  const Bytes red = Row(cm, {54, 80, 67}, 3, 1);
+  EXPECT_EQ(red, (Bytes{255, 0, 6}));
+  EXPECT_EQ(Row(cm, {60, 0x80, 0}, 3, 1), (Bytes{0, 125, 66}));
+  // BGR order, planar rows, and a 16-bit target expanded from the byte.
+  Prepare(cm, {ckLab, 8}, {ckBGR, 8});
+  EXPECT_EQ(Planes(cm, {{54}, {80}, {67}}, 3, 1), (Bytes{red[2], red[1], red[0]}));
+  Prepare(cm, {ckLab, 8}, {ckRGB, 16});
+  EXPECT_EQ(Row(cm, {54, 80, 67}, 6, 1), LE16({uint16_t(red[0] * 257), uint16_t(red[1] * 257), uint16_t(red[2] * 257)}));
+}
+
+TEST(ColorRowsLab, WideSamplesMatchBytes) {
+  // 16-bit L* over 0..65535 and chroma in 256ths give the colours of the
+  // corresponding bytes, in either byte order and with either chroma scale.
+  TColorManager byteManager, wideManager;
+  for (TConvertOptions flags : {0, cvLabLightness255 | cvLabOffset128, int(cvLabOffset128)}) {
+    for (bool swap : {false, true}) {
+      Prepare(byteManager, {ckLab, 8, flags}, {ckBGR, 8});
+      Prepare(wideManager, {ckLab, 16, TConvertOptions(flags | (swap ? cvSwap16 : 0))}, {ckBGR, 8});
+      for (const Bytes& lab : {Bytes{54, 80, 67}, Bytes{90, 200, 10}, Bytes{30, 128, 128}, Bytes{7, 250, 3}}) {
+        const Bytes expected = Row(byteManager, lab, 3, 1);
+        const uint16_t l = static_cast<uint16_t>(lab[0] * 257);
+        const uint16_t a = static_cast<uint16_t>(lab[1] << 8), b = static_cast<uint16_t>(lab[2] << 8);
+        EXPECT_EQ(Row(wideManager, swap ? BE16({l, a, b}) : LE16({l, a, b}), 3, 1), expected)
+            << int(flags) << " " << swap << " " << int(lab[0]);
+      }
+    }
+  }
+  // 16 to 16 bits keeps full precision: white is 65535.
+  TColorManager cm;
+  Prepare(cm, {ckLab, 16, cvLabLightness255 | cvLabOffset128}, {ckRGB, 16});
+  EXPECT_EQ(Row(cm, LE16({65535, 32768, 32768}), 6, 1), LE16({65535, 65535, 65535}));
+  EXPECT_EQ(Row(cm, LE16({0, 32768, 32768}), 6, 1), LE16({0, 0, 0}));
+}
+
+// ---- YCbCr and Photo YCC --------------------------------------------------------
+
+TEST(ColorRowsChroma, YCbCr) {
+  TColorManager cm;
+  Prepare(cm, {ckYCbCr, 8}, {ckRGB, 8});
+  for (uint8_t y : {0, 1, 77, 200, 255}) EXPECT_EQ(Row(cm, {y, 128, 128}, 3, 1), (Bytes{y, y, y}));
+  // Red 178, green -91 clamped to 0, blue 0.
+  EXPECT_EQ(Row(cm, {0, 128, 255}, 3, 1), (Bytes{178, 0, 0}));
+  Prepare(cm, {ckYCbCr, 8}, {ckBGRA, 8});
+  EXPECT_EQ(Row(cm, {0, 128, 255}, 4, 1), (Bytes{0, 0, 178, 0xEE}));
+  EXPECT_EQ(Planes(cm, {{0, 50}, {128, 128}, {255, 128}}, 8, 2), (Bytes{0, 0, 178, 0xEE, 50, 50, 50, 0xEE}));
+  // Y 100, Cb 200, Cr 60: blue 100 + [72 x 1.772] = 228, red 100 + [-68 x 1.402] = 5,
+  // green 100 - [72 x 0.344136] - [-68 x 0.714136] = 100 - 25 + 49 = 124.
+  Prepare(cm, {ckYCbCr, 8}, {ckRGB, 8});
+  EXPECT_EQ(Row(cm, {100, 200, 60}, 3, 1), (Bytes{5, 124, 228}));
+  // 16-bit samples are reduced to bytes first, in either byte order.
+  Prepare(cm, {ckYCbCr, 16}, {ckRGB, 8});
+  EXPECT_EQ(Row(cm, LE16({100 * 257, 200 * 257, 60 * 257 + 256}), 3, 1), (Bytes{5, 124, 228}));
+  Prepare(cm, {ckYCbCr, 16, cvSwap16}, {ckRGB, 8});
+  EXPECT_EQ(Row(cm, BE16({100 * 257, 200 * 257, 60 * 257}), 3, 1), (Bytes{5, 124, 228}));
+  // 8-bit source to a 16-bit target: the bytes expanded.
+  Prepare(cm, {ckYCbCr, 8}, {ckRGB, 16});
+  EXPECT_EQ(Row(cm, {100, 200, 60}, 6, 1), LE16({5 * 257, 124 * 257, 228 * 257}));
+  // 16 to 16 bits: grey stays grey, colours stay near the 8-bit result.
+  for (bool swap : {false, true}) {
+    Prepare(cm, {ckYCbCr, 16, TConvertOptions(swap ? cvSwap16 : 0)}, {ckRGB, 16});
+    auto row = [&](uint16_t y, uint16_t cb, uint16_t cr) { return swap ? BE16({y, cb, cr}) : LE16({y, cb, cr}); };
+    EXPECT_EQ(Row(cm, row(12345, 128 * 257, 128 * 257), 6, 1), LE16({12345, 12345, 12345}));
+    const Bytes out = Row(cm, row(100 * 257, 200 * 257, 60 * 257), 6, 1);
+    const int expected[3] = {5 * 257, 124 * 257, 228 * 257};
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(out[2 * c] | out[2 * c + 1] << 8, expected[c], 257);
+    EXPECT_EQ(Row(cm, row(0, 128 * 257, 65535), 6, 1), LE16({45760, 0, 0}));  // 32639 x 1.402; green clamped, not wrapped
+  }
+}
+
+TEST(ColorRowsChroma, PhotoYcc) {
+  TColorManager cm;
+  Prepare(cm, {ckPhotoYCC, 8}, {ckBGR, 8});
+  for (uint8_t y : {0, 30, 128, 255}) EXPECT_EQ(Row(cm, {y, 156, 137}, 3, 1), (Bytes{y, y, y}));
+  // The first chroma channel drives blue, the second red.
+  EXPECT_EQ(Row(cm, {100, 200, 137}, 3, 1), (Bytes{178, 85, 100}));  // 44 x 1.772 = 77.968; 44 x 0.344136 = 15.14
+  EXPECT_EQ(Row(cm, {100, 156, 200}, 3, 1), (Bytes{100, 55, 188}));  // 63 x 1.402 = 88.3; 63 x 0.714136 = 44.99
+  Prepare(cm, {ckPhotoYCC, 16, cvSwap16}, {ckRGB, 8});
+  EXPECT_EQ(Row(cm, BE16({100 * 257, 200 * 257, 137 * 257}), 3, 1), (Bytes{100, 85, 178}));
+  Prepare(cm, {ckPhotoYCC, 16}, {ckRGB, 16});
+  EXPECT_EQ(Row(cm, LE16({4321, 156 * 257, 137 * 257}), 6, 1), LE16({4321, 4321, 4321}));
+}
+
+TEST(ColorRowsChroma, MaskAndPlanes) {
+  TColorManager cm;
+  Prepare(cm, {ckYCbCr, 8}, {ckRGB, 8});
+  // Planar rows of the selected pixels only: 0x22 over 8 pixels takes 2 and 6.
+  const Bytes out = Planes(cm, {{10, 20}, {128, 128}, {128, 128}}, 24, 8, 0x22);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(out[3 * i], i == 2 ? 10 : i == 6 ? 20 : 0xEE) << i;
+  EXPECT_EQ(FailureOf([&] { Planes(cm, {{1}, {2}}, 3, 1); }), GraphicColorStrings::SMissingSamplePlanes);
+}
+
+// ---- Grey rows ------------------------------------------------------------------
+
+TEST(ColorRowsGrey, DepthsAlphaAndByteOrder) {
+  TColorManager cm;
+  Prepare(cm, {ckGrey, 16}, {ckGrey, 8});
+  EXPECT_EQ(Row(cm, LE16({0xFFFF, 0x0101, 0x0100}), 3, 3), (Bytes{255, 1, 0}));
+  Prepare(cm, {ckGrey, 16, cvSwap16}, {ckGrey, 8, cvGamma});  // no gamma in grey rows
+  EXPECT_EQ(Row(cm, BE16({0xFFFF, 0x0101, 0xFF00}), 3, 3), (Bytes{255, 1, 254}));
+  Prepare(cm, {ckGrey, 16, cvSwap16}, {ckGrey, 16});
+  EXPECT_EQ(Row(cm, BE16({0x1234, 0xFF00}), 4, 2), LE16({0x1234, 0xFF00}));
+  Prepare(cm, {ckGrey, 16}, {ckIndexed, 16});
+  EXPECT_EQ(Row(cm, LE16({0x1234, 0xFF00}), 4, 2), LE16({0x1234, 0xFF00}));
+  // 8 to 16: expanded, never swapped.
+  Prepare(cm, {ckGrey, 8, cvSwap16}, {ckGrey, 16});
+  EXPECT_EQ(Row(cm, {1, 254}, 4, 2), LE16({257, 254 * 257}));
+  // Grey with alpha: the alpha sample is stepped over.
+  Prepare(cm, {ckGreyAlpha, 8}, {ckIndexed, 8});
+  EXPECT_EQ(Row(cm, {10, 99, 20, 99, 30, 99}, 3, 3), (Bytes{10, 20, 30}));
+  Prepare(cm, {ckGreyAlpha, 16, cvSwap16}, {ckGrey, 8});
+  EXPECT_EQ(Row(cm, BE16({0xFFFF, 1, 0x8080, 1}), 2, 2), (Bytes{255, 128}));
+  // Mask: 0x40 over 10 pixels takes pixels 1 and 9.
+  Prepare(cm, {ckGreyAlpha, 8}, {ckGrey, 16});
+  EXPECT_EQ(Row(cm, {1, 0, 2, 0}, 20, 10, 0x40, 0),
+            LE16({0, 257, 0, 0, 0, 0, 0, 0, 0, 514}));
+}
+
+// ---- Indexed rows ----------------------------------------------------------------
+
+TEST(ColorRowsIndexed, Rescaling) {
+  TColorManager cm;
+  // 1-bit index 1 becomes 15 in a 4-bit target.
+  Prepare(cm, {ckIndexed, 1}, {ckIndexed, 4});
+  EXPECT_EQ(Row(cm, {0b10100000}, 2, 3), (Bytes{0xF0, 0xFE}));
+  // 2-bit 1 becomes 5, 3 becomes 15.
+  Prepare(cm, {ckIndexed, 2}, {ckIndexed, 4});
+  EXPECT_EQ(Row(cm, {0b01111000}, 2, 4), (Bytes{0x5F, 0xA0}));
+  // 4-bit 15 becomes 255 in an 8-bit target; 8 to 1 bit keeps only 255.
+  Prepare(cm, {ckGrey, 4}, {ckGrey, 8});
+  EXPECT_EQ(Row(cm, {0xF1, 0x80}, 3, 3), (Bytes{255, 17, 136}));
+  Prepare(cm, {ckGrey, 8}, {ckGrey, 1});
+  EXPECT_EQ(Row(cm, {255, 254, 0, 255, 1, 255, 255, 255, 255}, 2, 9, 0xFF, 0), (Bytes{0x97, 0x80}));
+  // Same depth and full mask: a copy (8-bit grey, 1-bit rows).
+  Prepare(cm, {ckGrey, 8}, {ckGrey, 8});
+  EXPECT_EQ(Row(cm, {9, 8, 7}, 3, 3), (Bytes{9, 8, 7}));
+  Prepare(cm, {ckIndexed, 1}, {ckIndexed, 1});
+  EXPECT_EQ(Row(cm, {0xA5, 0xFF}, 2, 12, 0xFF, 0x00), (Bytes{0xA5, 0xF0}));
+}
+
+TEST(ColorRowsIndexed, MaskInSharedBytes) {
+  // 0x55 over 8 pixels writes pixels 1, 3, 5, 7 from four packed source
+  // pixels and keeps the bits of pixels 0, 2, 4, 6.
+  TColorManager cm;
+  Prepare(cm, {ckIndexed, 1}, {ckIndexed, 1});
+  // Source pixels 1, 0, 1, 1 into target pixels 1, 3, 5, 7 of 0xFF and 0x00.
+  EXPECT_EQ(Row(cm, {0b10110000}, 1, 8, 0x55, 0xFF), (Bytes{0b11101111}));
+  EXPECT_EQ(Row(cm, {0b10110000}, 1, 8, 0x55, 0x00), (Bytes{0b01000101}));
+  Prepare(cm, {ckIndexed, 2}, {ckIndexed, 2});
+  // Source pixels 3, 2, 1, 0.
+  EXPECT_EQ(Row(cm, {0b11100100}, 2, 8, 0x55, 0x00), (Bytes{0b00110010, 0b00010000}));
+  EXPECT_EQ(Row(cm, {0b11100100}, 2, 8, 0x55, 0xFF), (Bytes{0b11111110, 0b11011100}));
+  Prepare(cm, {ckIndexed, 4}, {ckIndexed, 4});
+  EXPECT_EQ(Row(cm, {0x12, 0x3A}, 4, 8, 0x55, 0xEE), (Bytes{0xE1, 0xE2, 0xE3, 0xEA}));
+  // 8-bit rows into 4-bit targets with the same mask.
+  Prepare(cm, {ckIndexed, 8}, {ckIndexed, 4});
+  EXPECT_EQ(Row(cm, {0xFF, 0x00, 0x11, 0x88}, 4, 8, 0x55, 0xEE), (Bytes{0xEF, 0xE0, 0xE1, 0xE8}));
+}
+
+TEST(ColorRowsIndexed, OddCountKeepsTrailingBits) {
+  TColorManager cm;
+  // The copy path and the rescaling path both keep the low nibble.
+  Prepare(cm, {ckIndexed, 4}, {ckIndexed, 4});
+  EXPECT_EQ(Row(cm, {0x12, 0x34}, 2, 3), (Bytes{0x12, 0x3E}));
+  Prepare(cm, {ckIndexed, 1}, {ckIndexed, 4});
+  EXPECT_EQ(Row(cm, {0b10100000}, 2, 3), (Bytes{0xF0, 0xFE}));
+  Prepare(cm, {ckIndexed, 16}, {ckIndexed, 4});
+  EXPECT_EQ(Row(cm, LE16({0xFFFF, 0, 0x8888}), 2, 3), (Bytes{0xF0, 0x8E}));
+  // Count 0 writes nothing.
+  EXPECT_EQ(Row(cm, {}, 1, 0), (Bytes{0xEE}));
+}
+
+TEST(ColorRowsIndexed, SixteenBitIndices) {
+  TColorManager cm;
+  Prepare(cm, {ckIndexed, 16}, {ckIndexed, 16});
+  EXPECT_EQ(Row(cm, LE16({1, 0x1234}), 4, 2), LE16({1, 0x1234}));
+  EXPECT_EQ(Row(cm, LE16({7}), 6, 3, 0x20, 0), LE16({0, 0, 7}));
+  Prepare(cm, {ckIndexed, 16, cvSwap16}, {ckIndexed, 16});
+  EXPECT_EQ(Row(cm, BE16({1, 0x1234}), 4, 2), LE16({1, 0x1234}));
+  EXPECT_EQ(Row(cm, BE16({0xABCD}), 6, 3, 0x40, 0), LE16({0, 0xABCD, 0}));
+  // 16 to 8 and fewer bits: scaled and packed, byte order honoured.
+  Prepare(cm, {ckIndexed, 16, cvSwap16}, {ckIndexed, 8});
+  EXPECT_EQ(Row(cm, BE16({0xFFFF, 0x0101, 0x0100}), 3, 3), (Bytes{255, 1, 0}));
+  Prepare(cm, {ckIndexed, 16}, {ckIndexed, 2});
+  EXPECT_EQ(Row(cm, LE16({0xFFFF, 0x5555, 0xAAAA, 0}), 1, 4, 0xFF, 0xEE), (Bytes{0b11011000}));
+  EXPECT_EQ(Row(cm, LE16({0xFFFF}), 1, 4, 0x20, 0x00), (Bytes{0b00001100}));
+  // Fewer bits to 16: v x 65535 div (2^s - 1), stored swapped under cvSwap16.
+  Prepare(cm, {ckIndexed, 4}, {ckIndexed, 16});
+  EXPECT_EQ(Row(cm, {0x1F}, 4, 2), LE16({0x1111, 0xFFFF}));
+  Prepare(cm, {ckIndexed, 2}, {ckIndexed, 16});
+  EXPECT_EQ(Row(cm, {0b01100000}, 6, 3, 0x60, 0), LE16({0, 0x5555, 0xAAAA}));
+  Prepare(cm, {ckIndexed, 3, cvSwap16}, {ckIndexed, 16});
+  EXPECT_EQ(Row(cm, {0b00100000}, 2, 1), BE16({9362}));
+  // Depths the member does not handle write nothing.
+  Prepare(cm, {ckIndexed, 12}, {ckIndexed, 16});
+  EXPECT_EQ(Row(cm, {1, 2}, 2, 1), (Bytes{0xEE, 0xEE}));
+  Prepare(cm, {ckIndexed, 16}, {ckIndexed, 12});
+  EXPECT_EQ(Row(cm, {1, 2}, 2, 1), (Bytes{0xEE, 0xEE}));
+}
+
+TEST(ColorRowsIndexed, OddDepthsAreBitStreams) {
+  // Depths that do not divide a byte pack as one continuous stream, most
+  // significant bits first.
+  TColorManager cm;
+  Prepare(cm, {ckIndexed, 3}, {ckIndexed, 8});
+  // 3-bit fields 7, 0, 5, 2, 6 from 111 000 10|1 010 110 (bits).
+  EXPECT_EQ(Row(cm, {0b11100010, 0b10101100}, 5, 5), (Bytes{255, 0, 182, 72, 218}));
+  Prepare(cm, {ckIndexed, 8}, {ckIndexed, 3});
+  EXPECT_EQ(Row(cm, {255, 0, 183, 73, 219}, 2, 5, 0xFF, 0), (Bytes{0b11100010, 0b10101100}));
+  Prepare(cm, {ckIndexed, 5}, {ckIndexed, 5});
+  EXPECT_EQ(Row(cm, {0xAB, 0xCD}, 2, 3, 0xFF, 0x00), (Bytes{0xAB, 0xCC}));
+}
