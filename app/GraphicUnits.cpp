@@ -1,5 +1,6 @@
 #include "GraphicUnits.h"
 
+#include "formats/jp2_aic/QorImage.h"
 #include "picture/Jpeg.h"
 
 namespace tolvane {
@@ -12,11 +13,13 @@ void InitializeGraphicUnits() {
   if (Initialized) return;
   Initialized = true;
   InitializeJpegUnit();
+  InitializeCodecUnits();
 }
 
 void FinalizeGraphicUnits() {
   if (!Initialized) return;
   Initialized = false;
+  FinalizeCodecUnits();
   FinalizeJpegUnit();
 }
 

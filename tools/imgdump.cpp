@@ -7,11 +7,13 @@
 // Before FILE, JPEG settings may be given: --scale N (0 full .. 3 eighth),
 // --fast (best speed), --8bit (8-bit output).
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/Fingerprint.h"
 #include "app/GraphicUnits.h"
+#include "formats/jp2_aic/QorGraphics.h"
 #include "picture/Graphics.h"
 #include "picture/Jpeg.h"
 
@@ -33,12 +35,17 @@ int Usage() {
   return 2;
 }
 
-void WritePpm(TGraphic& graphic, const std::string& path) {
-  TBitmap target;
+// The graphic drawn 1:1 into a white 24-bit bitmap of its own size.
+void RenderOnWhite(TGraphic& graphic, TBitmap& target) {
   target.SetPixelLayout(pl24Bit);
   target.ResizeWidth(graphic.ImageWidth());
   target.ResizeHeight(graphic.ImageHeight());
   target.BitmapCanvas().StretchInto(Rect(0, 0, target.ImageWidth(), target.ImageHeight()), &graphic);
+}
+
+void WritePpm(TGraphic& graphic, const std::string& path) {
+  TBitmap target;
+  RenderOnWhite(graphic, target);
   TFileStream out(path, fmCreate);
   std::string header = "P6\n" + std::to_string(target.ImageWidth()) + " " + std::to_string(target.ImageHeight()) + "\n255\n";
   out.WriteExact(header.data(), header.size());
@@ -84,14 +91,42 @@ int Fingerprints(int argc, char** argv) {
   return 0;
 }
 
+// Graphic classes whose SaveStream writes the format of the extensions they
+// are registered for. The readers of the image-format library inherit the
+// bitmap's BMP writer, which would put BMP data into a file named ".png".
+bool WritesOwnFormat(TGraphicClass cls) {
+  static const std::set<std::string> writers = {"TBitmap",    "TTargaGraphic",   "TXBMImage",
+                                                "TWBMPImage", "TzelCursorImage", "Tslide"};
+  return writers.count(cls->Name) != 0;
+}
+
+// The codec framework's extensions: written through a TQorBitmap, so that
+// the codec follows the extension of the file.
+bool IsCodecExtension(const std::string& ext) {
+  std::string e = LowerCase(ext);
+  return e == "aic" || e == "jp2" || e == "jpc";
+}
+
 int Write(const std::string& in, const std::string& out) {
   TPicture picture;
   picture.LoadPictureFile(in);
+  TGraphic& source = *picture.CurrentGraphic();
+  TBitmap pixels;
+  if (source.Is<TBitmap>()) pixels.CopyFrom(&source);
+  else RenderOnWhite(source, pixels);
+
   std::string ext = PictureExtensionOf(out);
+  if (IsCodecExtension(ext)) {
+    TQorBitmap writer;
+    writer.CopyFrom(&pixels);
+    writer.SaveFile(out);
+    return 0;
+  }
   TGraphicClass cls = TPicture::FindGraphicKind(ext);
   if (!cls) throw EInvalidGraphic(Format(GraphicsConst::SUnknownExtension, {ext}));
+  if (!WritesOwnFormat(cls)) throw EInvalidGraphicOperation(Format("No writer for .%s files (%s)", {ext, cls->Name}));
   std::unique_ptr<TGraphic> writer = TGraphic::ConstructEmpty(cls);
-  writer->CopyFrom(picture.CurrentGraphic());
+  writer->CopyFrom(&pixels);
   writer->SaveFile(out);
   return 0;
 }
