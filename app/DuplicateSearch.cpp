@@ -1,0 +1,236 @@
+#include "DuplicateSearch.h"
+
+#include <bit>
+#include <chrono>
+#include <cmath>
+
+#include "DirectoryScan.h"
+#include "ResultGrid.h"
+
+namespace tolvane {
+
+int64_t TFinderView::PerformanceCounter() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int64_t TFinderView::PerformanceFrequency() { return 1'000'000'000; }
+
+int ProgressPercent(size_t i, size_t count) {
+  if (count == 0) return 0;
+  long double p = static_cast<long double>(i) / static_cast<long double>(count) * 100.0L;
+  return static_cast<int>(std::nearbyintl(p));  // the default rounding mode takes halves to even
+}
+
+namespace {
+
+// A fingerprint as two 64-bit halves: the distance is then two population
+// counts, the same value as FingerprintDistance.
+struct TPackedPrint {
+  uint64_t Hi, Lo;
+};
+
+inline int PackedDistance(const TPackedPrint& a, const TPackedPrint& b) {
+  return std::popcount(a.Hi ^ b.Hi) + std::popcount(a.Lo ^ b.Lo);
+}
+
+// A distance costs a few nanoseconds and a turn of the window's event loop
+// far more, so the grouping yields once per this many distances; the
+// window's pump is time-sliced anyway.
+constexpr uint32_t YieldInterval = 1024;
+
+class TGrouping {
+public:
+  TGrouping(std::span<const Fingerprint> prints, uint8_t threshold, const TGroupingHooks& hooks)
+      : FPacked(prints.size()), FUsed(prints.size(), 0), FThreshold(threshold), FLimit(10 * threshold), FHooks(hooks) {
+    for (size_t i = 0; i < prints.size(); ++i) {
+      const auto& w = prints[i].Words;
+      FPacked[i] = {uint64_t{w[0]} << 32 | w[1], uint64_t{w[2]} << 32 | w[3]};
+    }
+  }
+
+  std::optional<std::vector<std::vector<uint32_t>>> Run() {
+    std::vector<std::vector<uint32_t>> groups;
+    const size_t n = FPacked.size();
+    for (size_t i = 0; i < n; ++i) {
+      if (FUsed[i]) continue;
+      std::vector<uint32_t> group{static_cast<uint32_t>(i)};
+      for (size_t j = i + 1; j < n; ++j)
+        if (!FUsed[j] && !Test(i, j, group)) break;
+      if (FStopped) return std::nullopt;
+      if (i >= 2)
+        for (size_t j = i; j-- > 0;)
+          if (!FUsed[j] && !Test(i, j, group)) break;
+      if (FStopped) return std::nullopt;
+      groups.push_back(std::move(group));
+      if (FHooks.GroupDone) FHooks.GroupDone(i);
+    }
+    return groups;
+  }
+
+private:
+  // Compares file j with the group's first file i; false ends the pass.
+  bool Test(size_t i, size_t j, std::vector<uint32_t>& group) {
+    if (FUntilYield-- == 0) {
+      FUntilYield = YieldInterval - 1;
+      if (FHooks.Yield && !FHooks.Yield()) {
+        FStopped = true;
+        return false;
+      }
+    }
+    int d = PackedDistance(FPacked[i], FPacked[j]);
+    if (d < FThreshold) {
+      group.push_back(static_cast<uint32_t>(j));
+      FUsed[j] = 1;
+    }
+    return d <= FLimit;
+  }
+
+  std::vector<TPackedPrint> FPacked;
+  std::vector<uint8_t> FUsed;
+  const int FThreshold, FLimit;
+  const TGroupingHooks& FHooks;
+  uint32_t FUntilYield = 0;
+  bool FStopped = false;
+};
+
+}  // namespace
+
+std::optional<std::vector<std::vector<uint32_t>>> GroupFingerprints(std::span<const Fingerprint> prints,
+                                                                    uint8_t threshold, const TGroupingHooks& hooks) {
+  return TGrouping(prints, threshold, hooks).Run();
+}
+
+// Shows the progress panel for the duration of a search and, whatever ends
+// it, hides the panel and clears Busy.
+class TDuplicateFinder::TRunGuard {
+public:
+  explicit TRunGuard(TDuplicateFinder& finder) : F(finder) {
+    F.FView.ShowProgressPanel(true);
+    FPanelShown = true;
+  }
+  ~TRunGuard() {
+    try {
+      HidePanel();
+    } catch (...) {
+      // A view failing while the search unwinds must not end the program.
+    }
+    F.Busy = 0;
+  }
+  TRunGuard(const TRunGuard&) = delete;
+  TRunGuard& operator=(const TRunGuard&) = delete;
+
+  void HidePanel() {
+    if (!FPanelShown) return;
+    FPanelShown = false;
+    F.FView.ShowProgressPanel(false);
+  }
+
+private:
+  TDuplicateFinder& F;
+  bool FPanelShown = false;
+};
+
+void TDuplicateFinder::UsunKomorke(int side) { tolvane::UsunKomorke(StringGrid1, side); }
+
+void TDuplicateFinder::SaveDuplicatesList(const std::string& fileName) const {
+  tolvane::SaveDuplicatesList(fileName, StringGrid1, ScanDir);
+}
+
+void TDuplicateFinder::ReportProgress(int step, size_t i, size_t count, int& last) {
+  int p = ProgressPercent(i, count);
+  if (p == last) return;  // the same position and label again would change nothing
+  last = p;
+  FView.SetStepProgress(step, p, IntToStr(p) + "%");
+}
+
+bool TDuplicateFinder::ComputeFingerprints(const std::vector<std::string>& files, std::vector<Fingerprint>& prints) {
+  TPicture picture;
+  TBitmap target;
+  target.SetPixelLayout(pl24Bit);
+  target.ResizeWidth(16);
+  target.ResizeHeight(8);
+  prints.assign(files.size(), Fingerprint{});
+  int last = -1;
+  for (size_t i = 0; i < files.size(); ++i) {
+    try {
+      ComputeFingerprint(ScanDir, files[i], picture, prints[i], target);
+    } catch (const std::exception&) {
+      // A picture that fails while it is drawn (damaged compressed data)
+      // counts as unreadable, like one that fails to load.
+      prints[i] = Fingerprint{};
+    }
+    if (!FView.ProcessMessages()) return false;
+    ReportProgress(1, i, files.size(), last);
+  }
+  return true;
+}
+
+bool TDuplicateFinder::FillGrid(const std::vector<std::string>& files,
+                                const std::vector<std::vector<uint32_t>>& groups) {
+  TStringGrid& grid = StringGrid1;
+  grid.ChangeRowCount(static_cast<int32_t>(groups.size() + 1));
+  int32_t r = 1;
+  for (const auto& group : groups) {
+    if (group.size() > static_cast<size_t>(grid.ColCount())) grid.ChangeColumnCount(static_cast<int32_t>(group.size()));
+    if (group.size() < 2) {
+      grid.ChangeRowCount(grid.RowCount() - 1);
+      continue;
+    }
+    if (!FView.ProcessMessages()) return false;
+    for (size_t m = 0; m < group.size(); ++m) grid.SetCellText(static_cast<int32_t>(m), r, files[group[m]]);
+    ++r;
+  }
+  return true;
+}
+
+void TDuplicateFinder::BeginFindingDups(bool searchSubdirectories) {
+  if (Busy) return;
+  std::string question = Format(Text(FinderConst::SConfirmScan), {ScanDir});
+  if (FView.ShowMessageBox(TMsgDlgType::mtInformation, TMsgDlgButtons::mbOKCancel, question) == TModalResult::mrCancel)
+    return;
+
+  TRunGuard run(*this);
+  FView.SetStepProgress(1, 0, "0");
+  FView.SetStepProgress(2, 0, "0");
+  FView.ResetFilePanels(Text(FinderConst::SFileName));
+  StringGrid1.SetRowStrings(1, {});
+  StringGrid1.ChangeColumnCount(1);
+  StringGrid1.ChangeRowCount(2);
+
+  const int64_t start = FView.PerformanceCounter();
+  const int64_t frequency = FView.PerformanceFrequency();
+  Busy = 1;
+
+  std::vector<std::string> files;
+  if (searchSubdirectories) ScanDirectoryTree(ScanDir, ScanDir, files);
+  else ScanDirectory(ScanDir, files);
+  if (files.size() < 2) {
+    FView.ShowMessageBox(TMsgDlgType::mtWarning, TMsgDlgButtons::mbOK, Text(FinderConst::SNoImageFiles));
+    return;
+  }
+
+  std::vector<std::vector<uint32_t>> groups;
+  {
+    std::vector<Fingerprint> prints;
+    if (!ComputeFingerprints(files, prints)) return;
+    int last = -1;
+    TGroupingHooks hooks{[this] { return FView.ProcessMessages(); },
+                         [&](size_t i) { ReportProgress(2, i, files.size(), last); }};
+    auto grouped = GroupFingerprints(prints, SimilarityThreshold, hooks);
+    if (!grouped) return;
+    groups = std::move(*grouped);
+  }
+  if (!FillGrid(files, groups)) return;
+
+  run.HidePanel();
+  FView.EnableDeleteButtons();
+  const int64_t end = FView.PerformanceCounter();
+  if (frequency > 0)
+    FView.SetStatusText(Format(Text(FinderConst::STotalTime),
+                               {static_cast<long double>(end - start) / static_cast<long double>(frequency)}));
+  else
+    FView.SetStatusText(Text(FinderConst::SNoClock));
+}
+
+}  // namespace tolvane

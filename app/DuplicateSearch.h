@@ -1,0 +1,122 @@
+// The finder's one search: lists the image files of a directory, computes a
+// fingerprint for each, gathers files whose fingerprints differ in fewer
+// bits than the similarity threshold into groups, and writes every group of
+// two or more files into a row of the result grid. The window's effects go
+// through TFinderView, so the search runs without a window.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Fingerprint.h"
+#include "StringGrid.h"
+
+namespace tolvane {
+
+enum class TMsgDlgType : uint8_t { mtWarning, mtError, mtInformation, mtConfirmation };
+enum class TMsgDlgButtons : uint8_t { mbOK, mbOKCancel, mbYesNo };
+enum class TModalResult : uint8_t { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
+
+// The finder's message texts, in English; a view translates them.
+namespace FinderConst {
+inline constexpr const char* SConfirmScan =
+    "Tolvane will now scan directory:\r\n\r\n%s\r\n\r\n"
+    "in order to find all duplicates. It can take from one second to few hours depending\r\n"
+    "on the number of image files in this directory. Please be patient.\r\n"
+    "Press OK to start scanning.";
+inline constexpr const char* SNoImageFiles = "No image files found in the specified directory!";
+inline constexpr const char* SFileName = "filename";
+inline constexpr const char* STotalTime = "Total time: %8.2n sec";
+inline constexpr const char* SNoClock = "System clock not found";
+inline constexpr const char* SNoDuplicates = "No duplicates";
+}  // namespace FinderConst
+
+// What a search does to the window around it.
+class TFinderView {
+public:
+  virtual ~TFinderView() = default;
+
+  // The current translation of one of FinderConst's texts.
+  virtual std::string ResourceText(std::string_view english) { return std::string(english); }
+  virtual TModalResult ShowMessageBox(TMsgDlgType kind, TMsgDlgButtons buttons, const std::string& text) = 0;
+  // The progress panel over the file details.
+  virtual void ShowProgressPanel(bool visible) = 0;
+  // Step 1 (fingerprints) or 2 (grouping): the bar's position 0..100 and
+  // the text of the step's label.
+  virtual void SetStepProgress(int step, int position, const std::string& label) = 0;
+  // Both file panels show fileNameText, every file detail "0", both previews empty.
+  virtual void ResetFilePanels(const std::string& fileNameText) = 0;
+  // The first panel of the status bar.
+  virtual void SetStatusText(const std::string& text) = 0;
+  virtual void EnableDeleteButtons() = 0;
+  // Lets the window handle what is pending. False ends the running search
+  // (the window is closing).
+  virtual bool ProcessMessages() = 0;
+  // A monotonic counter and its ticks per second (0: there is no counter).
+  virtual int64_t PerformanceCounter();
+  virtual int64_t PerformanceFrequency();
+};
+
+// Hooks of the grouping: Yield runs before distances are computed (not
+// before every one: see GroupFingerprints) and false stops the grouping;
+// GroupDone runs after the group that file i started.
+struct TGroupingHooks {
+  std::function<bool()> Yield;
+  std::function<void(size_t i)> GroupDone;
+};
+
+// Groups files by their fingerprints, in list order: every file not yet
+// taken starts a group; a forward pass over the later files and, from the
+// third file on, a backward pass over the earlier ones take every file not
+// yet taken whose distance is below threshold, and a pass ends after the
+// first file it tests at a distance above 10 x threshold. A group's first
+// file is never marked as taken, so a later group's backward pass may take
+// it again. Members are listed as added: the first file, the forward
+// members ascending, the backward members descending. Every group is
+// returned, single files included; nothing when Yield said stop.
+std::optional<std::vector<std::vector<uint32_t>>> GroupFingerprints(std::span<const Fingerprint> prints, uint8_t threshold,
+                                                     const TGroupingHooks& hooks = {});
+
+// The search state of the main window and the search itself.
+class TDuplicateFinder {
+public:
+  explicit TDuplicateFinder(TFinderView& view) : FView(view) {}
+
+  // The directory of the last or current search, ending in "/".
+  std::string ScanDir;
+  // Distance below which two pictures are duplicates.
+  uint8_t SimilarityThreshold = 0;
+  // 1 while a search runs; no previews are made then.
+  uint8_t Busy = 0;
+  // One group per row from row 1 on.
+  TStringGrid StringGrid1;
+
+  // Asks for confirmation, then searches ScanDir (with its subdirectories
+  // when asked) and fills StringGrid1. A request while a search runs is
+  // ignored. Whatever ends it, Busy returns to 0 and the progress panel is
+  // hidden. An unreadable picture, or one that fails while it is drawn,
+  // keeps the all-zero fingerprint and the search goes on.
+  void BeginFindingDups(bool searchSubdirectories);
+  // Removes the file of side 1 (left) or 2 (right) of the selected pair from the grid.
+  void UsunKomorke(int side);
+  void SaveDuplicatesList(const std::string& fileName) const;
+
+private:
+  class TRunGuard;
+  bool ComputeFingerprints(const std::vector<std::string>& files, std::vector<Fingerprint>& prints);
+  bool FillGrid(const std::vector<std::string>& files, const std::vector<std::vector<uint32_t>>& groups);
+  void ReportProgress(int step, size_t i, size_t count, int& last);
+  std::string Text(const char* english) { return FView.ResourceText(english); }
+
+  TFinderView& FView;
+};
+
+// Round(i / count x 100), halves to even, in the original's extended precision.
+int ProgressPercent(size_t i, size_t count);
+
+}  // namespace tolvane

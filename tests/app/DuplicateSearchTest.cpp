@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include "AppTestUtil.h"
+#include "app/DuplicateSearch.h"
+#include "app/GraphicUnits.h"
+#include "app/ResultGrid.h"
+
+namespace tolvane {
+namespace {
+
+using Groups = std::vector<std::vector<uint32_t>>;
+using Cells = std::vector<std::string>;
+
+// A fingerprint with bits first..last set, and the bits of more.
+Fingerprint Bits(std::initializer_list<int> more, int first = 0, int last = -1) {
+  Fingerprint f;
+  for (int b : more) f.Words[b / 32] |= 1u << (b % 32);
+  for (int b = first; b <= last; ++b) f.Words[b / 32] |= 1u << (b % 32);
+  return f;
+}
+
+Groups Group(const std::vector<Fingerprint>& prints, uint8_t t) { return GroupFingerprints(prints, t).value(); }
+
+TEST(Grouping, PassesEndBeyondTenTimesTheThreshold) {
+  // t = 2: d(A,B) = 1, d(A,X) = 21 > 20, d(X,B) = 20. A's pass stops at X,
+  // X does not take B, B's backward pass passes X and takes A.
+  Fingerprint A = Bits({}), B = Bits({0}), X = Bits({}, 0, 20);
+  EXPECT_EQ(Group({A, X, B}, 2), (Groups{{0}, {1}, {2, 0}}));
+  // With M close to A before X, A stands in two groups.
+  EXPECT_EQ(Group({A, A, X, B}, 2), (Groups{{0, 1}, {2}, {3, 0}}));
+  // Unreadable files (all zero) gather; a flat picture (all ones) is 128
+  // away and, between them, ends every pass.
+  Fingerprint flat = Bits({}, 0, 127);
+  EXPECT_EQ(Group({A, A, flat}, 1), (Groups{{0, 1}, {2}}));
+  EXPECT_EQ(Group({A, flat, A}, 1), (Groups{{0}, {1}, {2}}));
+  EXPECT_EQ(Group({A, flat, A}, 13), (Groups{{0, 2}, {1}}));
+}
+
+TEST(Grouping, MembersInTheOrderTheyWereAdded) {
+  // t = 3: A and A2 are 4 apart but both 2 from B; X (31 from A and A2, 29
+  // from B) ends the passes of A and A2 before B but not B's backward pass.
+  Fingerprint A = Bits({0, 1}), A2 = Bits({2, 3}), X = Bits({0, 2}, 99, 127), B = Bits({0, 2});
+  EXPECT_EQ(Group({A, A2, X, B, Bits({0, 2, 50}), Bits({0, 2, 51})}, 3), (Groups{{0}, {1}, {2}, {3, 4, 5, 1, 0}}));
+}
+
+TEST(Grouping, ThresholdsHooksAndProgress) {
+  Fingerprint P = Bits({5});
+  EXPECT_EQ(Group({P, P, P}, 1), (Groups{{0, 1, 2}}));
+  EXPECT_EQ(Group({P, P, P}, 0), (Groups{{0}, {1}, {2}}));  // nothing is below 0
+  EXPECT_EQ(Group({}, 5), Groups{});
+  std::vector<Fingerprint> prints(3000);
+  for (size_t i = 0; i < prints.size(); ++i) prints[i].Words[0] = static_cast<uint32_t>(i * 2654435761u);
+  size_t done = 0;
+  TGroupingHooks hooks{[] { return true; }, [&](size_t) { ++done; }};
+  EXPECT_EQ(GroupFingerprints(prints, 40, hooks)->size(), done);
+  hooks.Yield = [] { return false; };
+  EXPECT_FALSE(GroupFingerprints(prints, 40, hooks));
+  // Round(i / count x 100), halves to even.
+  EXPECT_EQ(ProgressPercent(1, 8), 12);
+  EXPECT_EQ(ProgressPercent(3, 8), 38);
+  EXPECT_EQ(ProgressPercent(2, 3), 67);
+}
+
+// Records what the search does to the window; scripted answers.
+class TFakeView : public TFinderView {
+public:
+  TModalResult ShowMessageBox(TMsgDlgType kind, TMsgDlgButtons, const std::string& text) override {
+    Log.push_back((kind == TMsgDlgType::mtWarning ? "warning: " : "box: ") + text);
+    return kind == TMsgDlgType::mtInformation ? Answer : TModalResult::mrOk;
+  }
+  void ShowProgressPanel(bool visible) override { Log.push_back(visible ? "panel shown" : "panel hidden"); }
+  void SetStepProgress(int step, int position, const std::string& label) override {
+    Log.push_back("step" + std::to_string(step) + " " + std::to_string(position) + " " + label);
+  }
+  void ResetFilePanels(const std::string& text) override { Log.push_back("panels " + text); }
+  void SetStatusText(const std::string& text) override { Log.push_back("status " + text); }
+  void EnableDeleteButtons() override { Log.push_back("buttons"); }
+  bool ProcessMessages() override {
+    if (OnMessages) OnMessages();
+    return --MessagesLeft >= 0;
+  }
+  int64_t PerformanceCounter() override { return Counter += Tick; }
+  int64_t PerformanceFrequency() override { return Frequency; }
+  bool Has(const std::string& entry) const { return std::find(Log.begin(), Log.end(), entry) != Log.end(); }
+
+  std::vector<std::string> Log;
+  TModalResult Answer = TModalResult::mrOk;
+  int MessagesLeft = 1 << 30;
+  std::function<void()> OnMessages;
+  int64_t Counter = 0, Tick = 1500, Frequency = 1000;
+};
+
+class Search : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { InitializeGraphicUnits(); }
+  Search() {
+    Finder.ScanDir = Dir.Path();
+    Finder.SimilarityThreshold = 1;
+  }
+  // Pictures with the left, right or top half dark: 128, 64 and 64 apart.
+  void Pictures(const std::string& kind, std::initializer_list<const char*> names) {
+    TRect dark = kind == "left" ? Rect(0, 0, 16, 16) : kind == "right" ? Rect(16, 0, 32, 16) : Rect(0, 0, 32, 8);
+    for (const char* name : names) test::WriteBmp(Dir.Path() + name, dark);
+  }
+  std::vector<Cells> Rows() const {
+    std::vector<Cells> rows;
+    for (int32_t r = 1; r < Finder.StringGrid1.RowCount(); ++r) rows.push_back(Finder.StringGrid1.RowStrings(r));
+    return rows;
+  }
+
+  test::TTempDir Dir;
+  TFakeView View;
+  TDuplicateFinder Finder{View};
+};
+
+TEST_F(Search, FillsOneRowPerGroupAndReportsEveryStep) {
+  Pictures("left", {"a.bmp", "c.bmp", "e.bmp"});
+  Pictures("top", {"b.bmp"});
+  Pictures("right", {"d.bmp", "f.bmp"});
+  test::WriteFile(Dir.Path() + "notes.txt", "x");
+  Finder.StringGrid1.SetCellText(4, 1, "stale");
+  Finder.SimilarityThreshold = 13;  // no pass ends early
+  Finder.BeginFindingDups(false);
+  EXPECT_EQ(Rows(), (std::vector<Cells>{{"a.bmp", "c.bmp", "e.bmp"}, {"d.bmp", "f.bmp", ""}}));
+  EXPECT_EQ(Finder.StringGrid1.FixedRows(), 1);
+  std::vector<std::string> expected = {
+      "box: " + Format(FinderConst::SConfirmScan, {Dir.Path()}),
+      "panel shown", "step1 0 0", "step2 0 0", "panels filename",
+      "step1 0 0%", "step1 17 17%", "step1 33 33%", "step1 50 50%", "step1 67 67%", "step1 83 83%",
+      "step2 0 0%", "step2 17 17%", "step2 50 50%",
+      "panel hidden", "buttons", "status Total time:     1.50 sec"};
+  EXPECT_EQ(View.Log, expected);
+  // A second search: a long time, and no clock at all.
+  View.Log.clear();
+  View.Tick = 1234567;
+  Finder.BeginFindingDups(true);
+  EXPECT_EQ(View.Log.back(), "status Total time: 1,234.57 sec");
+  EXPECT_EQ(Rows()[0][0], "/a.bmp");
+  View.Frequency = 0;
+  Finder.BeginFindingDups(false);
+  EXPECT_EQ(View.Log.back(), "status System clock not found");
+}
+
+TEST_F(Search, CancelOrTooFewFiles) {
+  Pictures("left", {"a.bmp"});
+  Finder.StringGrid1.SetCellText(0, 1, "old");
+  View.Answer = TModalResult::mrCancel;
+  Finder.BeginFindingDups(false);
+  EXPECT_EQ(View.Log.size(), 1u);
+  EXPECT_EQ(Finder.StringGrid1.CellText(0, 1), "old");
+  View.Answer = TModalResult::mrOk;
+  Finder.BeginFindingDups(false);
+  EXPECT_TRUE(View.Has("warning: No image files found in the specified directory!"));
+  EXPECT_EQ(View.Log.back(), "panel hidden");
+  EXPECT_FALSE(View.Has("buttons"));
+  EXPECT_EQ(DuplicatesListText(Finder.StringGrid1, ""), DuplicatesListText(TStringGrid(1, 2), ""));
+  EXPECT_EQ(Finder.Busy, 0);
+}
+
+TEST_F(Search, ThresholdZeroDropsTheFixedRowForGood) {
+  Pictures("left", {"a.bmp", "b.bmp"});
+  Finder.SimilarityThreshold = 0;
+  Finder.BeginFindingDups(false);
+  EXPECT_EQ(Finder.StringGrid1.RowCount(), 1);
+  EXPECT_EQ(Finder.StringGrid1.FixedRows(), 0);
+  Finder.SimilarityThreshold = 1;
+  Finder.BeginFindingDups(false);
+  EXPECT_EQ(Rows(), (std::vector<Cells>{{"a.bmp", "b.bmp"}}));
+  EXPECT_EQ(Finder.StringGrid1.FixedRows(), 0);
+}
+
+TEST_F(Search, PicturesFailingToLoadOrDrawKeepTheZeroPrint) {
+  // The JPEG's header reads, but its quantisation table is never defined.
+  test::WriteFile(Dir.Path() + "broken.jpg", std::string("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x08\x00\x08\x01\x01\x11\x00"
+                                                         "\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00\x12\x34\xFF\xD9",
+                                                         29));
+  test::WriteFile(Dir.Path() + "garbage.bmp", "BM not a bitmap");
+  Pictures("left", {"x.bmp", "y.bmp"});
+  Finder.BeginFindingDups(false);
+  EXPECT_EQ(Rows(), (std::vector<Cells>{{"broken.jpg", "garbage.bmp"}, {"x.bmp", "y.bmp"}}));
+}
+
+TEST_F(Search, WhateverEndsASearchBusyIsClearedAndThePanelHidden) {
+  Pictures("left", {"a.bmp", "b.bmp", "c.bmp"});
+  for (int left : {0, 3, 4}) {  // the window closes during fingerprints, grouping, filling the grid
+    View.Log.clear();
+    View.MessagesLeft = left;
+    Finder.BeginFindingDups(false);
+    EXPECT_EQ(Finder.Busy, 0);
+    EXPECT_EQ(View.Log.back(), "panel hidden") << left;
+    EXPECT_FALSE(View.Has("buttons")) << left;
+  }
+  View.MessagesLeft = 1 << 30;
+  View.Log.clear();
+  int calls = 0;
+  View.OnMessages = [&] {
+    if (calls++ == 0) Finder.BeginFindingDups(false);  // ignored while a search runs
+    if (calls == 2) throw EAbort("stop");
+  };
+  EXPECT_THROW(Finder.BeginFindingDups(false), EAbort);
+  EXPECT_EQ(Finder.Busy, 0);
+  EXPECT_EQ(View.Log.back(), "panel hidden");
+  EXPECT_EQ(std::count(View.Log.begin(), View.Log.end(), "panel shown"), 1);
+}
+
+}  // namespace
+}  // namespace tolvane

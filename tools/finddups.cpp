@@ -1,0 +1,72 @@
+// finddups: the finder's search without a window.
+//   finddups DIR THRESHOLD [--recursive]
+// Scans DIR (with its subdirectories when asked), groups near-duplicate
+// pictures whose fingerprints differ in fewer than THRESHOLD bits, and
+// writes to standard output the duplicates list that "Save List" would
+// write for the resulting grid. THRESHOLD is read like ravelk's command
+// line: a decimal integer of which the low 8 bits count.
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "app/DuplicateSearch.h"
+#include "app/GraphicUnits.h"
+#include "app/ResultGrid.h"
+
+using namespace tolvane;
+
+namespace {
+
+// Answers OK to every question; a warning goes to standard error.
+class TConsoleView : public TFinderView {
+public:
+  TModalResult ShowMessageBox(TMsgDlgType kind, TMsgDlgButtons, const std::string& text) override {
+    if (kind == TMsgDlgType::mtWarning || kind == TMsgDlgType::mtError) std::fprintf(stderr, "%s\n", text.c_str());
+    return TModalResult::mrOk;
+  }
+  void ShowProgressPanel(bool) override {}
+  void SetStepProgress(int, int, const std::string&) override {}
+  void ResetFilePanels(const std::string&) override {}
+  void SetStatusText(const std::string&) override {}
+  void EnableDeleteButtons() override {}
+  bool ProcessMessages() override { return true; }
+};
+
+int Usage() {
+  std::fprintf(stderr, "usage: finddups DIR THRESHOLD [--recursive]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3 || argc > 4 || argv[1][0] == '\0') return Usage();
+  bool recursive = false;
+  if (argc == 4) {
+    if (std::string(argv[3]) != "--recursive") return Usage();
+    recursive = true;
+  }
+  int rc = 0;
+  InitializeGraphicUnits();
+  try {
+    TConsoleView view;
+    TDuplicateFinder finder(view);
+    finder.SimilarityThreshold = static_cast<uint8_t>(StrToInt(argv[2]) & 0xFF);
+    finder.ScanDir = argv[1];
+    if (finder.ScanDir.empty() || finder.ScanDir.back() != '/') finder.ScanDir += '/';
+    finder.BeginFindingDups(recursive);
+    std::string list = DuplicatesListText(finder.StringGrid1, finder.ScanDir);
+    if (std::fwrite(list.data(), 1, list.size(), stdout) != list.size() || std::fflush(stdout) != 0) {
+      std::fprintf(stderr, "error: EInOutError: %s\n", Format(SysConst::SInOutError, {errno}).c_str());
+      rc = 1;
+    }
+  } catch (const Exception& e) {
+    std::fprintf(stderr, "error: %s: %s\n", e.ClassName(), e.what());
+    rc = 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "error: std::exception: %s\n", e.what());
+    rc = 1;
+  }
+  FinalizeGraphicUnits();
+  return rc;
+}
