@@ -39,66 +39,71 @@ inline int PackedDistance(const TPackedPrint& a, const TPackedPrint& b) {
 // window's pump is time-sliced anyway.
 constexpr uint32_t YieldInterval = 1024;
 
-class TGrouping {
-public:
-  TGrouping(std::span<const Fingerprint> prints, uint8_t threshold, const TGroupingHooks& hooks)
-      : FPacked(prints.size()), FUsed(prints.size(), 0), FThreshold(threshold), FLimit(10 * threshold), FHooks(hooks) {
-    for (size_t i = 0; i < prints.size(); ++i) {
-      const auto& w = prints[i].Words;
-      FPacked[i] = {uint64_t{w[0]} << 32 | w[1], uint64_t{w[2]} << 32 | w[3]};
-    }
-  }
+// The passes are where a large search spends its time: on processors that
+// have it, they run with the population-count instruction.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TOLVANE_POPCOUNT_CLONES __attribute__((target_clones("popcnt", "default")))
+#else
+#define TOLVANE_POPCOUNT_CLONES
+#endif
 
-  std::optional<std::vector<std::vector<uint32_t>>> Run() {
-    std::vector<std::vector<uint32_t>> groups;
-    const size_t n = FPacked.size();
-    for (size_t i = 0; i < n; ++i) {
-      if (FUsed[i]) continue;
-      std::vector<uint32_t> group{static_cast<uint32_t>(i)};
-      for (size_t j = i + 1; j < n; ++j)
-        if (!FUsed[j] && !Test(i, j, group)) break;
-      if (FStopped) return std::nullopt;
-      if (i >= 2)
-        for (size_t j = i; j-- > 0;)
-          if (!FUsed[j] && !Test(i, j, group)) break;
-      if (FStopped) return std::nullopt;
-      groups.push_back(std::move(group));
-      if (FHooks.GroupDone) FHooks.GroupDone(i);
-    }
-    return groups;
-  }
+struct TGroupingState {
+  std::vector<TPackedPrint> Prints;
+  std::vector<uint8_t> Used;
+  int Threshold, Limit;
+  const TGroupingHooks& Hooks;
+  uint32_t UntilYield = 0;
+  bool Stopped = false;
+};
 
-private:
-  // Compares file j with the group's first file i; false ends the pass.
-  bool Test(size_t i, size_t j, std::vector<uint32_t>& group) {
-    if (FUntilYield-- == 0) {
-      FUntilYield = YieldInterval - 1;
-      if (FHooks.Yield && !FHooks.Yield()) {
-        FStopped = true;
-        return false;
+// One pass of the group that file i starts, over j = from, from + step, ...
+// up to end (excluded), skipping files already taken: a file below the
+// threshold joins the group, and the pass ends after a file beyond 10 x
+// threshold. Stopped is set when Yield says stop.
+TOLVANE_POPCOUNT_CLONES
+void RunPass(TGroupingState& s, size_t i, ptrdiff_t from, ptrdiff_t end, ptrdiff_t step, std::vector<uint32_t>& group) {
+  const TPackedPrint first = s.Prints[i];
+  for (ptrdiff_t j = from; j != end; j += step) {
+    if (s.Used[static_cast<size_t>(j)]) continue;
+    if (s.UntilYield-- == 0) {
+      s.UntilYield = YieldInterval - 1;
+      if (s.Hooks.Yield && !s.Hooks.Yield()) {
+        s.Stopped = true;
+        return;
       }
     }
-    int d = PackedDistance(FPacked[i], FPacked[j]);
-    if (d < FThreshold) {
+    int d = PackedDistance(first, s.Prints[static_cast<size_t>(j)]);
+    if (d < s.Threshold) {
       group.push_back(static_cast<uint32_t>(j));
-      FUsed[j] = 1;
+      s.Used[static_cast<size_t>(j)] = 1;
     }
-    return d <= FLimit;
+    if (d > s.Limit) return;
   }
-
-  std::vector<TPackedPrint> FPacked;
-  std::vector<uint8_t> FUsed;
-  const int FThreshold, FLimit;
-  const TGroupingHooks& FHooks;
-  uint32_t FUntilYield = 0;
-  bool FStopped = false;
-};
+}
 
 }  // namespace
 
 std::optional<std::vector<std::vector<uint32_t>>> GroupFingerprints(std::span<const Fingerprint> prints,
                                                                     uint8_t threshold, const TGroupingHooks& hooks) {
-  return TGrouping(prints, threshold, hooks).Run();
+  const size_t n = prints.size();
+  TGroupingState s{std::vector<TPackedPrint>(n), std::vector<uint8_t>(n, 0), threshold, 10 * threshold, hooks};
+  for (size_t i = 0; i < n; ++i) {
+    const auto& w = prints[i].Words;
+    s.Prints[i] = {uint64_t{w[0]} << 32 | w[1], uint64_t{w[2]} << 32 | w[3]};
+  }
+  std::vector<std::vector<uint32_t>> groups;
+  const auto count = static_cast<ptrdiff_t>(n);
+  for (size_t i = 0; i < n; ++i) {
+    if (s.Used[i]) continue;
+    std::vector<uint32_t> group{static_cast<uint32_t>(i)};
+    const auto at = static_cast<ptrdiff_t>(i);
+    RunPass(s, i, at + 1, count, 1, group);
+    if (i >= 2 && !s.Stopped) RunPass(s, i, at - 1, -1, -1, group);
+    if (s.Stopped) return std::nullopt;
+    groups.push_back(std::move(group));
+    if (hooks.GroupDone) hooks.GroupDone(i);
+  }
+  return groups;
 }
 
 // Shows the progress panel for the duration of a search and, whatever ends

@@ -70,7 +70,7 @@ void DeleteCell(TStringGrid& grid, int32_t row, int32_t column) {
   std::vector<std::string> cells = grid.RowStrings(row);
   std::move(cells.begin() + column + 1, cells.end(), cells.begin() + column);
   cells.back().clear();
-  if (cells.size() > 1 && std::count_if(cells.begin(), cells.end(), CellHoldsName) == 1) cells[1] = NoDuplicateMark;
+  if (cells.size() > 1 && std::count_if(cells.begin(), cells.end(), CellHoldsName) == 1) cells[1] = std::string(NoDuplicateMark);
   grid.SetRowStrings(row, cells);
 }
 

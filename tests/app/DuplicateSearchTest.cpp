@@ -43,18 +43,12 @@ TEST(Grouping, MembersInTheOrderTheyWereAdded) {
   EXPECT_EQ(Group({A, A2, X, B, Bits({0, 2, 50}), Bits({0, 2, 51})}, 3), (Groups{{0}, {1}, {2}, {3, 4, 5, 1, 0}}));
 }
 
-TEST(Grouping, ThresholdsHooksAndProgress) {
+TEST(Grouping, ThresholdsAndProgress) {
   Fingerprint P = Bits({5});
   EXPECT_EQ(Group({P, P, P}, 1), (Groups{{0, 1, 2}}));
   EXPECT_EQ(Group({P, P, P}, 0), (Groups{{0}, {1}, {2}}));  // nothing is below 0
   EXPECT_EQ(Group({}, 5), Groups{});
-  std::vector<Fingerprint> prints(3000);
-  for (size_t i = 0; i < prints.size(); ++i) prints[i].Words[0] = static_cast<uint32_t>(i * 2654435761u);
-  size_t done = 0;
-  TGroupingHooks hooks{[] { return true; }, [&](size_t) { ++done; }};
-  EXPECT_EQ(GroupFingerprints(prints, 40, hooks)->size(), done);
-  hooks.Yield = [] { return false; };
-  EXPECT_FALSE(GroupFingerprints(prints, 40, hooks));
+  EXPECT_FALSE(GroupFingerprints(std::vector<Fingerprint>(2), 1, {[] { return false; }, {}}));
   // Round(i / count x 100), halves to even.
   EXPECT_EQ(ProgressPercent(1, 8), 12);
   EXPECT_EQ(ProgressPercent(3, 8), 38);
@@ -155,18 +149,6 @@ TEST_F(Search, CancelOrTooFewFiles) {
   EXPECT_FALSE(View.Has("buttons"));
   EXPECT_EQ(DuplicatesListText(Finder.StringGrid1, ""), DuplicatesListText(TStringGrid(1, 2), ""));
   EXPECT_EQ(Finder.Busy, 0);
-}
-
-TEST_F(Search, ThresholdZeroDropsTheFixedRowForGood) {
-  Pictures("left", {"a.bmp", "b.bmp"});
-  Finder.SimilarityThreshold = 0;
-  Finder.BeginFindingDups(false);
-  EXPECT_EQ(Finder.StringGrid1.RowCount(), 1);
-  EXPECT_EQ(Finder.StringGrid1.FixedRows(), 0);
-  Finder.SimilarityThreshold = 1;
-  Finder.BeginFindingDups(false);
-  EXPECT_EQ(Rows(), (std::vector<Cells>{{"a.bmp", "b.bmp"}}));
-  EXPECT_EQ(Finder.StringGrid1.FixedRows(), 0);
 }
 
 TEST_F(Search, PicturesFailingToLoadOrDrawKeepTheZeroPrint) {

@@ -18,7 +18,7 @@ TEST(FileFacts, FormatFileSizeSteps) {
       {1048576, "1.00 MB"}, {1073741823, "1024.00 MB"}, {1073741824, "1.00 GB"}, {int64_t{5} << 40, "5120.00 GB"}};
   for (auto [size, text] : cases) EXPECT_EQ(FormatFileSize(size), text);
   TFormatSettings saved = FormatSettings();
-  FormatSettings().DecimalSeparator = ",";
+  FormatSettings().DecimalSeparator = std::string(",");
   EXPECT_EQ(FormatFileSize(1536), "1,50 kB");
   FormatSettings() = saved;
 }
