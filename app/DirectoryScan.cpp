@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <memory>
 
 #include "Fingerprint.h"
@@ -68,7 +69,9 @@ void ScanTreeAt(int fd, const std::string& start, const std::string& current, st
   for (const TEntry& e : SortedEntries(fd)) {
     std::string path = current + "/" + e.Name;
     if (IsDirectoryEntry(fd, e)) {
-      if (e.Name[0] == '.') continue;
+      // No file in a path of PATH_MAX characters or more could be opened; stopping there
+      // also bounds the depth, the stack and the paths held on it.
+      if (e.Name[0] == '.' || path.size() >= PATH_MAX) continue;
       // O_NOFOLLOW: a directory swapped for a link after the listing is not entered either.
       TUniqueFd child(::openat(fd, e.Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (child.Valid()) ScanTreeAt(child.Get(), start, path, list);

@@ -34,9 +34,7 @@ inline int PackedDistance(const TPackedPrint& a, const TPackedPrint& b) {
   return std::popcount(a.Hi ^ b.Hi) + std::popcount(a.Lo ^ b.Lo);
 }
 
-// A distance costs a few nanoseconds and a turn of the window's event loop
-// far more, so the grouping yields once per this many distances; the
-// window's pump is time-sliced anyway.
+// Distances per yield (the window's pump is time-sliced anyway).
 constexpr uint32_t YieldInterval = 1024;
 
 // The passes are where a large search spends its time: on processors that
