@@ -139,13 +139,14 @@ void TGIFLZWDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t pack
   const uint32_t clearCode = 1u << InitialCodeSize, endCode = clearCode + 1;
   TLZWTable table(clearCode, dest, unpackedSize);
   uint32_t width = InitialCodeSize + 1u;
-  uint32_t buffer = 0, bits = 0;
+  uint64_t buffer = 0;
+  uint32_t bits = 0;
   const uint8_t* in = source;
   for (int32_t left = packedSize; left > 0 && !table.OutputFull(); --left) {
-    buffer |= static_cast<uint32_t>(*in++) << bits;
+    buffer |= static_cast<uint64_t>(*in++) << bits;
     bits += 8;
     while (bits >= width && !table.OutputFull()) {
-      const uint32_t code = buffer & ((1u << width) - 1);
+      const uint32_t code = static_cast<uint32_t>(buffer) & ((1u << width) - 1);
       buffer >>= width;
       bits -= width;
       if (code == clearCode) {
@@ -154,8 +155,13 @@ void TGIFLZWDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t pack
         continue;
       }
       // An end code, or a code past the table, pauses decoding until the
-      // next byte; data after it still decode.
-      if (code == endCode || code > table.FreeCode() || !table.DecodeCode(code)) break;
+      // next byte; data after it still decode. Codes narrower than a byte
+      // could pile bits up faster than bytes bring them, so with a buffer
+      // that holds 32 bits the pause is skipped.
+      if (code == endCode || code > table.FreeCode() || !table.DecodeCode(code)) {
+        if (bits < 32) break;
+        continue;
+      }
       if (!table.Added()) continue;  // a full table takes no further entries
       if (table.FreeCode() == (1u << width) - 1 && width < MaxCodeWidth) ++width;
       table.Advance();
