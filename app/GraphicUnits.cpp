@@ -1,6 +1,7 @@
 #include "GraphicUnits.h"
 
 #include "formats/jp2_aic/QorImage.h"
+#include "graphics/GraphicFormats.h"
 #include "picture/Jpeg.h"
 
 namespace tolvane {
@@ -13,6 +14,7 @@ void InitializeGraphicUnits() {
   if (Initialized) return;
   Initialized = true;
   InitializeJpegUnit();
+  RegisterAllFormats();
   InitializeCodecUnits();
 }
 
@@ -20,6 +22,7 @@ void FinalizeGraphicUnits() {
   if (!Initialized) return;
   Initialized = false;
   FinalizeCodecUnits();
+  UnregisterAllFormats();
   FinalizeJpegUnit();
 }
 

@@ -1,5 +1,7 @@
 #include "GraphicStrings.h"
 
+#include "GraphicColor.h"
+
 namespace tolvane::GraphicStrings {
 
 const char* const SInvalidImage = "Cannot load image. Invalid or unexpected %s image format.";
@@ -12,12 +14,13 @@ const char* const SCompressionError = "Cannot load image. Compression error foun
 const char* const SExtraCompressedData = "Cannot load image. Extra compressed data found in %s file.";
 const char* const SInvalidPalette = "Cannot load image. Palette in %s file is invalid.";
 const char* const SUnknownCriticalChunk = "Cannot load PNG image. Unexpected but critical chunk detected.";
-const char* const SIndexedNotSupported = "Conversion between indexed and non-indexed pixel formats is not supported.";
-const char* const SConversionFailed = "Color conversion failed. Could not find a proper method.";
-const char* const SInvalidColorDepth = "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.";
-const char* const SInvalidSampleCount = "Sample count per pixel does not correspond to the given color scheme.";
-const char* const SInvalidSubSampling = "Subsampling value is invalid. Allowed are 1, 2 and 4.";
-const char* const SVerticalSubSampling = "Vertical subsampling value must be <= horizontal subsampling value.";
+// The colour manager's texts are its own; these name the same.
+const char* const SIndexedNotSupported = GraphicColorStrings::SIndexedNotSupported;
+const char* const SConversionFailed = GraphicColorStrings::SConversionUnsupported;
+const char* const SInvalidColorDepth = GraphicColorStrings::SInvalidColorDepth;
+const char* const SInvalidSampleCount = GraphicColorStrings::SInvalidSampleCount;
+const char* const SInvalidSubSampling = GraphicColorStrings::SInvalidSubSampling;
+const char* const SVerticalSubSampling = GraphicColorStrings::SVerticalSubSamplingError;
 const char* const SLZ77Error = "LZ77 decompression error.";
 const char* const SJPEGEndOfInput = "JPEG decompression error. Unexpected end of input.";
 const char* const SJPEGStripSize = "Improper JPEG strip/tile size.";
