@@ -58,6 +58,7 @@ public:
   }
   void Fill(uint8_t value, size_t count) {
     count = std::min(count, FLeft);
+    if (count == 0) return;  // an empty buffer may have no address
     std::memset(FData, value, count);
     FData += count;
     FLeft -= count;
@@ -67,7 +68,8 @@ public:
   void CopyFrom(TPackedInput& input, size_t count) {
     const uint8_t* from = input.Position();
     count = input.Skip(count);
-    size_t kept = std::min(count, FLeft);
+    const size_t kept = std::min(count, FLeft);
+    if (kept == 0) return;
     std::memcpy(FData, from, kept);
     FData += kept;
     FLeft -= kept;

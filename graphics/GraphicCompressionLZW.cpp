@@ -80,6 +80,7 @@ public:
 private:
   void Write(const uint8_t* data, size_t count) {
     count = std::min(count, FOutLeft);
+    if (count == 0) return;  // an empty buffer may have no address
     std::memcpy(FOut, data, count);
     FOut += count;
     FOutLeft -= count;

@@ -336,24 +336,22 @@ TEST(ThunderDecoder, OddRowWidthsLeaveTheLastLowNibbleClear) {
 // report more than they were given.
 TEST(Decoders, HostileDataStaysInsideTheBuffers) {
   std::mt19937 random(20240607);
-  using Maker = std::unique_ptr<TDecoder> (*)();
-  const std::vector<std::pair<Maker, size_t>> decoders = {
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TTargaRLEDecoder>(24); }, 3},
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TTargaRLEDecoder>(16); }, 2},
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TPackbitsRLEDecoder>(); }, 1},
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TPCXRLEDecoder>(); }, 1},
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TSGIRLEDecoder>(8); }, 1},
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TSGIRLEDecoder>(16); }, 1},
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TCUTRLEDecoder>(); }, 1},
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TPSPRLEDecoder>(); }, 1},
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TRLADecoder>(); }, 1},
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TTIFFLZWDecoder>(); }, 1},
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TGIFLZWDecoder>(2); }, 1},
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TGIFLZWDecoder>(8); }, 1},
-      {[]() -> std::unique_ptr<TDecoder> { return std::make_unique<TThunderDecoder>(7); }, 1},
-  };
-  for (const auto& [make, unit] : decoders) {
-    std::unique_ptr<TDecoder> decoder = make();
+  std::vector<std::pair<std::unique_ptr<TDecoder>, size_t>> decoders;
+  auto add = [&](std::unique_ptr<TDecoder> decoder, size_t unit = 1) { decoders.emplace_back(std::move(decoder), unit); };
+  add(std::make_unique<TTargaRLEDecoder>(24), 3);
+  add(std::make_unique<TTargaRLEDecoder>(16), 2);
+  add(std::make_unique<TPackbitsRLEDecoder>());
+  add(std::make_unique<TPCXRLEDecoder>());
+  add(std::make_unique<TSGIRLEDecoder>(8));
+  add(std::make_unique<TSGIRLEDecoder>(16));
+  add(std::make_unique<TCUTRLEDecoder>());
+  add(std::make_unique<TPSPRLEDecoder>());
+  add(std::make_unique<TRLADecoder>());
+  add(std::make_unique<TTIFFLZWDecoder>());
+  add(std::make_unique<TGIFLZWDecoder>(2));
+  add(std::make_unique<TGIFLZWDecoder>(8));
+  add(std::make_unique<TThunderDecoder>(7));
+  for (const auto& [decoder, unit] : decoders) {
     for (int i = 0; i < 400; ++i) {
       Bytes packed(random() % 600);
       for (uint8_t& b : packed) b = static_cast<uint8_t>(random());
@@ -361,12 +359,15 @@ TEST(Decoders, HostileDataStaysInsideTheBuffers) {
       EXPECT_GE(used, 0);
       EXPECT_LE(used, static_cast<ptrdiff_t>(packed.size()));
     }
-    // Sizes that count as nothing.
-    Bytes one = {0x81};
-    const uint8_t* source = one.data();
+    // Sizes that count as nothing, with an output buffer that has no address.
+    const Bytes codes = {0x81, 0x05, 0xC3, 0x00, 0x01, 0x80, 0xFF, 0x02};
+    const uint8_t* source = codes.data();
     uint8_t* dest = nullptr;
     decoder->Decode(source, dest, -5, -1);
-    decoder->Decode(source, dest, 1, 0);
+    for (size_t at = 0; at < codes.size(); ++at) {
+      source = codes.data() + at;
+      decoder->Decode(source, dest, static_cast<int32_t>(codes.size() - at), 0);
+    }
   }
 }
 
