@@ -3,6 +3,9 @@
 #include "formats/jp2_aic/QorImage.h"
 #include "graphics/GraphicFormats.h"
 #include "picture/Jpeg.h"
+#ifdef TOLVANE_HAVE_METAFILE_PLAYER
+#include "picture/metafile/MetafilePlayer.h"
+#endif
 
 namespace tolvane {
 
@@ -13,6 +16,9 @@ bool Initialized = false;
 void InitializeGraphicUnits() {
   if (Initialized) return;
   Initialized = true;
+#ifdef TOLVANE_HAVE_METAFILE_PLAYER
+  InitializeMetafilePlayer();
+#endif
   InitializeJpegUnit();
   RegisterAllFormats();
   InitializeCodecUnits();
@@ -24,6 +30,9 @@ void FinalizeGraphicUnits() {
   FinalizeCodecUnits();
   UnregisterAllFormats();
   FinalizeJpegUnit();
+#ifdef TOLVANE_HAVE_METAFILE_PLAYER
+  FinalizeMetafilePlayer();
+#endif
 }
 
 }  // namespace tolvane

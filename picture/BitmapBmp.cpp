@@ -273,6 +273,13 @@ void TBitmap::ReadBmp(TStream& stream) {
   NotifyChanged(this);
 }
 
+void TBitmap::LoadDib(const uint8_t* data, size_t size, size_t bitsOffset) {
+  if (!data) InvalidBitmap();
+  FImage = DecodeDib(data, size, bitsOffset);
+  PaletteModified = FImage->Palette != nullptr;
+  NotifyChanged(this);
+}
+
 void TBitmap::SaveStream(TStream& stream) {
   std::vector<uint8_t> dib = EncodeDib(*FImage);
   const uint8_t* p = dib.data();

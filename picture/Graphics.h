@@ -218,6 +218,12 @@ public:
   virtual THandle MaskHandle();
   virtual void SetHandleKind(THandleKind kind);
 
+  // Reads a packed device-independent bitmap (info header, colour table,
+  // bits) held in memory. bitsOffset is where the bits start, or 0 for right
+  // after the colour table. A malformed one raises EInvalidGraphic "Bitmap
+  // image is not valid" and leaves the image as it was.
+  void LoadDib(const uint8_t* data, size_t size, size_t bitsOffset = 0);
+
   void SetPixelLayout(TPixelLayout layout);
   TPixelLayout PixelLayoutOf() const { return FImage->Layout; }
   // The first byte of row r (0 = top); gives this bitmap a private image.
@@ -290,31 +296,57 @@ std::shared_ptr<TIconImage> ReadIconResource(const uint8_t* data, size_t size);
 // Draws an icon image unscaled with its top-left at (x, y).
 void DrawIconImage(TBitmap& target, const TIconImage& icon, int32_t x, int32_t y);
 
-// The framework's metafile graphic (wmf, emf).
+// What a TMetafile holds, told by its content: an enhanced metafile, a
+// Windows metafile behind a placeable header, or a plain Windows metafile.
+enum class TMetafileKind : uint8_t { mkNone, mkEnhanced, mkPlaceable, mkPlain };
+
+// The framework's metafile graphic (wmf, emf). Reading needs no display;
+// drawing is done by the metafile player that start-up installs (see
+// SetMetafilePlayer), and without one a metafile draws nothing.
 class TMetafile : public TGraphic {
   TOLVANE_CLASS(TMetafile)
 public:
   TMetafile();
   ~TMetafile() override;
   void CopyFrom(TPersistent* source) override;
+  // Plays the records scaled so that Frame covers rect.
   void Render(TCanvas& canvas, const TRect& rect) override;
   bool IsBlank() override;
   int32_t ImageHeight() override;
   int32_t ImageWidth() override;
   void ResizeHeight(int32_t value) override;
   void ResizeWidth(int32_t value) override;
+  // An enhanced or Windows metafile from the stream's position; anything
+  // else raises EInvalidGraphic "Metafile is not valid".
   void LoadStream(TStream& stream) override;
   void SaveStream(TStream& stream) override;
   void LoadClipboard(uint16_t format, THandle data, HPALETTE palette) override;
   void SaveClipboard(uint16_t& format, THandle& data, HPALETTE& palette) override;
 
-  // The metafile's bytes as loaded.
+  // The metafile's bytes as loaded, from its first header to its last record.
   const std::vector<uint8_t>& Data() const { return FData; }
+  TMetafileKind Kind() const { return FKind; }
+  // The picture's extent in the file's own units: the frame of an enhanced
+  // metafile (0.01 mm), the bounding box of a placeable one, the window of a
+  // plain one (empty when the file sets none).
+  const TRect& Frame() const { return FFrame; }
+  // Units of Frame per inch.
+  int32_t UnitsPerInch() const { return FUnitsPerInch; }
 
 private:
   std::vector<uint8_t> FData;
+  TMetafileKind FKind = TMetafileKind::mkNone;
+  TRect FFrame;
+  int32_t FUnitsPerInch = 96;
   int32_t FWidth = 0, FHeight = 0;
 };
+
+// Plays a metafile into rect of target. It never throws: a malformed record
+// ends playback with what was drawn so far.
+using TMetafilePlayer = void (*)(const TMetafile& metafile, TBitmap& target, const TRect& rect);
+// Installs the player that TMetafile::Render calls (null removes it).
+void SetMetafilePlayer(TMetafilePlayer player);
+TMetafilePlayer MetafilePlayer();
 
 // One entry of the picture registry.
 struct TFileFormatEntry {

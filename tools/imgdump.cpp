@@ -16,6 +16,9 @@
 #include "formats/jp2_aic/QorGraphics.h"
 #include "picture/Graphics.h"
 #include "picture/Jpeg.h"
+#ifdef TOLVANE_HAVE_METAFILE_PLAYER
+#include "picture/metafile/MetafilePlayer.h"
+#endif
 
 using namespace tolvane;
 
@@ -135,6 +138,9 @@ int Write(const std::string& in, const std::string& out) {
 
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
+#ifdef TOLVANE_HAVE_METAFILE_PLAYER
+  TMetafileTextSupport text;  // metafile text draws with the system's fonts
+#endif
   InitializeGraphicUnits();
   std::string first = argv[1];
   int rc;
