@@ -9,6 +9,7 @@ PACKAGES="
   imagemagick netpbm libtiff-tools libpng-tools giflib-tools icoutils
   libopenjp2-tools libjpeg-turbo-progs python3 python3-pil python3-numpy
   xdg-utils
+  libuemf-dev libemf-dev fig2dev libwmf-bin emf2svg librsvg2-bin fonts-dejavu-core
 "
 missing=""
 for p in $PACKAGES; do

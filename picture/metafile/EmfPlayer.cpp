@@ -553,14 +553,20 @@ void TEmfPlayer::Gradient(const TRecordView& r) {
 }
 
 // The reference device's pixels per millimetre from the header: the
-// micrometre sizes when the header has them, else the millimetre sizes.
+// micrometre sizes when the header has them (they follow the millimetre
+// sizes only in headers that end after them, before any description) and
+// agree with the millimetres, else the millimetre sizes.
 QPointF HeaderResolution(const TRecordView& h) {
   QPointF resolution(96 / 25.4, 96 / 25.4);
   const double devX = h.I32(72), devY = h.I32(76), mmX = h.I32(80), mmY = h.I32(84);
-  if (devX > 0 && devY > 0 && mmX > 0 && mmY > 0) resolution = QPointF(devX / mmX, devY / mmY);
-  if (h.U32(4) >= 108 && h.Has(100, 8)) {
+  if (!(devX > 0 && devY > 0 && mmX > 0 && mmY > 0)) return resolution;
+  resolution = QPointF(devX / mmX, devY / mmY);
+  size_t end = h.U32(4);
+  if (h.U32(60) > 0 && h.U32(64) > 0) end = std::min<size_t>(end, h.U32(64));
+  if (end >= 108 && h.Has(100, 8)) {
     const double umX = h.I32(100), umY = h.I32(104);
-    if (devX > 0 && devY > 0 && umX > 0 && umY > 0) resolution = QPointF(devX * 1000 / umX, devY * 1000 / umY);
+    if (std::fabs(umX - mmX * 1000) <= 1000 && std::fabs(umY - mmY * 1000) <= 1000 && umX > 0 && umY > 0)
+      resolution = QPointF(devX * 1000 / umX, devY * 1000 / umY);
   }
   return resolution;
 }

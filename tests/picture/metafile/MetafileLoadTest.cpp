@@ -1,0 +1,156 @@
+// Reading metafiles: which kind a file holds, the picture's size, and the
+// headers that are refused.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "MetafileWriters.h"
+#include "picture/Graphics.h"
+
+namespace tolvane {
+namespace {
+
+using test::TEmfWriter;
+using test::TWmfWriter;
+
+std::unique_ptr<TMetafile> Load(const std::vector<uint8_t>& bytes) {
+  auto metafile = std::make_unique<TMetafile>();
+  TMemoryStream stream(bytes);
+  metafile->LoadStream(stream);
+  return metafile;
+}
+
+void ExpectInvalid(const std::vector<uint8_t>& bytes, const char* what) {
+  SCOPED_TRACE(what);
+  try {
+    Load(bytes);
+    ADD_FAILURE() << "loaded";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_STREQ(e.what(), "Metafile is not valid");
+  }
+}
+
+TEST(MetafileLoad, EnhancedSizeComesFromFrame) {
+  std::vector<uint8_t> bytes = TEmfWriter(0, 0, 5080, 2540).Finish();
+  const size_t length = bytes.size();
+  bytes.insert(bytes.end(), {1, 2, 3, 4});  // bytes after the metafile are not part of it
+  auto m = Load(bytes);
+  EXPECT_EQ(m->Kind(), TMetafileKind::mkEnhanced);
+  EXPECT_EQ(m->ImageWidth(), 192);
+  EXPECT_EQ(m->ImageHeight(), 96);
+  EXPECT_EQ(m->UnitsPerInch(), 2540);
+  EXPECT_EQ(m->Data().size(), length);
+  EXPECT_FALSE(m->IsBlank());
+  // Rounded to the nearest pixel: 1000 / 2540 inch is 37.8 pixels.
+  EXPECT_EQ(Load(TEmfWriter(0, 0, 1000, 1000).Finish())->ImageWidth(), 38);
+}
+
+TEST(MetafileLoad, EnhancedWithoutFrameTakesDrawnBounds) {
+  std::vector<uint8_t> bytes = TEmfWriter(0, 0, 0, 0).Finish();
+  test::SetU32(bytes, 16, 99);  // bounds (0, 0) to (99, 49), both edges inside
+  test::SetU32(bytes, 20, 49);
+  auto m = Load(bytes);
+  EXPECT_EQ(m->ImageWidth(), 100);
+  EXPECT_EQ(m->ImageHeight(), 50);
+}
+
+TEST(MetafileLoad, WindowsMetafileSizes) {
+  auto placeable = Load(TWmfWriter(true, 0, 0, 2880, 720, 1440).Finish());
+  EXPECT_EQ(placeable->Kind(), TMetafileKind::mkPlaceable);
+  EXPECT_EQ(placeable->ImageWidth(), 192);
+  EXPECT_EQ(placeable->ImageHeight(), 48);
+
+  auto plain = Load(TWmfWriter(false).Add(0x020B, {-5, 10}).Add(0x020C, {-100, 200}).Finish());
+  EXPECT_EQ(plain->Kind(), TMetafileKind::mkPlain);
+  EXPECT_EQ(plain->Frame(), Rect(10, -5, 210, -105));
+  EXPECT_EQ(plain->ImageWidth(), 200);
+  EXPECT_EQ(plain->ImageHeight(), 100);
+
+  auto noWindow = Load(TWmfWriter(false).Add(0x041B, {10, 10, 0, 0}).Finish());
+  EXPECT_EQ(noWindow->ImageWidth(), 0);
+  EXPECT_EQ(noWindow->ImageHeight(), 0);
+}
+
+TEST(MetafileLoad, KindIsToldByContentNotExtension) {
+  std::vector<uint8_t> wmf = TWmfWriter(true, 0, 0, 96, 48).Finish();
+  std::string name = ::testing::TempDir() + "metafile_kind.emf";
+  {
+    TFileStream out(name, fmCreate);
+    out.WriteExact(wmf.data(), wmf.size());
+  }
+  TPicture picture;
+  picture.LoadPictureFile(name);
+  ASSERT_TRUE(picture.CurrentGraphic()->Is<TMetafile>());
+  EXPECT_EQ(static_cast<TMetafile*>(picture.CurrentGraphic())->Kind(), TMetafileKind::mkPlaceable);
+  EXPECT_EQ(picture.PictureWidth(), 96);
+  std::remove(name.c_str());
+}
+
+TEST(MetafileLoad, SaveWritesTheMetafileBackAndCopiesShareIt) {
+  std::vector<uint8_t> bytes = TWmfWriter(true, 0, 0, 96, 48).Add(0x041B, {10, 10, 0, 0}).Finish();
+  auto m = Load(bytes);
+  TMemoryStream out;
+  m->SaveStream(out);
+  EXPECT_EQ(out.Data(), bytes);
+  TMetafile copy;
+  copy.CopyFrom(m.get());
+  EXPECT_EQ(copy.Data(), bytes);
+  EXPECT_EQ(copy.ImageWidth(), 96);
+  EXPECT_TRUE(copy.SameContent(m.get()));
+  copy.CopyFrom(nullptr);
+  EXPECT_TRUE(copy.IsBlank());
+}
+
+TEST(MetafileLoad, RefusesWhatIsNoMetafile) {
+  ExpectInvalid({}, "empty");
+  ExpectInvalid(std::vector<uint8_t>(200, 'x'), "text");
+  ExpectInvalid({'B', 'M', 0, 0, 0, 0, 0, 0}, "bitmap");
+
+  std::vector<uint8_t> emf = TEmfWriter(0, 0, 2540, 2540).Finish();
+  std::vector<uint8_t> bad = emf;
+  bad[40] = 'X';
+  ExpectInvalid(bad, "signature");
+  bad = emf;
+  test::SetU32(bad, 4, 80);
+  ExpectInvalid(bad, "header shorter than its fields");
+  bad = emf;
+  test::SetU32(bad, 4, static_cast<uint32_t>(emf.size() + 4));
+  ExpectInvalid(bad, "header longer than the file");
+  ExpectInvalid(std::vector<uint8_t>(emf.begin(), emf.end() - 4), "truncated");
+  ExpectInvalid(std::vector<uint8_t>(emf.begin(), emf.begin() + 60), "truncated header");
+  ExpectInvalid(TEmfWriter(0, 0, 2000000000, 2000000000).Finish(), "frame past the size limit");
+
+  std::vector<uint8_t> wmf = TWmfWriter(true, 0, 0, 96, 96).Finish();
+  bad = wmf;
+  bad[0] ^= 1;
+  ExpectInvalid(bad, "placeable key");
+  bad = wmf;
+  bad[20] ^= 1;
+  ExpectInvalid(bad, "placeable checksum");
+  ExpectInvalid(TWmfWriter(true, 0, 0, 96, 96, 0).Finish(), "zero units per inch");
+  bad = wmf;
+  bad[24] = 8;  // header size in words
+  ExpectInvalid(bad, "placeable header followed by no metafile header");
+  ExpectInvalid(std::vector<uint8_t>(wmf.begin(), wmf.begin() + 30), "truncated placeable");
+
+  std::vector<uint8_t> plain = TWmfWriter(false).Finish();
+  bad = plain;
+  bad[0] = 3;
+  ExpectInvalid(bad, "plain type");
+  bad = plain;
+  test::SetU32(bad, 6, 8);  // fewer words than the header
+  ExpectInvalid(bad, "plain size");
+}
+
+TEST(MetafileLoad, ShortWindowsMetafileKeepsWhatIsThere) {
+  // Writers disagree on whether the size counts the placeable header: a
+  // file shorter than its size field still loads.
+  std::vector<uint8_t> wmf = TWmfWriter(true, 0, 0, 96, 96).Add(0x041B, {10, 10, 0, 0}).Finish();
+  test::SetU32(wmf, 22 + 6, static_cast<uint32_t>(wmf.size()));
+  auto m = Load(wmf);
+  EXPECT_EQ(m->Data().size(), wmf.size());
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,370 @@
+// Playing metafiles into bitmaps: geometry that the 16 x 8 fingerprint grid
+// makes unambiguous, the drawing state, bitmap records, text, and files
+// whose records lie.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "MetafileWriters.h"
+#include "app/Fingerprint.h"
+#include "picture/Graphics.h"
+#include "picture/metafile/MetafilePlayer.h"
+
+namespace tolvane {
+namespace {
+
+using test::Stock;
+using test::TEmfWriter;
+using test::TWmfWriter;
+
+// Record types of enhanced metafiles.
+enum : uint32_t {
+  POLYGON = 3, POLYLINE = 4, POLYPOLYGON = 8, SETWINDOWEXTEX = 9, SETWINDOWORGEX = 10, SETVIEWPORTEXTEX = 11,
+  SETMAPMODE = 17, SETBKMODE = 18, SETROP2 = 20, SETTEXTCOLOR = 24, SETBKCOLOR = 25, MOVETOEX = 27,
+  EXCLUDECLIPRECT = 29, INTERSECTCLIPRECT = 30, SAVEDC = 33, RESTOREDC = 34, SETWORLDTRANSFORM = 35,
+  SELECTOBJECT = 37, CREATEPEN = 38, CREATEBRUSHINDIRECT = 39, DELETEOBJECT = 40, ELLIPSE = 42,
+  RECTANGLE = 43, PIE = 47, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, FILLPATH = 62, GDICOMMENT = 70,
+  BITBLT = 76, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82, EXTTEXTOUTW = 84,
+};
+constexpr uint32_t WHITE_BRUSH = 0, BLACK_BRUSH = 4, NULL_BRUSH = 5, BLACK_PEN = 7, NULL_PEN = 8;
+constexpr TColor Grey = 0x808080, Red = 0x0000FF;
+
+class MetafilePlay : public ::testing::Test {
+protected:
+  void SetUp() override { InitializeMetafilePlayer(); }
+  void TearDown() override { FinalizeMetafilePlayer(); }
+
+  static std::unique_ptr<TMetafile> Load(const std::vector<uint8_t>& bytes) {
+    auto metafile = std::make_unique<TMetafile>();
+    TMemoryStream stream(bytes);
+    metafile->LoadStream(stream);
+    return metafile;
+  }
+
+  // A target of the given layout filled with one colour.
+  static std::unique_ptr<TBitmap> Target(TColor fill = clWhite, TPixelLayout layout = pl24Bit, int w = 16, int h = 8) {
+    auto target = std::make_unique<TBitmap>();
+    target->SetPixelLayout(layout);
+    target->ResizeWidth(w);
+    target->ResizeHeight(h);
+    target->FillRect(Rect(0, 0, w, h), fill);
+    return target;
+  }
+
+  static void Draw(const std::vector<uint8_t>& bytes, TBitmap& target, TRect rect = Rect(0, 0, 16, 8)) {
+    auto metafile = Load(bytes);
+    target.BitmapCanvas().StretchInto(rect, metafile.get());
+  }
+
+  // The target as text: '#' black, '.' white, 'r' red, '-' grey, '?' other.
+  static std::string Art(const TBitmap& target) {
+    std::string art;
+    for (int32_t y = 0; y < target.Image().Height; ++y) {
+      for (int32_t x = 0; x < target.Image().Width; ++x) {
+        TColor c = target.PixelColor(x, y);
+        art += c == clBlack ? '#' : c == clWhite ? '.' : c == Red ? 'r' : c == Grey ? '-' : '?';
+      }
+      art += '\n';
+    }
+    return art;
+  }
+
+  static std::string Rows(std::initializer_list<const char*> rows) {
+    std::string art;
+    for (const char* r : rows) art += std::string(r) + "\n";
+    return art;
+  }
+
+  // A 192 x 96 enhanced metafile (device pixels = 12 target pixels per
+  // fingerprint cell when drawn into 16 x 8).
+  static TEmfWriter Emf(uint16_t handles = 8) { return TEmfWriter(0, 0, 5080, 2540, handles); }
+};
+
+TEST_F(MetafilePlay, LeftHalfFilledGivesTheFingerprintOfItsWorkedExample) {
+  const uint32_t expected[4] = {0x00FF00FF, 0x00FF00FF, 0x00FF00FF, 0x00FF00FF};
+  // Enhanced: a black rectangle over the left half, with and without an
+  // outline (the outline runs inside the rectangle's right edge).
+  for (uint32_t pen : {NULL_PEN, BLACK_PEN}) {
+    auto target = Target();
+    Draw(Emf().Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(SELECTOBJECT, {Stock(pen)}).Add(RECTANGLE, {0, 0, 96, 96}).Finish(),
+         *target);
+    EXPECT_EQ(FingerprintOfTarget(*target).Words, (std::array<uint32_t, 4>{expected[0], expected[1], expected[2], expected[3]}));
+  }
+  // Placeable Windows metafile in inches of 1600 units.
+  auto target = Target();
+  Draw(TWmfWriter(true, 0, 0, 1600, 800, 1600)
+           .Add(0x02FC, {0, 0, 0, 0})     // black solid brush, slot 0
+           .Add(0x02FA, {5, 0, 0, 0, 0})  // null pen, slot 1
+           .Add(0x012D, {0})
+           .Add(0x012D, {1})
+           .Add(0x041B, {800, 800, 0, 0})  // bottom, right, top, left
+           .Finish(),
+       *target);
+  EXPECT_EQ(FingerprintOfTarget(*target).Words[2], 0x00FF00FFu);
+  EXPECT_EQ(Art(*target), Rows({"########........", "########........", "########........", "########........",
+                                "########........", "########........", "########........", "########........"}));
+}
+
+TEST_F(MetafilePlay, OnlyWhatTheRecordsDrawChanges) {
+  // A grey target keeps its grey wherever the metafile draws nothing, in
+  // a direct and in a palette layout.
+  for (TPixelLayout layout : {pl24Bit, pl8Bit, pl32Bit}) {
+    auto target = Target(Grey, layout);
+    Draw(Emf().Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(SELECTOBJECT, {Stock(NULL_PEN)})
+             .Add(ELLIPSE, {48, 24, 144, 72}).Add(RECTANGLE, {0, 0, 24, 24}).Finish(),
+         *target);
+    EXPECT_EQ(Art(*target), Rows({"##--------------", "##--------------", "-----######-----", "----########----",
+                                  "----########----", "-----######-----", "----------------", "----------------"}))
+        << PixelLayoutName(layout);
+  }
+  // Drawn into a part of the target, scaled to that part.
+  auto target = Target();
+  Draw(Emf().Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(RECTANGLE, {0, 0, 192, 96}).Finish(), *target, Rect(4, 2, 12, 6));
+  EXPECT_EQ(Art(*target), Rows({"................", "................", "....########....", "....########....",
+                                "....########....", "....########....", "................", "................"}));
+}
+
+TEST_F(MetafilePlay, MappingModesAndTransforms) {
+  // Window and viewport: logical 0..100 covers the device's 0..96 across.
+  auto target = Target();
+  Draw(Emf().Add(SETMAPMODE, {8}).Add(SETWINDOWEXTEX, {100, 100}).Add(SETVIEWPORTEXTEX, {96, 48})
+           .Add(SETWINDOWORGEX, {-100, 0})
+           .Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(SELECTOBJECT, {Stock(NULL_PEN)})
+           .Add(RECTANGLE, {0, 0, 100, 100}).Finish(),
+       *target);
+  EXPECT_EQ(Art(*target), Rows({"........########", "........########", "........########", "........########",
+                                "................", "................", "................", "................"}));
+
+  // A y-up mode: logical y grows upwards from the origin at the top.
+  target = Target();
+  Draw(Emf().Add(SETMAPMODE, {6})  // twips: 15 per device pixel
+           .Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(SELECTOBJECT, {Stock(NULL_PEN)})
+           .Add(RECTANGLE, {0, -720, 720, -1440}).Finish(),
+       *target);
+  EXPECT_EQ(Art(*target), Rows({"................", "................", "................", "................",
+                                "####............", "####............", "####............", "####............"}));
+
+  // A world transform, saved and restored with the drawing state.
+  target = Target();
+  auto f = [](float v) { uint32_t u; std::memcpy(&u, &v, 4); return int64_t{u}; };
+  Draw(Emf().Add(SELECTOBJECT, {Stock(NULL_PEN)}).Add(SAVEDC, {})
+           .Add(SETWORLDTRANSFORM, {f(2), f(0), f(0), f(1), f(96), f(0)})
+           .Add(SELECTOBJECT, {Stock(BLACK_BRUSH)})
+           .Add(RECTANGLE, {0, 0, 24, 24})
+           .Add(RESTOREDC, {-1})
+           .Add(RECTANGLE, {0, 0, 48, 48})  // the brush is white again: nothing shows
+           .Add(SELECTOBJECT, {Stock(BLACK_BRUSH)})
+           .Add(RECTANGLE, {0, 0, 24, 24})
+           .Finish(),
+       *target);
+  EXPECT_EQ(Art(*target), Rows({"##......####....", "##......####....", "................", "................",
+                                "................", "................", "................", "................"}));
+}
+
+TEST_F(MetafilePlay, ClippingAndRasterOperations) {
+  auto target = Target();
+  Draw(Emf().Add(INTERSECTCLIPRECT, {48, 0, 144, 96}).Add(EXCLUDECLIPRECT, {72, 24, 120, 72})
+           .Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(RECTANGLE, {0, 0, 192, 96}).Finish(),
+       *target);
+  EXPECT_EQ(Art(*target), Rows({"....########....", "....########....", "....##....##....", "....##....##....",
+                                "....##....##....", "....##....##....", "....########....", "....########...."}));
+
+  // Exclusive-or twice leaves the target as it was; once inverts white.
+  target = Target(Grey);
+  Draw(Emf().Add(SETROP2, {7}).Add(SELECTOBJECT, {Stock(WHITE_BRUSH)}).Add(SELECTOBJECT, {Stock(NULL_PEN)})
+           .Add(RECTANGLE, {0, 0, 96, 96}).Add(RECTANGLE, {0, 0, 96, 96}).Add(RECTANGLE, {96, 0, 192, 48}).Finish(),
+       *target);
+  EXPECT_EQ(target->PixelColor(2, 2), Grey);
+  EXPECT_EQ(target->PixelColor(12, 2), 0x7F7F7Fu);
+  EXPECT_EQ(target->PixelColor(12, 6), Grey);
+}
+
+TEST_F(MetafilePlay, ObjectsLinesAndPaths) {
+  auto target = Target();
+  Draw(Emf().Add(CREATEBRUSHINDIRECT, {1, 0, Red, 0})
+           .Add(CREATEPEN, {2, 0, 1, 0, 0})  // solid black, one pixel
+           .Add(SELECTOBJECT, {1}).Add(SELECTOBJECT, {2})
+           .Add(RECTANGLE, {0, 0, 72, 72})
+           .Add(DELETEOBJECT, {1})  // the selected brush stays in use
+           .Add(RECTANGLE, {96, 0, 192, 36})
+           .Add(MOVETOEX, {0, 84}).Add(LINETO, {192, 84})
+           .Finish(),
+       *target);
+  EXPECT_EQ(Art(*target), Rows({"######..########", "#rrrr#..#rrrrrr#", "#rrrr#..########", "#rrrr#..........",
+                                "#rrrr#..........", "######..........", "................", "################"}));
+
+  target = Target();
+  Draw(Emf().Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(BEGINPATH, {})
+           .Add(POLYGON, {0, 0, 0, 0, 6, 0, 0, 96, 0, 96, 48, 48, 48, 48, 96, 0, 96}).Add(ENDPATH, {})
+           .Add(FILLPATH, {0, 0, 0, 0})
+           .Finish(),
+       *target);
+  EXPECT_EQ(Art(*target), Rows({"########........", "########........", "########........", "########........",
+                                "####............", "####............", "####............", "####............"}));
+}
+
+// A 2 x 2 bottom-up 24-bit bitmap: black, white over red, grey.
+std::vector<uint8_t> Dib2x2() {
+  std::vector<uint8_t> dib;
+  for (uint32_t v : {40u, 2u, 2u}) test::PutU32(dib, v);
+  test::PutU16(dib, 1);
+  test::PutU16(dib, 24);
+  for (int i = 0; i < 6; ++i) test::PutU32(dib, 0);
+  for (uint8_t b : {0x00, 0x00, 0xFF, 0x80, 0x80, 0x80, 0, 0}) dib.push_back(b);  // bottom row: red, grey
+  for (uint8_t b : {0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0, 0}) dib.push_back(b);  // top row: black, white
+  return dib;
+}
+
+TEST_F(MetafilePlay, BitmapRecords) {
+  const std::vector<uint8_t> dib = Dib2x2();
+  // StretchDIBits of the whole bitmap over the frame.
+  std::vector<uint8_t> payload;
+  for (int32_t v : {0, 0, -1, -1, 0, 0, 0, 0, 2, 2, 80, 40, 120, static_cast<int32_t>(dib.size() - 40), 0,
+                    static_cast<int32_t>(0x00CC0020), 192, 96})
+    test::PutU32(payload, static_cast<uint32_t>(v));
+  payload.insert(payload.end(), dib.begin(), dib.end());
+  auto target = Target();
+  Draw(Emf().AddRaw(STRETCHDIBITS, payload).Finish(), *target);
+  EXPECT_EQ(Art(*target), Rows({"########........", "########........", "########........", "########........",
+                                "rrrrrrrr--------", "rrrrrrrr--------", "rrrrrrrr--------", "rrrrrrrr--------"}));
+
+  // A pattern blit: the brush over the left half, the target inverted on the right.
+  target = Target();
+  std::vector<uint8_t> patcopy, invert;
+  for (int32_t v : {0, 0, -1, -1, 0, 0, 96, 96, static_cast<int32_t>(0x00F00021)}) test::PutU32(patcopy, v);
+  for (int32_t v : {0, 0, -1, -1, 96, 48, 96, 48, static_cast<int32_t>(0x00550009)}) test::PutU32(invert, v);
+  for (int i = 0; i < 15; ++i) test::PutU32(patcopy, 0), test::PutU32(invert, 0);
+  Draw(Emf().Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).AddRaw(BITBLT, patcopy).AddRaw(BITBLT, invert).Finish(), *target);
+  EXPECT_EQ(Art(*target), Rows({"########........", "########........", "########........", "########........",
+                                "################", "################", "################", "################"}));
+}
+
+TEST_F(MetafilePlay, WindowsMetafileRecords) {
+  auto target = Target();
+  Draw(TWmfWriter(true, 0, 0, 160, 80, 96)
+           .Add(0x02FC, {0, 0, 0, 0})        // black brush, slot 0
+           .Add(0x02FA, {5, 0, 0, 0, 0})     // null pen, slot 1
+           .Add(0x012D, {0})
+           .Add(0x012D, {1})
+           .Add(0x0538, {2, 4, 4, 0, 0, 40, 0, 40, 40, 0, 40, 120, 0, 160, 0, 160, 40, 120, 40})  // two squares
+           .Add(0x01F0, {0})                 // deleted: the slot is free again
+           .Add(0x02FC, {0, 0xFF, 0, 0})     // red brush takes slot 0
+           .Add(0x012D, {0})
+           .Add(0x0418, {80, 120, 40, 40})   // ellipse in the lower middle
+           .Add(0x0213, {75, 160})           // a line to the right edge from the origin, not drawn: no pen
+           .Finish(),
+       *target);
+  EXPECT_EQ(Art(*target), Rows({"####........####", "####........####", "####........####", "####........####",
+                                ".....rrrrrr.....", "....rrrrrrrr....", "....rrrrrrrr....", ".....rrrrrr....."}));
+}
+
+TEST_F(MetafilePlay, TextNeedsTheFontDatabase) {
+  std::vector<uint8_t> font;
+  for (int32_t v : {1, -72, 0, 0, 0, 700, 0, 0}) test::PutU32(font, static_cast<uint32_t>(v));
+  for (char c : std::string("DejaVu Sans")) test::PutU16(font, static_cast<uint8_t>(c));
+  font.resize(4 + 92, 0);
+  std::vector<uint8_t> text;
+  for (int32_t v : {0, 0, -1, -1, 1, 0, 0, 12, 12, 2, 76, 0, 0, 0, 0, 0, 0}) test::PutU32(text, static_cast<uint32_t>(v));
+  for (char c : std::string("HH")) test::PutU16(text, static_cast<uint8_t>(c));
+  const std::vector<uint8_t> bytes = Emf().AddRaw(EXTCREATEFONTINDIRECTW, font).Add(SELECTOBJECT, {1})
+                                         .Add(SETBKMODE, {1}).AddRaw(EXTTEXTOUTW, text).Finish();
+  auto target = Target();
+  Draw(bytes, *target);
+  EXPECT_EQ(Art(*target), Art(*Target())) << "glyphs drawn without an application object";
+  TMetafileTextSupport support;
+  Draw(bytes, *target);
+  int black = 0;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 16; ++x) black += target->PixelColor(x, y) == clBlack;
+  EXPECT_GT(black, 4) << Art(*target);
+}
+
+TEST_F(MetafilePlay, MalformedRecordsEndPlaybackWithWhatWasDrawn) {
+  auto expectLeftQuarterOnly = [&](std::vector<uint8_t> bytes, const char* what) {
+    SCOPED_TRACE(what);
+    auto target = Target();
+    Draw(bytes, *target);
+    EXPECT_EQ(Art(*target), Rows({"####............", "####............", "####............", "####............",
+                                  "####............", "####............", "####............", "####............"}));
+  };
+  auto start = [&](uint16_t handles = 8) {
+    return Emf(handles).Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(SELECTOBJECT, {Stock(NULL_PEN)})
+        .Add(RECTANGLE, {0, 0, 48, 96});
+  };
+  const auto after = [](TEmfWriter w) { return w.Add(RECTANGLE, {96, 0, 192, 96}).Finish(); };
+  expectLeftQuarterOnly(after(start().Add(SELECTOBJECT, {8})), "selected index past the handle table");
+  expectLeftQuarterOnly(after(start(2).Add(CREATEBRUSHINDIRECT, {2, 0, 0, 0})), "created index past the table");
+  expectLeftQuarterOnly(after(start().Add(CREATEBRUSHINDIRECT, {0, 0, 0, 0})), "created at the reserved index 0");
+  expectLeftQuarterOnly(after(start().Add(POLYGON, {0, 0, 0, 0, 1000, 0, 0})), "more points than the record holds");
+  expectLeftQuarterOnly(after(start().Add(POLYPOLYGON, {0, 0, 0, 0, 1, 2, 5, 0, 0, 96, 96})), "counts past the total");
+  expectLeftQuarterOnly(after(start().Add(RECTANGLE, {96, 0})), "record shorter than its fields");
+  std::vector<uint8_t> blit;
+  for (int i = 0; i < 24; ++i) test::PutU32(blit, 0);
+  test::SetU32(blit, 32, 0x00CC0020);
+  test::SetU32(blit, 76, 4000);  // bitmap header far past the record
+  test::SetU32(blit, 80, 40);
+  expectLeftQuarterOnly(after(start().AddRaw(BITBLT, blit)), "bitmap offset outside the record");
+  // A record whose size runs past the file, and one smaller than a record.
+  std::vector<uint8_t> bytes = after(start());
+  std::vector<uint8_t> cut = bytes;
+  test::SetU32(cut, cut.size() - 20 - 24 + 4, 0x7FFFFFF0);
+  expectLeftQuarterOnly(cut, "size past the file");
+  cut = bytes;
+  test::SetU32(cut, cut.size() - 20 - 24 + 4, 4);
+  expectLeftQuarterOnly(cut, "size below a record's");
+  // Comments (EMF+ among them) are skipped, whatever they hold.
+  auto target = Target();
+  Draw(start().Add(GDICOMMENT, {8, 0x2B464D45, -1}).Add(RECTANGLE, {144, 0, 192, 96}).Finish(), *target);
+  EXPECT_EQ(target->PixelColor(15, 0), clBlack);
+
+  // Windows metafiles: a slot past the table, a record past the file.
+  auto wmf = [](uint16_t objects, uint16_t selected) {
+    return TWmfWriter(true, 0, 0, 160, 80)
+        .Add(0x02FC, {0, 0, 0, 0}).Add(0x012D, {0}).Add(0x041B, {80, 40, 0, 0})
+        .Add(0x012D, {selected}).Add(0x041B, {80, 160, 0, 120}).Finish(objects);
+  };
+  expectLeftQuarterOnly(wmf(1, 1), "slot past the object table");
+  std::vector<uint8_t> w = wmf(1, 0);
+  test::SetU32(w, w.size() - 6 - 14, 0x100000);
+  expectLeftQuarterOnly(w, "Windows record past the file");
+}
+
+TEST_F(MetafilePlay, MangledFilesNeverEscapePlayback) {
+  // Every byte of a metafile that uses most record kinds, changed at
+  // random: loading may refuse it, drawing must not fail.
+  std::vector<uint8_t> dib = Dib2x2();
+  std::vector<uint8_t> stretch;
+  for (int32_t v : {0, 0, -1, -1, 0, 0, 0, 0, 2, 2, 80, 40, 120, 16, 0, static_cast<int32_t>(0x00CC0020), 192, 96})
+    test::PutU32(stretch, static_cast<uint32_t>(v));
+  stretch.insert(stretch.end(), dib.begin(), dib.end());
+  const std::vector<uint8_t> emf =
+      Emf().Add(CREATEBRUSHINDIRECT, {1, 2, Red, 3}).Add(SELECTOBJECT, {1}).Add(SETBKMODE, {2})
+          .Add(INTERSECTCLIPRECT, {8, 8, 180, 90}).Add(ELLIPSE, {0, 0, 100, 90}).Add(PIE, {10, 10, 180, 80, 0, 0, 180, 0})
+          .Add(POLYLINE, {0, 0, 0, 0, 3, 1, 2, 50, 60, 150, 10}).AddRaw(STRETCHDIBITS, stretch)
+          .Add(BEGINPATH, {}).Add(POLYGON, {0, 0, 0, 0, 3, 0, 0, 96, 0, 96, 96}).Add(ENDPATH, {})
+          .Add(FILLPATH, {0, 0, 0, 0}).Finish();
+  const std::vector<uint8_t> wmf = TWmfWriter(true, 0, 0, 160, 80)
+                                       .Add(0x02FC, {2, 0xFF, 0, 3}).Add(0x012D, {0})
+                                       .Add(0x0418, {80, 80, 0, 0}).Add(0x0324, {3, 0, 0, 100, 10, 50, 70})
+                                       .Add(0x0817, {0, 0, 80, 160, 80, 160, 0, 0}).Finish();
+  std::mt19937 random(1234);
+  for (const auto& original : {emf, wmf}) {
+    for (int round = 0; round < 300; ++round) {
+      std::vector<uint8_t> bytes = original;
+      for (int k = 0; k < 4; ++k) bytes[random() % bytes.size()] = static_cast<uint8_t>(random());
+      std::unique_ptr<TMetafile> metafile;
+      try {
+        metafile = Load(bytes);
+      } catch (const EInvalidGraphic&) {
+        continue;
+      }
+      auto target = Target();
+      EXPECT_NO_THROW(target->BitmapCanvas().StretchInto(Rect(0, 0, 16, 8), metafile.get()));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tolvane
