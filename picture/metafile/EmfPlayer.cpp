@@ -331,7 +331,7 @@ void TEmfPlayer::CreateObject(uint32_t type, const TRecordView& r) {
       TLogBrush brush;
       brush.Style = BS_DIBPATTERN;
       brush.Color = clBlack;
-      if (auto bitmap = ReadDib(bmi, cbBmi, bits, cbBits, usage, FDevice.State().Palette)) brush.Pattern = BitmapImage(*bitmap);
+      if (auto bitmap = FDevice.ReadDib(bmi, cbBmi, bits, cbBits, usage)) brush.Pattern = BitmapImage(*bitmap);
       Store(index, brush);
       break;
     }
@@ -425,7 +425,7 @@ std::optional<TBlitSource> TEmfPlayer::Source(const TRecordView& r, size_t at, u
   const uint8_t* bits = r.Bytes(offBits, cbBits);
   bool bottomUp = true;
   TBlitSource source;
-  source.Bitmap = ReadDib(bmi, cbBmi, bits, cbBits, usage, FDevice.State().Palette, &bottomUp);
+  source.Bitmap = FDevice.ReadDib(bmi, cbBmi, bits, cbBits, usage, &bottomUp);
   if (!source.Bitmap) return std::nullopt;
   source.HasAlpha = keepAlpha && cbBmi >= 16 && r.U32(offBmi) >= 40 && r.U16(offBmi + 14) == 32;
   // Device-independent bitmap records count source rows from the bottom
@@ -584,6 +584,7 @@ void PlayEnhanced(const std::vector<uint8_t>& data, const QRectF& frame, QImage&
   const QTransform deviceToImage(kx, 0, 0, ky, rect.left() - frame.left() * rect.width() / frame.width(),
                                  rect.top() - frame.top() * rect.height() / frame.height());
   TPlayerDevice device(image, deviceToImage, resolution);
+  device.SetBitmapBudget(BitmapBudget(size));
   TEmfPlayer player(device, header.U16(56));
   player.Play(data.data(), size);
 }

@@ -845,8 +845,12 @@ void TPlayerDevice::FillRegion(const TLogRegion& region, const TLogBrush& brush)
 void TPlayerDevice::FrameRegion(const TLogRegion& region, const TLogBrush& brush, QSizeF stroke) {
   if (region.Rects.empty() || FPathOpen) return;
   QRegion r = RegionOfLogicalRects(region.Rects);
-  int w = std::clamp(static_cast<int>(std::round(std::fabs(stroke.width() * FTransform.m11()))), 1, FImage.width() + 1);
-  int h = std::clamp(static_cast<int>(std::round(std::fabs(stroke.height() * FTransform.m22()))), 1, FImage.height() + 1);
+  auto extent = [](double v, int limit) {
+    v = std::round(std::fabs(v));
+    return std::isfinite(v) ? static_cast<int>(std::clamp(v, 1.0, double(limit))) : limit;
+  };
+  const int w = extent(stroke.width() * FTransform.m11(), FImage.width() + 1);
+  const int h = extent(stroke.height() * FTransform.m22(), FImage.height() + 1);
   QRegion inner = r & r.translated(w, 0) & r.translated(-w, 0) & r.translated(0, h) & r.translated(0, -h);
   QPainterPath path;
   path.addRegion(r - inner);

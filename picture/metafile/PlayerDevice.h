@@ -11,6 +11,7 @@
 #include <QRegion>
 #include <QString>
 #include <QTransform>
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -238,6 +239,18 @@ public:
   void TransparentBlit(const QRectF& dest, const TBlitSource& source, TColor key);
   void AlphaBlend(const QRectF& dest, const TBlitSource& source, uint8_t constantAlpha, bool sourceAlpha);
 
+  // Reads a device-independent bitmap into a pl32Bit bitmap for blitting.
+  // The header and colour table are at bmi; the bits at bits, or (bits
+  // null) right after the colour table. Colour-table entries of
+  // DIB_PAL_COLORS index the selected palette. bottomUp tells how the rows
+  // were stored. Null for a bitmap the framework cannot read, or one past
+  // what is left of the playback's bitmap budget.
+  std::shared_ptr<TBitmap> ReadDib(const uint8_t* bmi, size_t bmiSize, const uint8_t* bits, size_t bitsSize,
+                                   uint32_t usage, bool* bottomUp = nullptr);
+  // Pixels that bitmap records may still expand to. Compressed bitmaps
+  // expand far beyond their bytes, so a playback gets a fixed allowance.
+  void SetBitmapBudget(int64_t pixels) { FBitmapBudget = pixels; }
+
   // Gradients: vertices in logical coordinates with their colours.
   void GradientRect(QPointF a, QPointF b, QColor ca, QColor cb, bool vertical);
   void GradientTriangle(const QPointF (&p)[3], const QColor (&c)[3]);
@@ -287,7 +300,12 @@ private:
   QPainterPath FPath;        // image pixels
   bool FPathOpen = false;
   bool FFigureOpen = false;
+  int64_t FBitmapBudget = int64_t{1} << 25;
 };
+
+// The bitmap budget of a playback: as many pixels as an uncompressed
+// one-bit bitmap of the file's size would have, and at least 2^25.
+inline int64_t BitmapBudget(size_t fileBytes) { return std::max<int64_t>(int64_t{1} << 25, int64_t(fileBytes) * 8); }
 
 // Plays an enhanced metafile's records so that its frame covers rect (in
 // image pixels, rect may reach past the image).
@@ -299,13 +317,6 @@ void PlayWindows(const std::vector<uint8_t>& data, size_t recordsAt, size_t end,
 
 // Text of an 8-bit string in the Windows ANSI code page.
 QString AnsiText(const uint8_t* bytes, size_t count);
-// Reads a device-independent bitmap into a pl32Bit bitmap for blitting. The
-// header and colour table are at bmi; the bits at bits, or (bits null)
-// right after the colour table. Colour-table entries of DIB_PAL_COLORS
-// index palette. bottomUp tells how the rows were stored. Null for a bitmap
-// the framework cannot read.
-std::shared_ptr<TBitmap> ReadDib(const uint8_t* bmi, size_t bmiSize, const uint8_t* bits, size_t bitsSize,
-                                 uint32_t usage, const TPaletteRef& palette, bool* bottomUp = nullptr);
 // A pl32Bit bitmap as an image (for pattern brushes).
 QImage BitmapImage(const TBitmap& bitmap);
 

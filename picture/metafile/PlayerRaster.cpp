@@ -14,7 +14,7 @@ namespace tolvane::metafile {
 namespace {
 
 // Bitmaps of more pixels are not expanded for playback.
-constexpr int64_t MaxDibPixels = int64_t{1} << 26;
+constexpr int64_t MaxDibPixels = int64_t{1} << 25;
 constexpr int64_t MaxPatternPixels = int64_t{1} << 20;
 
 uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
@@ -24,8 +24,9 @@ QRgb ToRgb(TColor c) { return qRgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
 
 }  // namespace
 
-std::shared_ptr<TBitmap> ReadDib(const uint8_t* bmi, size_t bmiSize, const uint8_t* bits, size_t bitsSize,
-                                 uint32_t usage, const TPaletteRef& palette, bool* bottomUp) {
+std::shared_ptr<TBitmap> TPlayerDevice::ReadDib(const uint8_t* bmi, size_t bmiSize, const uint8_t* bits,
+                                                size_t bitsSize, uint32_t usage, bool* bottomUp) {
+  const TPaletteRef& palette = FState.Palette;
   if (!bmi || bmiSize < 12) return nullptr;
   const uint32_t headerSize = LE32(bmi);
   const bool core = headerSize == 12;
@@ -35,7 +36,9 @@ std::shared_ptr<TBitmap> ReadDib(const uint8_t* bmi, size_t bmiSize, const uint8
   const uint16_t bpp = core ? LE16(bmi + 10) : LE16(bmi + 14);
   const uint32_t compression = core ? 0 : LE32(bmi + 16);
   const uint32_t clrUsed = core ? 0 : LE32(bmi + 32);
-  if (width <= 0 || height == 0 || width * std::llabs(height) > MaxDibPixels) return nullptr;
+  const int64_t pixels = width * std::llabs(height);
+  if (width <= 0 || height == 0 || pixels > MaxDibPixels || pixels > FBitmapBudget) return nullptr;
+  FBitmapBudget -= pixels;
   if (bottomUp) *bottomUp = height > 0;
 
   std::vector<uint8_t> buffer;
@@ -235,24 +238,32 @@ void TPlayerDevice::GradientTriangle(const QPointF (&p)[3], const QColor (&c)[3]
                           static_cast<int>(std::ceil(bounds.width())) + 1, static_cast<int>(std::ceil(bounds.height())) + 1) &
                     FImage.rect();
   if (box.isEmpty()) return;
+  // Barycentric weights at pixel centres, stepped along each row.
+  double weight[3][3];  // per vertex: d/dx, d/dy, value at (0, 0)
+  for (int i = 0; i < 3; ++i) {
+    const QPointF& u = d[(i + 1) % 3];
+    const QPointF& v = d[(i + 2) % 3];
+    weight[i][0] = -(v.y() - u.y()) / area;
+    weight[i][1] = (v.x() - u.x()) / area;
+    weight[i][2] = ((v.x() - u.x()) * -u.y() - -u.x() * (v.y() - u.y())) / area;
+  }
+  const int channels[3][3] = {{c[0].red(), c[0].green(), c[0].blue()},
+                              {c[1].red(), c[1].green(), c[1].blue()},
+                              {c[2].red(), c[2].green(), c[2].blue()}};
   QImage patch(box.size(), QImage::Format_ARGB32_Premultiplied);
   patch.fill(0);
   for (int y = box.top(); y <= box.bottom(); ++y) {
     auto* row = reinterpret_cast<QRgb*>(patch.scanLine(y - box.top()));
+    double w[3];
+    for (int i = 0; i < 3; ++i) w[i] = weight[i][0] * (box.left() + 0.5) + weight[i][1] * (y + 0.5) + weight[i][2];
     for (int x = box.left(); x <= box.right(); ++x) {
-      const double px = x + 0.5, py = y + 0.5;
-      double w[3];
-      for (int i = 0; i < 3; ++i) {
-        const QPointF& u = d[(i + 1) % 3];
-        const QPointF& v = d[(i + 2) % 3];
-        w[i] = ((v.x() - u.x()) * (py - u.y()) - (px - u.x()) * (v.y() - u.y())) / area;
+      if (w[0] >= 0 && w[1] >= 0 && w[2] >= 0) {
+        int rgb[3];
+        for (int k = 0; k < 3; ++k)
+          rgb[k] = std::clamp(static_cast<int>(w[0] * channels[0][k] + w[1] * channels[1][k] + w[2] * channels[2][k] + 0.5), 0, 255);
+        row[x - box.left()] = qRgb(rgb[0], rgb[1], rgb[2]);
       }
-      if (w[0] < 0 || w[1] < 0 || w[2] < 0) continue;
-      auto channel = [&](int (QColor::*get)() const) {
-        double v = w[0] * (c[0].*get)() + w[1] * (c[1].*get)() + w[2] * (c[2].*get)();
-        return std::clamp(static_cast<int>(std::lround(v)), 0, 255);
-      };
-      row[x - box.left()] = qRgb(channel(&QColor::red), channel(&QColor::green), channel(&QColor::blue));
+      for (int i = 0; i < 3; ++i) w[i] += weight[i][0];
     }
   }
   DrawPatch(patch, box.topLeft());

@@ -76,7 +76,7 @@ void TPlayerDevice::TextOut(QPointF ref, const QString& text, const std::vector<
   if (lf.Height > 0) {
     QFontMetricsF cell(font);
     double total = cell.ascent() + cell.descent();
-    if (total > 0) font.setPixelSize(std::max(1, static_cast<int>(std::lround(height * height / total))));
+    if (total > 0) font.setPixelSize(std::max(1, static_cast<int>(std::lround(std::min(height * height / total, limit)))));
   }
   if (lf.Weight > 0) font.setWeight(static_cast<QFont::Weight>(std::clamp(lf.Weight, 100, 900)));
   font.setItalic(lf.Italic);
@@ -99,7 +99,7 @@ void TPlayerDevice::TextOut(QPointF ref, const QString& text, const std::vector<
     FPainter.setClipRect(*box, FPainter.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
   QTransform place;
   place.translate(at.x(), at.y());
-  place.rotate(-lf.Escapement / 10.0);
+  place.rotate(-(lf.Escapement / 10.0));
   FPainter.setTransform(place);
   FPainter.setCompositionMode(QPainter::CompositionMode_SourceOver);
   if (FState.BkMode == OPAQUE)

@@ -122,8 +122,8 @@ private:
     return slot ? std::get_if<T>(&*slot) : nullptr;
   }
   std::shared_ptr<TBitmap> Dib(const TRecordView& r, size_t at, uint32_t usage, bool* bottomUp = nullptr) {
-    return ReadDib(r.Bytes(at, r.Size() - std::min(at, r.Size())), r.Size() - std::min(at, r.Size()), nullptr, 0, usage,
-                   FDevice.State().Palette, bottomUp);
+    return FDevice.ReadDib(r.Bytes(at, r.Size() - std::min(at, r.Size())), r.Size() - std::min(at, r.Size()), nullptr, 0,
+                           usage, bottomUp);
   }
 
   TPlayerDevice& FDevice;
@@ -464,6 +464,7 @@ void PlayWindows(const std::vector<uint8_t>& data, size_t recordsAt, size_t end,
   device.SetWindowExt(QPointF(frame.width(), frame.height()));
   device.SetViewportOrg(rect.topLeft());
   device.SetViewportExt(QPointF(rect.width(), rect.height()));
+  device.SetBitmapBudget(BitmapBudget(end - recordsAt));
   TWmfPlayer player(device, objects);
   player.Play(data.data() + recordsAt, end - recordsAt);
 }

@@ -26,7 +26,7 @@ enum : uint32_t {
   EXCLUDECLIPRECT = 29, INTERSECTCLIPRECT = 30, SAVEDC = 33, RESTOREDC = 34, SETWORLDTRANSFORM = 35,
   SELECTOBJECT = 37, CREATEPEN = 38, CREATEBRUSHINDIRECT = 39, DELETEOBJECT = 40, ELLIPSE = 42,
   RECTANGLE = 43, PIE = 47, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, FILLPATH = 62, GDICOMMENT = 70,
-  BITBLT = 76, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82, EXTTEXTOUTW = 84,
+  BITBLT = 76, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82, EXTTEXTOUTW = 84, GRADIENTFILL = 118,
 };
 constexpr uint32_t WHITE_BRUSH = 0, BLACK_BRUSH = 4, NULL_BRUSH = 5, BLACK_PEN = 7, NULL_PEN = 8;
 constexpr TColor Grey = 0x808080, Red = 0x0000FF;
@@ -239,6 +239,34 @@ TEST_F(MetafilePlay, BitmapRecords) {
   Draw(Emf().Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).AddRaw(BITBLT, patcopy).AddRaw(BITBLT, invert).Finish(), *target);
   EXPECT_EQ(Art(*target), Rows({"########........", "########........", "########........", "########........",
                                 "################", "################", "################", "################"}));
+}
+
+TEST_F(MetafilePlay, Gradients) {
+  // Black to white across the frame, then a red triangle over the lower
+  // left half (every vertex red: exactly red inside).
+  auto vertex = [](std::vector<uint8_t>& v, int32_t x, int32_t y, uint16_t r, uint16_t g, uint16_t b) {
+    test::PutU32(v, static_cast<uint32_t>(x)), test::PutU32(v, static_cast<uint32_t>(y));
+    test::PutU16(v, r), test::PutU16(v, g), test::PutU16(v, b), test::PutU16(v, 0);
+  };
+  std::vector<uint8_t> across, triangle;
+  for (int32_t v : {0, 0, -1, -1, 2, 1, 0}) test::PutU32(across, static_cast<uint32_t>(v));
+  vertex(across, 0, 0, 0, 0, 0);
+  vertex(across, 192, 96, 0xFF00, 0xFF00, 0xFF00);
+  test::PutU32(across, 0), test::PutU32(across, 1);
+  for (int32_t v : {0, 0, -1, -1, 3, 1, 2}) test::PutU32(triangle, static_cast<uint32_t>(v));
+  vertex(triangle, 0, 0, 0xFF00, 0, 0);
+  vertex(triangle, 0, 96, 0xFF00, 0, 0);
+  vertex(triangle, 192, 96, 0xFF00, 0, 0);
+  for (uint32_t i : {0u, 1u, 2u}) test::PutU32(triangle, i);
+  auto target = Target();
+  Draw(Emf().AddRaw(GRADIENTFILL, across).AddRaw(GRADIENTFILL, triangle).Finish(), *target);
+  // Row 0 meets the triangle only in its first pixel.
+  for (int x = 2; x < 16; ++x) EXPECT_GT(GetRValue(target->PixelColor(x, 0)), GetRValue(target->PixelColor(x - 1, 0)));
+  EXPECT_LT(GetRValue(target->PixelColor(1, 0)), 32);
+  EXPECT_GT(GetRValue(target->PixelColor(15, 0)), 239);
+  EXPECT_EQ(target->PixelColor(1, 6), Red);
+  EXPECT_EQ(target->PixelColor(10, 7), Red);
+  EXPECT_NE(target->PixelColor(10, 2), Red);
 }
 
 TEST_F(MetafilePlay, WindowsMetafileRecords) {
