@@ -16,6 +16,7 @@ bool DirectLayout(TPixelLayout layout) { return layout == pl24Bit || layout == p
 QImage ReadArea(const TBitmap& bitmap, const TRect& area) {
   const int bytes = BitsPerPixelOf(bitmap.PixelLayoutOf()) / 8;
   QImage image(area.Width(), area.Height(), QImage::Format_RGB32);
+  if (image.isNull()) return image;
   for (int32_t y = 0; y < area.Height(); ++y) {
     const uint8_t* src = bitmap.ConstRowPointer(area.Top + y) + static_cast<size_t>(area.Left) * bytes;
     auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
@@ -77,6 +78,7 @@ void PlayMetafile(const TMetafile& metafile, TBitmap& target, const TRect& rect)
       source = &converted;
     }
     QImage image = ReadArea(*source, area);
+    if (image.isNull()) return;  // no memory for the copy: nothing is drawn
     const QRectF placed(rect.Left - area.Left, rect.Top - area.Top, rect.Width(), rect.Height());
     Play(metafile, image, placed);
     WriteChanged(target, *source, area, image);

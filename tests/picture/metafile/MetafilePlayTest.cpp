@@ -25,8 +25,9 @@ enum : uint32_t {
   SETMAPMODE = 17, SETBKMODE = 18, SETROP2 = 20, SETTEXTCOLOR = 24, SETBKCOLOR = 25, MOVETOEX = 27,
   EXCLUDECLIPRECT = 29, INTERSECTCLIPRECT = 30, SAVEDC = 33, RESTOREDC = 34, SETWORLDTRANSFORM = 35,
   SELECTOBJECT = 37, CREATEPEN = 38, CREATEBRUSHINDIRECT = 39, DELETEOBJECT = 40, ELLIPSE = 42,
-  RECTANGLE = 43, PIE = 47, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, FILLPATH = 62, GDICOMMENT = 70,
-  BITBLT = 76, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82, EXTTEXTOUTW = 84, GRADIENTFILL = 118,
+  RECTANGLE = 43, PIE = 47, SELECTPALETTE = 48, CREATEPALETTE = 49, LINETO = 54, BEGINPATH = 59, ENDPATH = 60,
+  FILLPATH = 62, GDICOMMENT = 70, FILLRGN = 71, EXTSELECTCLIPRGN = 75, BITBLT = 76, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82, EXTTEXTOUTW = 84, ALPHABLEND = 114,
+  TRANSPARENTBLT = 116, GRADIENTFILL = 118,
 };
 constexpr uint32_t WHITE_BRUSH = 0, BLACK_BRUSH = 4, NULL_BRUSH = 5, BLACK_PEN = 7, NULL_PEN = 8;
 constexpr TColor Grey = 0x808080, Red = 0x0000FF;
@@ -239,6 +240,55 @@ TEST_F(MetafilePlay, BitmapRecords) {
   Draw(Emf().Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).AddRaw(BITBLT, patcopy).AddRaw(BITBLT, invert).Finish(), *target);
   EXPECT_EQ(Art(*target), Rows({"########........", "########........", "########........", "########........",
                                 "################", "################", "################", "################"}));
+}
+
+TEST_F(MetafilePlay, RegionsAndPalettes) {
+  auto target = Target();
+  Draw(Emf().Add(SELECTOBJECT, {Stock(NULL_PEN)})
+           // A region of two rectangles filled with a stock brush.
+           .Add(FILLRGN, {0, 0, -1, -1, 64, Stock(BLACK_BRUSH), 32, 1, 2, 32, 0, 0, 192, 96, 0, 0, 48, 48, 144, 48, 192, 96})
+           // Clipping to a device region, then to nothing again.
+           .Add(EXTSELECTCLIPRGN, {48, 5, 32, 1, 1, 16, 96, 0, 192, 48, 96, 0, 192, 48})
+           .Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(RECTANGLE, {0, 0, 192, 96})
+           .Add(EXTSELECTCLIPRGN, {0, 5})
+           // A brush whose colour is entry 0 of the selected palette.
+           .Add(CREATEPALETTE, {1, (2 << 16) | 0x300, 0x0000FF, 0x00FF00}).Add(SELECTPALETTE, {1})
+           .Add(CREATEBRUSHINDIRECT, {2, 0, 0x01000000, 0}).Add(SELECTOBJECT, {2})
+           .Add(RECTANGLE, {48, 72, 96, 96})
+           .Finish(),
+       *target);
+  EXPECT_EQ(Art(*target), Rows({"####....########", "####....########", "####....########", "####....########",
+                                "............####", "............####", "....rrrr....####", "....rrrr....####"}));
+}
+
+TEST_F(MetafilePlay, BlendedBitmaps) {
+  // Half of a white bitmap over black gives grey; a transparent blit
+  // leaves the target where the bitmap has the key colour.
+  std::vector<uint8_t> white;
+  for (uint32_t v : {40u, 1u, 1u}) test::PutU32(white, v);
+  test::PutU16(white, 1);
+  test::PutU16(white, 32);
+  for (int i = 0; i < 6; ++i) test::PutU32(white, 0);
+  test::PutU32(white, 0x00FFFFFF);
+  auto blend = [](uint32_t type, uint32_t fourty, const std::vector<uint8_t>& dib, int32_t w, int32_t h) {
+    std::vector<uint8_t> payload;
+    for (int32_t v : {0, 0, -1, -1, 0, 0, 192, 96}) test::PutU32(payload, static_cast<uint32_t>(v));
+    test::PutU32(payload, fourty);
+    for (int i = 0; i < 10; ++i) test::PutU32(payload, 0);
+    for (int32_t v : {108, 40, 148, static_cast<int32_t>(dib.size() - 40), w, h}) test::PutU32(payload, static_cast<uint32_t>(v));
+    payload.insert(payload.end(), dib.begin(), dib.end());
+    return std::make_pair(type, payload);
+  };
+  auto [alphaType, alpha] = blend(ALPHABLEND, 128 << 16, white, 1, 1);
+  auto target = Target(clBlack);
+  Draw(Emf().AddRaw(alphaType, alpha).Finish(), *target);
+  EXPECT_EQ(target->PixelColor(5, 5), Grey);
+
+  auto [keyType, keyed] = blend(TRANSPARENTBLT, clWhite, Dib2x2(), 2, 2);
+  target = Target(Red);
+  Draw(Emf().AddRaw(keyType, keyed).Finish(), *target);
+  EXPECT_EQ(Art(*target), Rows({"########rrrrrrrr", "########rrrrrrrr", "########rrrrrrrr", "########rrrrrrrr",
+                                "rrrrrrrr--------", "rrrrrrrr--------", "rrrrrrrr--------", "rrrrrrrr--------"}));
 }
 
 TEST_F(MetafilePlay, Gradients) {
