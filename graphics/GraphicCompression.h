@@ -12,6 +12,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <zlib.h>
 
 #include "picture/Classes.h"
 #include "picture/SysUtils.h"
@@ -21,6 +26,20 @@ namespace tolvane {
 // The error class of the decoders that call outside libraries.
 TOLVANE_EXCEPTION(EGraphicCompression, Exception);
 [[noreturn]] void RaiseCompressionError(const std::string& message);
+
+struct TImageProperties;
+
+// Shows a decoder's warning to the user: a message text and a box caption.
+// The JPEG-in-TIFF decoder warns when a strip's data run out. ravelk shows
+// a message box; the default writes "caption: text" to standard error. A
+// hook must not throw (it is called from inside libjpeg); one that does has
+// its exception dropped.
+using TCompressionWarningHook = std::function<void(const std::string& text, const std::string& caption)>;
+// Installs a hook (an empty one restores the default) and returns the one
+// it replaces.
+TCompressionWarningHook SetCompressionWarningHook(TCompressionWarningHook hook);
+// Passes a warning to the hook in force.
+void ShowCompressionWarning(const std::string& text, const std::string& caption) noexcept;
 
 class TDecoder : public TObject {
   TOLVANE_CLASS(TDecoder)
@@ -148,6 +167,119 @@ public:
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
 
   const uint32_t RowWidth;
+};
+
+// Deflate data (TIFF, PNG, Paint Shop Pro) through zlib. Decode inflates
+// from source into dest and advances both past what was consumed and
+// produced; it never raises, and its caller judges ZLibResult. Without
+// automatic reset the decoder keeps one zlib stream across calls, and once
+// zlib has reported the stream's end (1) or an error (negative) every later
+// call does nothing.
+class TLZ77Decoder : public TDecoder {
+  TOLVANE_CLASS(TLZ77Decoder)
+public:
+  // flushMode: the flush argument of every inflate call (Z_PARTIAL_FLUSH,
+  // Z_FINISH, ...); autoReset: start a new zlib stream on every Decode.
+  TLZ77Decoder(int32_t flushMode, bool autoReset);
+  ~TLZ77Decoder() override;
+
+  // A zlib stream with its 2-byte header; a zlib failure raises
+  // EGraphicCompression "LZ77 decompression error.".
+  void BeginDecoding() override;
+  void Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+  // Releases the zlib stream; a zlib failure raises "LZ77 decompression error.".
+  void EndDecoding() override;
+  void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+
+  // Input bytes not consumed and output space not filled by the last call.
+  uint32_t AvailableInput() const { return FStream.avail_in; }
+  uint32_t AvailableOutput() const { return FStream.avail_out; }
+  // The result of the last inflateReset or inflate (0 before the first).
+  int32_t ZLibResult() const { return FZLibResult; }
+
+  const int32_t FlushMode;
+  const bool AutoReset;
+
+private:
+  z_stream FStream;
+  int32_t FZLibResult = 0;
+  bool FStreamOpen = false;
+};
+
+// The JPEG strips of a TIFF image through libjpeg. One Decode per strip:
+// source holds the strip's packedSize bytes, dest receives unpackedSize
+// bytes of rows RowStride bytes apart, three bytes per pixel in the order
+// blue, green, red; neither pointer moves. The header of every strip is
+// checked against the image properties (EGraphicCompression with the
+// reason); errors inside libjpeg raise EInvalidGraphic "JPEG error #%d".
+// A strip that ends early passes "JPEG decompression error. Unexpected end
+// of input." to the warning hook, once per missing refill, and decodes as far
+// as the data go.
+class TTIFFJPEGDecoder : public TDecoder {
+  TOLVANE_CLASS(TTIFFJPEGDecoder)
+public:
+  // The properties (Width, Height, CurrentRow, RowsPerStrip, tiles,
+  // SamplesPerPixel, BitsPerSample, PlanarConfiguration, YCbCrSubsampling,
+  // JpegTables, ColorScheme, RowByteCount) are read, never written, and must
+  // outlive the decoder.
+  explicit TTIFFJPEGDecoder(const TImageProperties& properties);
+  ~TTIFFJPEGDecoder() override;
+
+  // Creates the decompressor and loads the image's JPEG tables, if any:
+  // a tables field that holds an image raises "Bogus JPEG tables field.".
+  void BeginDecoding() override;
+  void Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+  // Destroys the decompressor (also done by the destructor).
+  void EndDecoding() override;
+  void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+
+  // The sampling factors expected of the first component.
+  uint16_t HSampling = 1;
+  uint16_t VSampling = 1;
+  // Bytes from one output row to the next (the image's RowByteCount; a
+  // tile's row for tiled images).
+  uint32_t RowStride = 0;
+
+  struct TState;
+
+private:
+  void CheckHeader();
+  void ReadRows(uint8_t* dest, int32_t unpackedSize);
+
+  const TImageProperties& FProperties;
+  std::unique_ptr<TState> FState;
+};
+
+// The Huffman-coded residuals of the high Photo CD resolutions, read from a
+// stream in 2048-byte sectors and added to planes that already hold the
+// lower resolution doubled. Decode has a meaning of its own: source points
+// at an array of three plane pointers (luminance, first chroma, second
+// chroma: uint8_t* const[3]); dest is not used; packedSize is the width of a
+// luminance row in samples and the row stride of all three planes;
+// unpackedSize the number of luminance rows (1024 or 2048). The luminance
+// plane holds unpackedSize rows, each chroma plane (unpackedSize + 1) / 2;
+// no residual is written outside its row. A short stream raises EReadError;
+// plane code 1 raises EAbort.
+class TPCDDecoder : public TDecoder {
+  TOLVANE_CLASS(TPCDDecoder)
+public:
+  // Reads from the stream's position; the stream is not owned.
+  explicit TPCDDecoder(TStream& stream) : FStream(stream) {}
+  void Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+  void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+  // The same as Decode with the planes named.
+  void DecodePlanes(uint8_t* luminance, uint8_t* chroma1, uint8_t* chroma2, uint32_t rowWidth, uint32_t rows);
+
+  // One code of a residual table.
+  struct PCDTableEntry {
+    uint8_t Length = 0;     // bits in the code, 1 to 16
+    uint32_t Sequence = 0;  // the code, left-aligned in 32 bits
+    uint8_t Key = 0;        // the residual, a signed byte
+    uint32_t Mask = 0;      // ones in the top Length bits
+  };
+
+private:
+  TStream& FStream;
 };
 
 }  // namespace tolvane

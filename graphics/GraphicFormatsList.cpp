@@ -111,7 +111,7 @@ template <class T> TGraphicClass ClassOf() { return &T::StaticClass(); }
 
 // One row of the start-up table. The rows of a reader that has not been
 // built yet have no class and are left out; when the reader lands, its rows
-// name it (ClassOf<TReader>) and its header joins the includes above.
+// name it (ClassOf<TReader>).
 struct TRegistration {
   const char* Extension;
   TGraphicClass (*GraphicClass)();
@@ -201,7 +201,7 @@ const TRegistration Registrations[] = {
     {"psp", nullptr, RasterAndVector, S::SDescPaintshopPro, ""},
 
     // TPNGGraphic
-    {"png", nullptr, Raster, S::SDescPNG, ""},
+    {"png", ClassOf<TPNGGraphic>, Raster, S::SDescPNG, ""},
 };
 
 // The list names the readers it takes out at shutdown rather than holding

@@ -1,0 +1,270 @@
+// The JPEG-in-TIFF decoder over libjpeg, and the warning hook it reports
+// through.
+//
+// libjpeg reports fatal errors through error_exit, which must not return,
+// and C++ exceptions must not pass through libjpeg's C frames: error_exit
+// leaves with longjmp back to the member function that called libjpeg, and
+// that function throws. Such functions keep no object with a destructor of
+// its own between setjmp and the libjpeg calls; everything they change lives
+// in the decoder's heap state, whose address is fixed.
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "GraphicCompression.h"
+#include "GraphicFormats.h"
+#include "GraphicStrings.h"
+
+#ifndef JCS_EXTENSIONS
+#error "libjpeg must offer the extended colour spaces (blue-green-red output)"
+#endif
+
+namespace tolvane {
+
+TOLVANE_DEFINE_CLASS(TTIFFJPEGDecoder, TDecoder)
+
+// ---- Warning hook -----------------------------------------------------------
+
+namespace {
+
+void WarnOnStandardError(const std::string& text, const std::string& caption) {
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+std::mutex HookLock;
+TCompressionWarningHook& Hook() {
+  static TCompressionWarningHook hook = WarnOnStandardError;
+  return hook;
+}
+
+}  // namespace
+
+TCompressionWarningHook SetCompressionWarningHook(TCompressionWarningHook hook) {
+  std::lock_guard<std::mutex> lock(HookLock);
+  TCompressionWarningHook previous = std::move(Hook());
+  Hook() = hook ? std::move(hook) : WarnOnStandardError;
+  return previous;
+}
+
+void ShowCompressionWarning(const std::string& text, const std::string& caption) noexcept {
+  try {
+    TCompressionWarningHook hook;
+    {
+      std::lock_guard<std::mutex> lock(HookLock);
+      hook = Hook();
+    }
+    hook(text, caption);
+  } catch (...) {
+    // A warning must never end a decode.
+  }
+}
+
+// ---- Decoder state ------------------------------------------------------------
+
+namespace {
+
+// Libraries cap what one decompressor may allocate.
+constexpr long MaxJpegMemory = 1L << 30;
+
+// libjpeg is handed an end-of-image marker whenever the data run out.
+const JOCTET EndOfImage[2] = {0xFF, JPEG_EOI};
+
+}  // namespace
+
+struct TTIFFJPEGDecoder::TState {
+  // The error manager first, so that libjpeg's pointer to it is also ours.
+  struct TErrorManager {
+    jpeg_error_mgr Pub;
+    jmp_buf Jump;
+    int Code = 0;
+  } Err;
+  // The source manager first, for the same reason.
+  struct TSource {
+    jpeg_source_mgr Pub;
+    const uint8_t* Data = nullptr;
+    size_t Size = 0;
+  } Source;
+  jpeg_decompress_struct Info;
+  bool Created = false;
+  std::vector<uint8_t> Row;  // for rows wider than RowStride
+};
+
+namespace {
+
+using TState = TTIFFJPEGDecoder::TState;
+
+extern "C" void JpegErrorExit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<TState::TErrorManager*>(cinfo->err);
+  err->Code = cinfo->err->msg_code;
+  longjmp(err->Jump, 1);
+}
+
+// Library warnings and traces are ignored.
+extern "C" void JpegEmitMessage(j_common_ptr, int) {}
+extern "C" void JpegOutputMessage(j_common_ptr) {}
+
+extern "C" void SourceInit(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<TState::TSource*>(cinfo->src);
+  src->Pub.next_input_byte = src->Data;
+  src->Pub.bytes_in_buffer = src->Size;
+}
+
+// Called only when the data are used up: warns and supplies an end marker,
+// from which libjpeg decodes as far as it can.
+extern "C" boolean SourceFill(j_decompress_ptr cinfo) {
+  ShowCompressionWarning(GraphicStrings::SJPEGEndOfInput, GraphicStrings::SWarning);
+  cinfo->src->next_input_byte = EndOfImage;
+  cinfo->src->bytes_in_buffer = sizeof EndOfImage;
+  return TRUE;
+}
+
+extern "C" void SourceSkip(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  jpeg_source_mgr* src = cinfo->src;
+  if (static_cast<unsigned long>(count) <= src->bytes_in_buffer) {
+    src->next_input_byte += count;
+    src->bytes_in_buffer -= static_cast<size_t>(count);
+  } else {
+    SourceFill(cinfo);
+  }
+}
+
+extern "C" void SourceTerm(j_decompress_ptr) {}
+
+[[noreturn]] void RaiseJpegError(int code) { RaiseInvalidGraphicFmt("JPEG error #%d", {code}); }
+
+void SetSource(TState& s, const uint8_t* data, size_t size) {
+  s.Source.Data = data;
+  s.Source.Size = size;
+}
+
+}  // namespace
+
+// ---- Decoder --------------------------------------------------------------------
+
+TTIFFJPEGDecoder::TTIFFJPEGDecoder(const TImageProperties& properties)
+    : FProperties(properties), FState(std::make_unique<TState>()) {}
+
+TTIFFJPEGDecoder::~TTIFFJPEGDecoder() { EndDecoding(); }
+
+void TTIFFJPEGDecoder::BeginDecoding() {
+  EndDecoding();
+  TState& s = *FState;
+  std::memset(&s.Info, 0, sizeof s.Info);
+  s.Info.err = jpeg_std_error(&s.Err.Pub);
+  s.Err.Pub.error_exit = JpegErrorExit;
+  s.Err.Pub.emit_message = JpegEmitMessage;
+  s.Err.Pub.output_message = JpegOutputMessage;
+  std::memset(&s.Source.Pub, 0, sizeof s.Source.Pub);
+  s.Source.Pub.init_source = SourceInit;
+  s.Source.Pub.fill_input_buffer = SourceFill;
+  s.Source.Pub.skip_input_data = SourceSkip;
+  s.Source.Pub.resync_to_restart = jpeg_resync_to_restart;
+  s.Source.Pub.term_source = SourceTerm;
+
+  const TByteArray& sampling = FProperties.YCbCrSubsampling;
+  HSampling = sampling.size() >= 2 ? sampling[0] : 1;
+  VSampling = sampling.size() >= 2 ? sampling[1] : 1;
+  const TByteArray& tables = FProperties.JpegTables;
+  SetSource(s, tables.data(), tables.size());
+
+  if (setjmp(s.Err.Jump)) RaiseJpegError(s.Err.Code);
+  jpeg_create_decompress(&s.Info);
+  s.Created = true;
+  s.Info.mem->max_memory_to_use = MaxJpegMemory;
+  s.Info.src = &s.Source.Pub;
+  // The tables stay loaded in the decompressor for every strip.
+  if (!tables.empty() && jpeg_read_header(&s.Info, FALSE) != JPEG_HEADER_TABLES_ONLY)
+    RaiseCompressionError(GraphicStrings::SJPEGBogusTables);
+}
+
+void TTIFFJPEGDecoder::EndDecoding() {
+  TState& s = *FState;
+  if (!s.Created) return;
+  s.Created = false;
+  jpeg_destroy_decompress(&s.Info);
+}
+
+void TTIFFJPEGDecoder::CheckHeader() {
+  const TImageProperties& p = FProperties;
+  const jpeg_decompress_struct& info = FState->Info;
+  uint32_t width = p.Width, height;
+  if (p.Options & optTiled) {
+    // Tiles are always whole; a tile's rows lie RowStride bytes apart.
+    width = p.TileWidth;
+    height = p.TileLength;
+    RowStride = static_cast<uint32_t>((uint64_t{p.BitsPerPixel} * p.TileWidth + 7) / 8);
+  } else {
+    height = p.Height > p.CurrentRow ? p.Height - p.CurrentRow : 0;
+    if (!p.RowsPerStrip.empty()) height = std::min(height, p.RowsPerStrip[0]);
+    RowStride = p.RowByteCount;
+  }
+  if (info.image_width != width || info.image_height != height)
+    RaiseCompressionError(GraphicStrings::SJPEGStripSize);
+  const bool interleaved = p.PlanarConfiguration == 1;
+  if (info.num_components != (interleaved ? p.SamplesPerPixel : 1))
+    RaiseCompressionError(GraphicStrings::SJPEGComponentCount);
+  if (info.data_precision != p.BitsPerSample) RaiseCompressionError(GraphicStrings::SJPEGDataPrecision);
+  for (int i = 0; i < info.num_components; ++i) {
+    const bool first = i == 0 && interleaved;
+    const int h = first ? HSampling : 1, v = first ? VSampling : 1;
+    if (info.comp_info[i].h_samp_factor != h || info.comp_info[i].v_samp_factor != v)
+      RaiseCompressionError(GraphicStrings::SJPEGSamplingFactors);
+  }
+}
+
+void TTIFFJPEGDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
+  TState& s = *FState;
+  if (!s.Created) return;
+  SetSource(s, source, packedSize > 0 ? static_cast<size_t>(packedSize) : 0);
+  if (setjmp(s.Err.Jump)) {
+    jpeg_abort_decompress(&s.Info);
+    RaiseJpegError(s.Err.Code);
+  }
+  jpeg_abort_decompress(&s.Info);  // keeps the tables
+  jpeg_read_header(&s.Info, TRUE);
+  try {
+    CheckHeader();
+    const size_t unpacked = unpackedSize > 0 ? static_cast<size_t>(unpackedSize) : 0;
+    if (RowStride == 0 ? unpacked != 0 : unpacked % RowStride != 0)
+      RaiseCompressionError(GraphicStrings::SJPEGFractionalLine);
+  } catch (...) {
+    jpeg_abort_decompress(&s.Info);
+    throw;
+  }
+  // RGB data (TIFF photometric 2) are converted as such; every other scheme
+  // but YCbCr has no conversion to RGB and fails inside libjpeg.
+  const TColorSchemeKind scheme = FProperties.ColorScheme;
+  s.Info.jpeg_color_space = scheme == ckYCbCr ? JCS_YCbCr : scheme == ckRGB ? JCS_RGB : JCS_UNKNOWN;
+  s.Info.out_color_space = JCS_EXT_BGR;
+  s.Info.raw_data_out = FALSE;
+  jpeg_start_decompress(&s.Info);
+  ReadRows(dest, unpackedSize);
+  // A strip that held more rows than were asked for is not read to its end.
+  if (s.Info.output_scanline == s.Info.output_height) jpeg_finish_decompress(&s.Info);
+  else jpeg_abort_decompress(&s.Info);
+}
+
+// Runs under Decode's setjmp: nothing here has a destructor.
+void TTIFFJPEGDecoder::ReadRows(uint8_t* dest, int32_t unpackedSize) {
+  TState& s = *FState;
+  if (RowStride == 0 || unpackedSize <= 0) return;
+  const size_t rows = static_cast<size_t>(unpackedSize) / RowStride;
+  const size_t rowBytes = size_t{s.Info.output_width} * static_cast<size_t>(s.Info.output_components);
+  const bool direct = rowBytes <= RowStride;
+  if (!direct && s.Row.size() < rowBytes) s.Row.resize(rowBytes);
+  for (size_t r = 0; r < rows; ++r) {
+    uint8_t* target = dest + r * RowStride;
+    JSAMPROW row = direct ? target : s.Row.data();
+    if (jpeg_read_scanlines(&s.Info, &row, 1) != 1) break;
+    if (!direct) std::memcpy(target, s.Row.data(), RowStride);
+  }
+}
+
+}  // namespace tolvane
