@@ -1,0 +1,240 @@
+// The PNG reader on hand-made files: what a loaded graphic holds beyond its
+// pixels (properties, layout, palette, transparency, progress), the chunk
+// rules, and reuse of one graphic for several files. The pixels of the whole
+// conformance set are checked by png_reference.py.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "graphics/GraphicFormats.h"
+
+namespace tolvane {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes BigEndian(uint32_t v) {
+  return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+          static_cast<uint8_t>(v)};
+}
+
+Bytes Deflate(const Bytes& raw, int level = Z_DEFAULT_COMPRESSION) {
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  Bytes out(size);
+  compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), level);
+  out.resize(size);
+  return out;
+}
+
+// A PNG file chunk by chunk.
+struct TPng {
+  Bytes Data{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+
+  TPng& Chunk(const std::string& type, const Bytes& data) {
+    const Bytes body = [&] {
+      Bytes b(type.begin(), type.end());
+      b.insert(b.end(), data.begin(), data.end());
+      return b;
+    }();
+    const Bytes length = BigEndian(static_cast<uint32_t>(data.size()));
+    const Bytes crc = BigEndian(static_cast<uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size()))));
+    for (const Bytes* part : {&length, &body, &crc}) Data.insert(Data.end(), part->begin(), part->end());
+    return *this;
+  }
+  TPng& Header(uint32_t width, uint32_t height, uint8_t depth, uint8_t colorType, uint8_t interlace = 0) {
+    Bytes d = BigEndian(width);
+    const Bytes h = BigEndian(height);
+    d.insert(d.end(), h.begin(), h.end());
+    d.insert(d.end(), {depth, colorType, 0, 0, interlace});
+    return Chunk("IHDR", d);
+  }
+  // Rows with their filter bytes.
+  TPng& Image(const Bytes& raw, const std::string& type = "IDAT") { return Chunk(type, Deflate(raw)); }
+  TPng& End() { return Chunk("IEND", {}); }
+};
+
+void Load(TPNGGraphic& graphic, const TPng& png) {
+  TMemoryStream stream(png.Data);
+  graphic.LoadStream(stream);
+}
+
+std::string LoadError(const TPng& png) {
+  TPNGGraphic graphic;
+  try {
+    Load(graphic, png);
+  } catch (const Exception& e) {
+    return e.Message;
+  }
+  return "";
+}
+
+// Three RGB pixels in one row, filter 0.
+TPng ThreePixels(const Bytes& extraChunkType = {}, const Bytes& extra = {}) {
+  TPng png;
+  png.Header(3, 1, 8, 2);
+  if (!extraChunkType.empty()) png.Chunk(std::string(extraChunkType.begin(), extraChunkType.end()), extra);
+  png.Image({0, 10, 20, 30, 64, 64, 64, 200, 100, 50});
+  return png.End(), png;
+}
+
+TEST(PNGGraphicTest, ProbeAndHeader) {
+  TPng png;
+  png.Header(5, 7, 16, 6, 1).Chunk("tEXt", {'a', 0, 'b'}).Chunk("gAMA", BigEndian(45455)).End();
+  TMemoryStream stream(png.Data);
+  stream.SetPosition(0);
+  EXPECT_TRUE(TPNGGraphic::StaticClass().ProbeStream(stream));
+  EXPECT_EQ(stream.Position(), 0);
+  TMemoryStream signatureOnly(Bytes(png.Data.begin(), png.Data.begin() + 8));
+  EXPECT_FALSE(TPNGGraphic::StaticClass().ProbeStream(signatureOnly));
+
+  TPNGGraphic graphic;
+  ASSERT_TRUE(graphic.ReadImageInfo(stream, 0));
+  const TImageProperties& p = graphic.ImageProperties;
+  EXPECT_EQ(p.Width, 5u);
+  EXPECT_EQ(p.Height, 7u);
+  EXPECT_EQ(p.ColorScheme, ckRGBA);
+  EXPECT_EQ(p.SamplesPerPixel, 4);
+  EXPECT_EQ(p.BitsPerPixel, 64);
+  EXPECT_EQ(p.Compression, icLZ77);
+  EXPECT_TRUE(p.Interlaced);
+  EXPECT_TRUE(p.HasAlpha);
+  EXPECT_TRUE(p.Options & optBigEndian);
+  EXPECT_FLOAT_EQ(p.Gamma, 0.45455f);
+  // Zero sizes and a header chunk of the wrong length are no PNG image.
+  TPng zero;
+  zero.Header(0, 7, 8, 0).End();
+  TMemoryStream zeroStream(zero.Data);
+  EXPECT_FALSE(graphic.ReadImageInfo(zeroStream, 0));
+  TPng longHeader;
+  longHeader.Chunk("IHDR", Bytes(14, 1)).End();
+  TMemoryStream longStream(longHeader.Data);
+  EXPECT_FALSE(graphic.ReadImageInfo(longStream, 0));
+}
+
+TEST(PNGGraphicTest, LayoutsAndPalettes) {
+  TPNGGraphic graphic;
+  // 2-bit grey becomes a 4-bit bitmap whose palette spreads the four levels.
+  Load(graphic, TPng().Header(4, 1, 2, 0).Image({0, 0b00011011}).End());
+  EXPECT_EQ(graphic.PixelLayoutOf(), pl4Bit);
+  EXPECT_EQ(PaletteEntryCount(graphic.PaletteOf()), 16u);
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(graphic.PixelColor(x, 0), RGBColor(85 * x, 85 * x, 85 * x));
+  // A palette of 768 bytes has 256 entries.
+  Bytes palette(768);
+  for (size_t i = 0; i < palette.size(); ++i) palette[i] = static_cast<uint8_t>(i / 3);
+  Load(graphic, TPng().Header(2, 1, 8, 3).Chunk("PLTE", palette).Image({0, 7, 255}).End());
+  EXPECT_EQ(graphic.PixelLayoutOf(), pl8Bit);
+  EXPECT_EQ(PaletteEntryCount(graphic.PaletteOf()), 256u);
+  EXPECT_EQ(graphic.PixelColor(1, 0), RGBColor(255, 255, 255));
+  // RGB with alpha keeps its alpha in the fourth byte; 16-bit samples are
+  // scaled down from big-endian.
+  Load(graphic, TPng().Header(1, 1, 16, 6).Image({0, 0xFF, 0xFF, 0x01, 0x01, 0x80, 0x00, 0x12, 0x34}).End());
+  EXPECT_EQ(graphic.PixelLayoutOf(), pl32Bit);
+  const uint8_t* row = graphic.ConstRowPointer(0);
+  EXPECT_EQ(Bytes(row, row + 4), (Bytes{127, 1, 255, 0x12}));
+  // Grey with alpha shows its grey.
+  Load(graphic, TPng().Header(1, 1, 8, 4).Image({0, 99, 3}).End());
+  EXPECT_EQ(graphic.PixelLayoutOf(), pl8Bit);
+  EXPECT_EQ(graphic.PixelColor(0, 0), RGBColor(99, 99, 99));
+}
+
+TEST(PNGGraphicTest, TransparentColourAndGamma) {
+  TPNGGraphic graphic;
+  Load(graphic, ThreePixels({'t', 'R', 'N', 'S'}, {0, 64, 0, 64, 0, 64}));
+  EXPECT_TRUE(graphic.IsTransparentImage());
+  EXPECT_EQ(graphic.TransparentKey(), RGBColor(64, 64, 64));
+  // The next file on the same graphic is opaque again.
+  Load(graphic, ThreePixels());
+  EXPECT_FALSE(graphic.IsTransparentImage());
+  EXPECT_FALSE(graphic.ImageProperties.Options & optFileGamma);
+  // gAMA 45455 is the display's own gamma: the levels stay.
+  Load(graphic, TPng().Header(1, 1, 8, 2).Chunk("gAMA", BigEndian(45455)).Image({0, 10, 128, 250}).End());
+  EXPECT_TRUE(graphic.ImageProperties.Options & optFileGamma);
+  EXPECT_EQ(graphic.PixelColor(0, 0), RGBColor(10, 128, 250));
+  // Linear data are brightened, and the transparent colour with them, so
+  // that it still meets its pixels.
+  TPng linear;
+  linear.Header(3, 1, 8, 2).Chunk("gAMA", BigEndian(100000)).Chunk("tRNS", {0, 64, 0, 64, 0, 64});
+  linear.Image({0, 10, 20, 30, 64, 64, 64, 200, 100, 50}).End();
+  Load(graphic, linear);
+  const uint8_t lifted = graphic.ColorManager.GammaTable()[64];
+  EXPECT_GT(lifted, 64);
+  EXPECT_EQ(graphic.PixelColor(1, 0), RGBColor(lifted, lifted, lifted));
+  EXPECT_EQ(graphic.TransparentKey(), graphic.PixelColor(1, 0));
+}
+
+TEST(PNGGraphicTest, GammaOfAPaletteDoesNotDependOnTheFileLoadedBefore) {
+  auto paletteFile = [] {
+    return TPng().Header(1, 1, 8, 3).Chunk("gAMA", BigEndian(200000)).Chunk("PLTE", {128, 128, 128}).Image({0, 0}).End();
+  };
+  TPNGGraphic fresh, reused;
+  Load(fresh, paletteFile());
+  Load(reused, TPng().Header(4, 1, 2, 0).Image({0, 0x1B}).End());
+  Load(reused, paletteFile());
+  EXPECT_GT(GetRValue(fresh.PixelColor(0, 0)), 128);
+  EXPECT_EQ(reused.PixelColor(0, 0), fresh.PixelColor(0, 0));
+}
+
+TEST(PNGGraphicTest, MissingRowsShowTheBackground) {
+  // Eight rows of 2-bit indexed pixels, stored uncompressed, whose data stop
+  // after the second row (zlib header, block header, two rows).
+  Bytes raw;
+  for (int y = 0; y < 8; ++y) raw.insert(raw.end(), {0, 0x55});
+  const Bytes packed = Deflate(raw, 0);
+  TPng png;
+  png.Header(4, 8, 2, 3).Chunk("PLTE", {0, 0, 0, 0, 0, 255, 255, 0, 0}).Chunk("bKGD", {2});
+  png.Chunk("IDAT", Bytes(packed.begin(), packed.begin() + 2 + 5 + 4)).End();
+  TPNGGraphic graphic;
+  Load(graphic, png);
+  EXPECT_EQ(graphic.PixelColor(0, 0), RGBColor(0, 0, 255));
+  EXPECT_EQ(graphic.PixelColor(3, 7), RGBColor(255, 0, 0));  // palette entry 2
+}
+
+TEST(PNGGraphicTest, ChunkNamesIgnoreLetterCase) {
+  TPNGGraphic graphic;
+  // Image data in lower-case letters are image data.
+  Load(graphic, TPng().Header(1, 1, 8, 0).Image({0, 42}, "idat").End());
+  EXPECT_EQ(graphic.PixelColor(0, 0), RGBColor(42, 42, 42));
+  // Unknown chunks: lower-case first letter skipped, upper-case fatal.
+  EXPECT_EQ(LoadError(ThreePixels({'a', 'b', 'C', 'D'}, {1, 2})), "");
+  EXPECT_EQ(LoadError(ThreePixels({'A', 'b', 'C', 'D'}, {1, 2})),
+            "Cannot load PNG image. Unexpected but critical chunk detected.");
+}
+
+TEST(PNGGraphicTest, EveryAdam7PassStartsFromAZeroPriorLine) {
+  // 3 x 3 grey: pass 1 (0,0), pass 4 (2,0), pass 5 (0,2) (2,2), pass 6
+  // (1,0) and (1,2), pass 7 row 1; passes 2 and 3 are empty. Every row uses
+  // the Up filter, so a prior line left over from the pass before would show.
+  const Bytes raw = {2, 10, 2, 20, 2, 30, 40, 2, 50, 2, 60, 2, 70, 80, 90};
+  TPNGGraphic graphic;
+  Load(graphic, TPng().Header(3, 3, 8, 0, 1).Image(raw).End());
+  const uint8_t expected[3][3] = {{10, 50, 20}, {70, 80, 90}, {30, 110, 40}};
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x)
+      EXPECT_EQ(GetRValue(graphic.PixelColor(x, y)), expected[y][x]) << x << "," << y;
+}
+
+TEST(PNGGraphicTest, ProgressStagesInOrder) {
+  TPNGGraphic graphic;
+  std::vector<std::string> stages;
+  graphic.OnProgress = [&](TObject*, TProgressStage stage, uint8_t percent, bool, const TRect&, const std::string& msg) {
+    stages.push_back(stage == TProgressStage::psStarting ? "start " + msg
+                     : stage == TProgressStage::psEnding ? "end"
+                                                         : std::to_string(percent));
+  };
+  Load(graphic, TPng().Header(1, 4, 8, 0).Image({0, 1, 0, 2, 0, 3, 0, 4}).End());
+  EXPECT_EQ(stages, (std::vector<std::string>{"start Preparing...", "end", "start Transfering...", "0", "25", "50",
+                                              "75", "end"}));
+}
+
+TEST(PNGGraphicTest, OversizedImagesAreRefusedBeforeAnythingIsSized) {
+  const std::string invalid = "Cannot load image. Invalid or unexpected PNG image format.";
+  EXPECT_EQ(LoadError(TPng().Header(70000, 70000, 8, 2).Image({0}).End()), invalid);
+  // 2^28 pixels fit a bitmap, but not with two 16-bit RGBA row buffers.
+  EXPECT_EQ(LoadError(TPng().Header(1u << 28, 1, 16, 6).Image({0}).End()), invalid);
+}
+
+}  // namespace
+}  // namespace tolvane
