@@ -7,6 +7,7 @@
 
 #include "AppTestUtil.h"
 #include "app/FileFacts.h"
+#include "graphics/GraphicFormats.h"
 #include "picture/Jpeg.h"
 
 namespace tolvane {
@@ -92,6 +93,7 @@ TEST(FileFacts, FormatNameTextTakesTheFirstMatchingClass) {
   EXPECT_EQ(FormatNameText(std::make_unique<TTIFFGraphic>().get()), "Tagged Image Format");
   EXPECT_EQ(FormatNameText(std::make_unique<TEPSGraphic>().get()), "Enhaced PS");
   EXPECT_EQ(FormatNameText(std::make_unique<TPSDGraphic>().get()), "Windows BMP");
+  EXPECT_EQ(FormatNameText(std::make_unique<TPNGGraphic>().get()), "Port.Network Graphic");
   EXPECT_EQ(FormatNameText(nullptr), "?");
 }
 

@@ -451,12 +451,32 @@ def malformed(c):
     c.pixels("no-iend-crc.png", good[:-4], render(px, 3, 4, palette), reference=False)
 
 
+def twins(d):
+    """PNG files have the fingerprints of their BMP twin (the pixels are the
+    same) and stay next to its JPEG twin, so the finder groups them."""
+    sh("convert -size 320x240 xc:#C8C8C8 -fill '#1E1E1E' -draw 'rectangle 40,60 119,179' "
+       "-draw 'rectangle 200,30 279,89' -type TrueColor BMP3:scene.bmp", cwd=d)
+    files = {"scene.bmp": None, "scene.png": "PNG24:", "scene8.png": "PNG8:", "scene48.png": "-depth 16 PNG48:",
+             "scene-i.png": "-interlace PNG PNG24:", "scene-alpha.png": "-alpha set PNG32:", "scene.jpg": "-quality 90 "}
+    for name, how in files.items():
+        if how is not None:
+            options, _, prefix = how.rpartition(" ")
+            sh(f"convert scene.bmp {options} {prefix}{name}", cwd=d)
+    out = subprocess.run([os.environ["IMGDUMP"], "--fingerprint", *files], cwd=d, capture_output=True, text=True).stdout
+    prints = {line.split()[4]: int("".join(line.split()[:4]), 16) for line in out.splitlines()}
+    for name in files:
+        distance = bin(prints.get(name, -1) ^ prints["scene.bmp"]).count("1") if name in prints else None
+        F.check(distance == 0 or (name.endswith(".jpg") and distance is not None and distance <= 2),
+                f"{name}: fingerprint {distance} bits from the BMP twin")
+
+
 def main():
     with workdir() as d:
         c = Checker(d)
         generated(c)
         made_by_tools(c)
         malformed(c)
+        twins(d)
     F.exit()
 
 
