@@ -302,6 +302,7 @@ public:
     uint8_t Compression = 0;
     uint8_t Filter = 0;
     uint8_t Interlace = 0;
+    friend bool operator==(const TPngHeader&, const TPngHeader&) = default;
   };
 
 private:
@@ -309,41 +310,44 @@ private:
   bool IsChunk(const char* type) const;
   bool IsCritical() const { return (ChunkType[0] & 0x20) == 0; }
   uint32_t ReadChunkHeader(TStream& stream);
+  void CheckChunkLength(TStream& stream) const;
   void ReadChunkData(TStream& stream);
   void SkipChunk(TStream& stream);
-  void CheckChunkLength(TStream& stream) const;
   TPngHeader ReadHeader(TStream& stream);
-  // Image data.
-  uint32_t SetupColorManager(uint8_t colorType, uint8_t bitDepth);
-  void ReadImageData(TStream& stream, const TPngHeader& header);
-  bool InflateData(TStream& stream, uint8_t* buffer, size_t count);
-  void CheckDataEnd(TStream& stream);
+  void CheckMemory() const;
+  // The palette and the ancillary chunks.
+  bool ReadKnownChunk(TStream& stream, const TPngHeader& header);
   void ReadPalette(TStream& stream, const TPngHeader& header);
   void ReadGamma(TStream& stream);
   void ReadBackground(TStream& stream, const TPngHeader& header);
   void ReadTransparency(TStream& stream, const TPngHeader& header);
   bool ColorOfSamples(const TPngHeader& header, const std::vector<uint8_t>& data, TColor& colour) const;
-  void CheckMemory() const;
+  // Image data.
+  uint32_t SetupColorManager(uint8_t colorType, uint8_t bitDepth);
+  void ReadImageData(TStream& stream, const TPngHeader& header);
   bool NextInput(TStream& stream);
+  bool InflateData(TStream& stream, uint8_t* buffer, size_t count);
+  void CheckDataEnd(TStream& stream);
   void FreeLoadState();
 
-  std::vector<uint8_t> RawBuffer;       // the data of the chunk read last
-  const uint8_t* CurrentSource = nullptr;  // inflater's position in RawBuffer
-  uint32_t IDATSize = 0;                // data length of the IDAT chunk being inflated
+  std::vector<uint8_t> RawBuffer;          // the data of the chunk read last
+  const uint8_t* CurrentSource = nullptr;  // the inflater's position in RawBuffer
+  uint32_t IDATSize = 0;                   // data length of the IDAT chunk being inflated
   uint32_t ChunkLength = 0;
   uint8_t ChunkType[4] = {};
   uint32_t ChunkCrc = 0;
-  std::unique_ptr<TLZ77Decoder> Decoder;
-  uint32_t SourceBPP = 1;               // bytes per complete pixel, the filter distance
+  std::unique_ptr<TLZ77Decoder> Decoder;   // made for one load
+  uint32_t SourceBPP = 1;                  // bytes per complete pixel, the filter distance
   HPALETTE PngPalette;
   TColor BackgroundColor = 0xFFFFFF;
-  TColor TransparentColor = 0x1FFFFFFF;
+  TColor TransparentColor = 0x1FFFFFFF;    // none
   // bKGD and tRNS as stored; their colours are worked out once the colour
   // manager knows the image.
   std::vector<uint8_t> FBackground, FTransparency;
-  size_t FInputLeft = 0;                // IDAT bytes the inflater has not consumed
+  size_t FInputLeft = 0;                   // IDAT bytes the inflater has not consumed
+  TPngHeader FInfoHeader;                  // as ReadImageInfo read it
   bool FImageRead = false;
-  uint64_t FImageBytes = 0;             // zlib bytes handed to the inflater
+  uint64_t FImageBytes = 0;                // zlib bytes handed to the inflater
 };
 
 // ---- Registration list ---------------------------------------------------------

@@ -178,7 +178,7 @@ bool TPNGGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
   if (!IsChunk("IHDR") || ChunkLength != 13) return false;
   TImageProperties& p = ImageProperties;
   p.Options |= optBigEndian;
-  const TPngHeader h = ReadHeader(stream);
+  const TPngHeader h = FInfoHeader = ReadHeader(stream);
   if (h.Width == 0 || h.Height == 0 || h.Width > MaxChunkLength || h.Height > MaxChunkLength) return false;
   p.Width = h.Width;
   p.Height = h.Height;
@@ -246,6 +246,9 @@ void TPNGGraphic::LoadStream(TStream& stream) {
   ReadChunkHeader(stream);
   if (!IsChunk("IHDR") || ChunkLength != 13) RaisePng(S::SInvalidImage);
   const TPngHeader header = ReadHeader(stream);
+  // The sizes were checked on the first reading; a file that changed since
+  // is not trusted.
+  if (!(header == FInfoHeader)) RaisePng(S::SInvalidImage);
   if (ImageProperties.Compression != icLZ77)
     RaiseInvalidGraphicFmt(S::SUnsupportedFeature, {S::SCompressionScheme, S::SFormatPNG});
 
@@ -259,20 +262,7 @@ void TPNGGraphic::LoadStream(TStream& stream) {
         ReadImageData(stream, header);
         FImageRead = true;
         // The chunk after the image data is handled as any other.
-      } else if (IsChunk("PLTE")) {
-        ReadPalette(stream, header);
-        ReadChunkHeader(stream);
-        continue;
-      } else if (IsChunk("gAMA")) {
-        ReadGamma(stream);
-        ReadChunkHeader(stream);
-        continue;
-      } else if (IsChunk("bKGD")) {
-        ReadBackground(stream, header);
-        ReadChunkHeader(stream);
-        continue;
-      } else if (IsChunk("tRNS")) {
-        ReadTransparency(stream, header);
+      } else if (ReadKnownChunk(stream, header)) {
         ReadChunkHeader(stream);
         continue;
       }
@@ -291,6 +281,17 @@ void TPNGGraphic::LoadStream(TStream& stream) {
   }
   FreeLoadState();
   EndProgress();
+}
+
+// The palette and the ancillary chunks that the reader uses; false for
+// any other chunk.
+bool TPNGGraphic::ReadKnownChunk(TStream& stream, const TPngHeader& header) {
+  if (IsChunk("PLTE")) ReadPalette(stream, header);
+  else if (IsChunk("gAMA")) ReadGamma(stream);
+  else if (IsChunk("bKGD")) ReadBackground(stream, header);
+  else if (IsChunk("tRNS")) ReadTransparency(stream, header);
+  else return false;
+  return true;
 }
 
 void TPNGGraphic::FreeLoadState() {
