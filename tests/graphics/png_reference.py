@@ -313,7 +313,7 @@ def generated(c):
                      render(px, ct, depth, palette), reference=w == h, deep=depth == 16)
     # Image data that run out: the rest shows the bKGD colour.
     for ct, depth, bkgd, colour in ((0, 8, b"\x00\x40", 0x40), (2, 16, b"\x12\x34\x80\x00\xff\xff", (18, 127, 255)),
-                                    (3, 8, b"\x02", None), (6, 8, b"\x00\x10\x00\x20\x00\x30", (16, 32, 48))):
+                                    (3, 2, b"\x02", None), (6, 8, b"\x00\x10\x00\x20\x00\x30", (16, 32, 48))):
         palette = random_palette(4) if ct == 3 else None
         px = random_image(16, 12, ct, depth, colours=4)
         raw = scanlines(px, depth, 0, lambda n: n % 5)

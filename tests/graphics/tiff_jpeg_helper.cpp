@@ -4,10 +4,11 @@
 //   tiff_jpeg_helper JOB OUT
 //
 // JOB holds "image WIDTH HEIGHT ROWSPERSTRIP SAMPLES BITS PLANAR HSAMPLING
-// VSAMPLING SCHEME" (SCHEME ycbcr, rgb or grey), optionally "tables FILE",
-// then one "strip FILE" per strip in order. Each strip is decoded as the TIFF
-// reader does, into a buffer of ROWSPERSTRIP rows; OUT receives the image's
-// rows (blue, green, red). Prints the number of warnings; a failure prints
+// VSAMPLING SCHEME EXTRA" (SCHEME ycbcr, rgb, grey or cmyk), optionally
+// "tables FILE", then one "strip FILE" per strip in order. Each strip is
+// decoded as the TIFF reader does, into a buffer of ROWSPERSTRIP rows and
+// EXTRA bytes; OUT receives the image's rows (blue, green, red). Prints the
+// number of warnings and the last one as "CAPTION: TEXT"; a failure prints
 // "error: CLASS: MESSAGE" and exits 1.
 #include <cstdio>
 #include <fstream>
@@ -32,17 +33,18 @@ int Run(const char* jobName, const char* outName) {
   TImageProperties p;
   std::vector<std::vector<uint8_t>> strips;
   std::string word;
+  size_t extra = 0;
   while (job >> word) {
     if (word == "image") {
       unsigned spp, bps, rps, hs, vs;
       std::string scheme;
-      job >> p.Width >> p.Height >> rps >> spp >> bps >> p.PlanarConfiguration >> hs >> vs >> scheme;
+      job >> p.Width >> p.Height >> rps >> spp >> bps >> p.PlanarConfiguration >> hs >> vs >> scheme >> extra;
       p.RowsPerStrip = {rps};
       p.SamplesPerPixel = static_cast<uint8_t>(spp);
       p.BitsPerSample = static_cast<uint8_t>(bps);
       p.BitsPerPixel = static_cast<uint8_t>(spp * bps);
       p.YCbCrSubsampling = {static_cast<uint8_t>(hs), static_cast<uint8_t>(vs)};
-      p.ColorScheme = scheme == "ycbcr" ? ckYCbCr : scheme == "rgb" ? ckRGB : ckGrey;
+      p.ColorScheme = scheme == "ycbcr" ? ckYCbCr : scheme == "rgb" ? ckRGB : scheme == "cmyk" ? ckCMYK : ckGrey;
       p.RowByteCount = (p.BitsPerPixel * p.Width + 7) / 8;
     } else if (word == "tables") {
       job >> word;
@@ -53,13 +55,17 @@ int Run(const char* jobName, const char* outName) {
     }
   }
   int warnings = 0;
-  SetCompressionWarningHook([&](const std::string&, const std::string&) { ++warnings; });
+  std::string last;
+  SetCompressionWarningHook([&](const std::string& text, const std::string& caption) {
+    ++warnings;
+    last = caption + ": " + text;
+  });
   const size_t rowsPerStrip = p.RowsPerStrip[0];
   std::vector<uint8_t> image(size_t{p.Height} * p.RowByteCount);
   TTIFFJPEGDecoder decoder(p);
   decoder.BeginDecoding();
   for (const std::vector<uint8_t>& strip : strips) {
-    std::vector<uint8_t> rows(rowsPerStrip * p.RowByteCount);
+    std::vector<uint8_t> rows(rowsPerStrip * p.RowByteCount + extra);
     const uint8_t* source = strip.data();
     uint8_t* dest = rows.data();
     decoder.Decode(source, dest, static_cast<int32_t>(strip.size()), static_cast<int32_t>(rows.size()));
@@ -71,7 +77,7 @@ int Run(const char* jobName, const char* outName) {
   decoder.EndDecoding();
   std::ofstream(outName, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
                                                  static_cast<std::streamsize>(image.size()));
-  std::printf("%d\n", warnings);
+  std::printf("%d\n%s\n", warnings, last.c_str());
   return 0;
 }
 

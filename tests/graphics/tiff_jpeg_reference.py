@@ -5,9 +5,12 @@ strips with a JPEGTables field) and writes each such file back uncompressed,
 which is libtiff's decode. This script cuts the strips out, also makes
 self-contained strips by putting the tables into each one, runs our decoder
 over them through tiff_jpeg_helper and compares the rows with libtiff's.
+Strips that Pillow writes and that do not fit the image must be refused with
+the decoder's messages.
 
 usage: tiff_jpeg_reference.py TIFF_JPEG_HELPER
 """
+import io
 import os
 import struct
 import subprocess
@@ -15,6 +18,7 @@ import sys
 import tempfile
 
 import numpy as np
+from PIL import Image
 
 HELPER = sys.argv[1]
 FAILURES = []
@@ -71,18 +75,24 @@ def with_tables(strip, tables):
     return strip[:2] + tables[2:-2] + strip[2:]
 
 
-def decode(work, tiff, strips, tables, scheme=None):
+def image_of(tiff):
+    """What the TIFF reader hands the decoder about the image."""
+    photometric = tiff.get(262)[0]
+    # The reader fills the subsampling of YCbCr images only, 2 x 2 without
+    # the tag.
+    sub = tiff.get(530, [2, 2]) if photometric == 6 else [1, 1]
+    return dict(width=tiff.get(256)[0], height=tiff.get(257)[0], rows=tiff.get(278)[0],
+                samples=tiff.get(277, [1])[0], bits=tiff.get(258, [8])[0], planar=tiff.get(284, [1])[0],
+                h=sub[0], v=sub[1], scheme={6: "ycbcr", 2: "rgb"}.get(photometric, "grey"), extra=0)
+
+
+def decode(work, image, strips, tables):
+    """Our rows (red, green, blue) and the warnings: count and last text; or
+    None and the error line."""
     p = os.path.join
     job = p(work, "job.txt")
     with open(job, "w") as f:
-        photometric = tiff.get(262)[0]
-        # The TIFF reader fills the subsampling of YCbCr images only, 2 x 2
-        # without the tag.
-        sub = tiff.get(530, [2, 2]) if photometric == 6 else [1, 1]
-        scheme = scheme or {6: "ycbcr", 2: "rgb"}.get(photometric, "grey")
-        f.write("image %d %d %d %d %d %d %d %d %s\n" % (tiff.get(256)[0], tiff.get(257)[0], tiff.get(278)[0],
-                                                         tiff.get(277, [1])[0], tiff.get(258, [8])[0],
-                                                         tiff.get(284, [1])[0], sub[0], sub[1], scheme))
+        f.write("image {width} {height} {rows} {samples} {bits} {planar} {h} {v} {scheme} {extra}\n".format(**image))
         if tables:
             open(p(work, "tables.bin"), "wb").write(tables)
             f.write("tables %s\n" % p(work, "tables.bin"))
@@ -93,7 +103,40 @@ def decode(work, tiff, strips, tables, scheme=None):
     if done.returncode != 0:
         return None, done.stderr.strip()
     rows = np.frombuffer(open(p(work, "out.bin"), "rb").read(), np.uint8)
-    return rows.reshape(tiff.get(257)[0], tiff.get(256)[0], -1)[..., ::-1], int(done.stdout)
+    count, last = (done.stdout.split("\n") + [""])[:2]
+    return rows.reshape(image["height"], image["width"], -1)[..., ::-1], (int(count), last)
+
+
+def jpeg(array, **options):
+    out = io.BytesIO()
+    Image.fromarray(array).save(out, "JPEG", quality=90, **options)
+    return out.getvalue()
+
+
+def refused(work):
+    """Strips that do not fit the image end in the decoder's messages."""
+    rng = np.random.default_rng(5)
+    picture = rng.integers(0, 256, size=(100, 16, 3), dtype=np.uint8)
+    strips = [jpeg(picture[y:y + 16], subsampling=0) for y in range(0, 100, 16)]
+    image = dict(width=16, height=100, rows=16, samples=3, bits=8, planar=1, h=1, v=1, scheme="ycbcr", extra=0)
+    # The last strip holds the 4 rows left; libjpeg's own decode is the reference.
+    rows, info = decode(work, image, strips, b"")
+    reference = np.concatenate([np.asarray(Image.open(io.BytesIO(s)).convert("RGB")) for s in strips])
+    check("own strips: decode as libjpeg does", rows is not None and np.array_equal(rows, reference), str(info))
+    grey = jpeg(picture[:16, :, 0])
+    cases = {
+        "sampling": (image, [jpeg(picture[:16], subsampling=2)], b"", "EGraphicCompression: Improper JPEG sampling factors."),
+        "components": (image, [grey], b"", "EGraphicCompression: Improper JPEG component count."),
+        "precision": (dict(image, bits=12), strips[:1], b"", "EGraphicCompression: Improper JPEG data precision."),
+        "fractional": (dict(image, extra=5), strips[:1], b"", "EGraphicCompression: Fractional JPEG scanline unsupported."),
+        "last-strip": (image, strips[:6] + [strips[0]], b"", "EGraphicCompression: Improper JPEG strip/tile size."),
+        "tables": (image, strips, strips[0], "EGraphicCompression: Bogus JPEG tables field."),
+        "damaged": (image, [bytes(40)], b"", "EInvalidGraphic: JPEG error #"),
+        "cmyk": (dict(image, scheme="cmyk"), strips[:1], b"", "EInvalidGraphic: JPEG error #"),
+    }
+    for name, (img, strips_, tables, message) in cases.items():
+        rows, info = decode(work, img, strips_, tables)
+        check(f"refused {name}", rows is None and info.startswith("error: " + message), str(info))
 
 
 def main():
@@ -116,27 +159,29 @@ def main():
         check(f"{name}: has JPEG tables", len(tables) > 4)
         for variant, strips, table in (("abbreviated", tiff.strips(), tables),
                                        ("self-contained", [with_tables(s, tables) for s in tiff.strips()], b"")):
-            rows, info = decode(work, tiff, strips, table)
+            rows, info = decode(work, image_of(tiff), strips, table)
             if not check(f"{name} {variant}: decodes", rows is not None, str(info)):
                 continue
             diff = int(np.abs(rows.astype(int) - reference.astype(int)).max())
             check(f"{name} {variant}: equals libtiff's decode", diff == 0, f"max difference {diff}")
-            check(f"{name} {variant}: no warnings", info == 0, f"{info} warnings")
+            check(f"{name} {variant}: no warnings", info[0] == 0, f"{info} warnings")
     # A last strip that ends early: a warning, and the rows before the cut stay.
     tiff = Tiff(os.path.join(work, "ycbcr-16.tif"))
     strips = tiff.strips()
     strips[-1] = strips[-1][: len(strips[-1]) // 2]
-    rows, info = decode(work, tiff, strips, bytes(tiff.get(347)))
+    rows, info = decode(work, image_of(tiff), strips, bytes(tiff.get(347)))
     reference = Tiff(os.path.join(work, "ycbcr-16-plain.tif")).pixels()
-    check("short strip: warns", rows is not None and info >= 1, str(info))
+    check("short strip: warns", rows is not None and info[0] >= 1 and
+          info[1] == "Warning: JPEG decompression error. Unexpected end of input.", str(info))
     if rows is not None:
         check("short strip: earlier strips intact", np.array_equal(rows[:32], reference[:32]))
     # Grey data have no conversion to blue-green-red in the library.
     sh("ppmtopgm src.ppm | pnmtotiff > grey.tif && tiffcp -c jpeg -r 16 grey.tif grey-jpeg.tif", work)
     grey = Tiff(os.path.join(work, "grey-jpeg.tif"))
-    rows, info = decode(work, grey, grey.strips(), bytes(grey.get(347)))
+    rows, info = decode(work, image_of(grey), grey.strips(), bytes(grey.get(347)))
     check("grey: refused inside libjpeg", rows is None and info.startswith("error: EInvalidGraphic: JPEG error #"),
           str(info))
+    refused(work)
     if FAILURES:
         print(f"{len(FAILURES)} check(s) failed")
         sys.exit(1)
