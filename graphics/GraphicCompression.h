@@ -36,7 +36,7 @@ struct TImageProperties;
 // its exception dropped.
 using TCompressionWarningHook = std::function<void(const std::string& text, const std::string& caption)>;
 // Installs a hook (an empty one restores the default) and returns the one
-// it replaces.
+// it replaces. Set it while nothing decodes (at start-up).
 TCompressionWarningHook SetCompressionWarningHook(TCompressionWarningHook hook);
 // Passes a warning to the hook in force.
 void ShowCompressionWarning(const std::string& text, const std::string& caption) noexcept;

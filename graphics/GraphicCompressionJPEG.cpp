@@ -11,7 +11,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include <jerror.h>
@@ -37,7 +36,6 @@ void WarnOnStandardError(const std::string& text, const std::string& caption) {
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
 }
 
-std::mutex HookLock;
 TCompressionWarningHook& Hook() {
   static TCompressionWarningHook hook = WarnOnStandardError;
   return hook;
@@ -46,7 +44,6 @@ TCompressionWarningHook& Hook() {
 }  // namespace
 
 TCompressionWarningHook SetCompressionWarningHook(TCompressionWarningHook hook) {
-  std::lock_guard<std::mutex> lock(HookLock);
   TCompressionWarningHook previous = std::move(Hook());
   Hook() = hook ? std::move(hook) : WarnOnStandardError;
   return previous;
@@ -54,12 +51,7 @@ TCompressionWarningHook SetCompressionWarningHook(TCompressionWarningHook hook) 
 
 void ShowCompressionWarning(const std::string& text, const std::string& caption) noexcept {
   try {
-    TCompressionWarningHook hook;
-    {
-      std::lock_guard<std::mutex> lock(HookLock);
-      hook = Hook();
-    }
-    hook(text, caption);
+    Hook()(text, caption);
   } catch (...) {
     // A warning must never end a decode.
   }
@@ -78,13 +70,13 @@ const JOCTET EndOfImage[2] = {0xFF, JPEG_EOI};
 }  // namespace
 
 struct TTIFFJPEGDecoder::TState {
-  // The error manager first, so that libjpeg's pointer to it is also ours.
+  // libjpeg's part of each manager comes first, so that libjpeg's pointer to
+  // it is also a pointer to ours.
   struct TErrorManager {
     jpeg_error_mgr Pub;
     jmp_buf Jump;
     int Code = 0;
   } Err;
-  // The source manager first, for the same reason.
   struct TSource {
     jpeg_source_mgr Pub;
     const uint8_t* Data = nullptr;
@@ -118,7 +110,11 @@ extern "C" void SourceInit(j_decompress_ptr cinfo) {
 // Called only when the data are used up: warns and supplies an end marker,
 // from which libjpeg decodes as far as it can.
 extern "C" boolean SourceFill(j_decompress_ptr cinfo) {
-  ShowCompressionWarning(GraphicStrings::SJPEGEndOfInput, GraphicStrings::SWarning);
+  try {
+    ShowCompressionWarning(GraphicStrings::SJPEGEndOfInput, GraphicStrings::SWarning);
+  } catch (...) {
+    // Nothing may leave through libjpeg's frames.
+  }
   cinfo->src->next_input_byte = EndOfImage;
   cinfo->src->bytes_in_buffer = sizeof EndOfImage;
   return TRUE;
