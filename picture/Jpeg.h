@@ -56,6 +56,9 @@ public:
   TJpegDecodeScale JpegDecodeScale() const { return FScale; }
   TJpegDecodeSpeed JpegDecodeSpeed() const { return FSpeed; }
   TJpegOutputDepth JpegOutputDepth() const { return FOutputDepth; }
+  // The size that the file's header declares, whatever the decoding scale.
+  int32_t HeaderWidth() const { return FData ? FData->Width : 0; }
+  int32_t HeaderHeight() const { return FData ? FData->Height : 0; }
 
 private:
   std::shared_ptr<const TJPEGData> FData;

@@ -25,6 +25,22 @@ public:
   std::string FileName;
 };
 
+// The save-file dialog. A name chosen without an extension gets DefaultExt
+// (without its dot); an existing file is chosen without a question, the
+// caller replaces it.
+class TSaveDialog {
+public:
+  virtual ~TSaveDialog() = default;
+  // Runs the dialog modally; true with FileName set when a name was chosen.
+  virtual bool Execute() = 0;
+
+  std::string Filter;
+  std::string Title;
+  std::string InitialDir;
+  std::string FileName;
+  std::string DefaultExt;
+};
+
 struct TFilterEntry {
   std::string Description;
   std::vector<std::string> Patterns;

@@ -40,4 +40,21 @@ bool TQtOpenDialog::Execute() {
   return true;
 }
 
+bool TQtSaveDialog::Execute() {
+  QFileDialog dialog(Owner, FromUtf8(Title), FromUtf8(InitialDir));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  QStringList filters = QtNameFilters(Filter);
+  if (!filters.isEmpty()) dialog.setNameFilters(filters);
+  dialog.setDefaultSuffix(FromUtf8(DefaultExt));
+  if (!FileName.empty()) dialog.selectFile(FromUtf8(FileName));
+  if (dialog.exec() != QDialog::Accepted) return false;
+  QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return false;
+  FileName = chosen.front().toStdString();
+  return true;
+}
+
 }  // namespace tolvane

@@ -16,4 +16,13 @@ private:
   QWidget* Owner;
 };
 
+class TQtSaveDialog : public TSaveDialog {
+public:
+  explicit TQtSaveDialog(QWidget* owner = nullptr) : Owner(owner) {}
+  bool Execute() override;
+
+private:
+  QWidget* Owner;
+};
+
 }  // namespace tolvane

@@ -24,24 +24,43 @@ bool IsUrl(const std::string& target) {
   return true;
 }
 
-int TXdgShell::Open(const std::string& target) {
-  struct stat st;
-  if (!IsUrl(target) && ::stat(target.c_str(), &st) != 0) return ShellFileNotFound;
+namespace {
+
+// Starts argv[0] (looked up on PATH when search) detached, in a session of
+// its own; only its exit status is collected, in the background.
+int SpawnDetached(const std::vector<const char*>& args, bool search) {
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-  std::vector<char*> argv = {const_cast<char*>(FProgram.c_str()), const_cast<char*>(target.c_str()), nullptr};
+  std::vector<char*> argv;
+  for (const char* a : args) argv.push_back(const_cast<char*>(a));
+  argv.push_back(nullptr);
   pid_t pid;
-  int rc = posix_spawnp(&pid, FProgram.c_str(), nullptr, &attr, argv.data(), environ);
+  int rc = search ? posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ)
+                  : posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), environ);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) return ShellFailed;
-  // The opener runs on its own; only its exit status is collected.
   std::thread([pid] {
     int status;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }).detach();
   return ShellOk;
+}
+
+}  // namespace
+
+int TXdgShell::Open(const std::string& target) {
+  struct stat st;
+  if (!IsUrl(target) && ::stat(target.c_str(), &st) != 0) return ShellFileNotFound;
+  return SpawnDetached({FProgram.c_str(), target.c_str()}, true);
+}
+
+int TXdgShell::Run(const std::string& program) {
+  struct stat st;
+  if (::stat(program.c_str(), &st) != 0) return ShellFileNotFound;
+  if (!S_ISREG(st.st_mode) || ::access(program.c_str(), X_OK) != 0) return ShellFailed;
+  return SpawnDetached({program.c_str()}, false);
 }
 
 }  // namespace tolvane

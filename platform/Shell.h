@@ -14,14 +14,19 @@ public:
   virtual ~TShell() = default;
   // Opens a path or a URL. ShellFileNotFound when a path names no file.
   virtual int Open(const std::string& target) = 0;
+  // Starts a program file without arguments. ShellFileNotFound when there
+  // is no such file, ShellFailed when it cannot be started.
+  virtual int Run(const std::string& program) = 0;
 };
 
 // Starts xdg-open with the target as its one argument, never through a
 // shell, in a session of its own; the child is reaped in the background.
+// Run starts the program itself the same way.
 class TXdgShell : public TShell {
 public:
   explicit TXdgShell(std::string program = "xdg-open") : FProgram(std::move(program)) {}
   int Open(const std::string& target) override;
+  int Run(const std::string& program) override;
 
 private:
   std::string FProgram;

@@ -1,0 +1,42 @@
+#include "FormTexts.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QWidget>
+
+#include "GnuGetText.h"
+
+namespace tolvane {
+
+namespace {
+
+// The property that holds object's caption.
+const char* CaptionProperty(QObject* object) {
+  if (qobject_cast<QAction*>(object) || qobject_cast<QLabel*>(object) || qobject_cast<QAbstractButton*>(object))
+    return "text";
+  if (qobject_cast<QMenu*>(object) || qobject_cast<QGroupBox*>(object)) return "title";
+  if (qobject_cast<QPlainTextEdit*>(object)) return "plainText";
+  return "windowTitle";
+}
+
+}  // namespace
+
+QString FromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString TrText(const char* english) { return FromUtf8(TranslateText(english)); }
+
+void SetCaption(QObject* object, const char* english) {
+  SetTranslatedProperty(object, CaptionProperty(object), english);
+}
+
+void SetPlainCaption(QObject* object, const QString& text) { object->setProperty(CaptionProperty(object), text); }
+
+void SetHint(QWidget* widget, const char* english) { SetTranslatedProperty(widget, "toolTip", english); }
+
+}  // namespace tolvane

@@ -1,0 +1,149 @@
+// Stand-ins for the desktop's services of ravelk's windows, and pictures made
+// with ImageMagick for them to show.
+#pragma once
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/EventPump.h"
+#include "platform/FileDialogs.h"
+#include "platform/MessageBoxes.h"
+#include "platform/PerformanceCounter.h"
+#include "platform/Shell.h"
+#include "platform/Trash.h"
+
+extern char** environ;
+
+namespace tolvane::test {
+
+struct TShownBox {
+  TMessageKind Kind;
+  TMessageButtons Buttons;
+  std::string Text;
+  std::string Caption;
+};
+
+// Answers with the scripted buttons in turn; when the script has run out,
+// with OK or Yes, whichever the box has.
+class TFakeMessageBoxes : public TMessageBoxes {
+public:
+  TMessageButton ShowMessageBox(TMessageKind kind, TMessageButtons buttons, std::string_view text,
+                                std::string_view caption) override {
+    Shown.push_back({kind, buttons, std::string(text), std::string(caption)});
+    if (!Answers.empty()) {
+      TMessageButton answer = Answers.front();
+      Answers.pop_front();
+      return answer;
+    }
+    return (buttons & mbYes) ? mbYes : mbOK;
+  }
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const TShownBox& box : Shown) texts.push_back(box.Text);
+    return texts;
+  }
+  std::deque<TMessageButton> Answers;
+  std::vector<TShownBox> Shown;
+};
+
+class TRecordingTrash : public TRecycleBin {
+public:
+  bool MoveToRecycleBin(const std::string& path) override {
+    Moved.push_back(path);
+    return Succeeds;
+  }
+  bool Succeeds = true;
+  std::vector<std::string> Moved;
+};
+
+// Records what would be opened or run; a path that names no file answers
+// "file not found", as the desktop's shell does.
+class TRecordingShell : public TShell {
+public:
+  int Open(const std::string& target) override {
+    Opened.push_back(target);
+    return IsUrl(target) || Exists(target) ? ShellOk : ShellFileNotFound;
+  }
+  int Run(const std::string& program) override {
+    Ran.push_back(program);
+    return Exists(program) ? ShellOk : ShellFileNotFound;
+  }
+  static bool Exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+  }
+  std::vector<std::string> Opened;
+  std::vector<std::string> Ran;
+};
+
+class TFakePump : public TEventPump {
+public:
+  void ProcessMessages() override {
+    ++Calls;
+    if (OnProcess) OnProcess();
+  }
+  int Calls = 0;
+  std::function<void()> OnProcess;
+};
+
+// Each reading of the counter is 1.5 seconds after the one before.
+class TFakeCounter : public TPerformanceCounter {
+public:
+  int64_t Counter() override { return Now += 3 * Frequency_ / 2; }
+  int64_t Frequency() override { return Frequency_; }
+  int64_t Frequency_ = 1000;
+  int64_t Now = 0;
+};
+
+// Chooses the scripted names in turn; an empty name or none cancels.
+class TFakeSaveDialog : public TSaveDialog {
+public:
+  bool Execute() override {
+    Seen.push_back({Filter, DefaultExt});
+    if (Answers.empty()) return false;
+    std::string answer = Answers.front();
+    Answers.pop_front();
+    if (answer.empty()) return false;
+    FileName = answer;
+    return true;
+  }
+  std::deque<std::string> Answers;
+  std::vector<std::pair<std::string, std::string>> Seen;
+};
+
+// Runs ImageMagick's convert with args; true when it succeeded.
+inline bool Convert(const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>("convert")};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawnp(&pid, "convert", nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Once a modal dialog of class T is up, calls act with it from inside its
+// own event loop.
+template <class T>
+void WhenModal(std::function<void(T*)> act) {
+  QTimer::singleShot(0, [act] {
+    if (auto* dialog = dynamic_cast<T*>(QApplication::activeModalWidget()))
+      act(dialog);
+    else
+      WhenModal<T>(act);
+  });
+}
+
+}  // namespace tolvane::test
