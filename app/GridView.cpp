@@ -91,6 +91,7 @@ TStringGridView::TStringGridView(TStringGrid& grid, QWidget* parent)
   setTextElideMode(Qt::ElideLeft);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   setFocusPolicy(Qt::StrongFocus);
+  setMouseTracking(true);
 }
 
 TStringGridView::~TStringGridView() { setModel(nullptr); }
@@ -107,8 +108,12 @@ void TStringGridView::Synchronize() {
   FSyncPending = false;
   FModel->Synchronize();
   TGridCoord current = FGrid.Current();
-  if (current.Y < FModel->rowCount({}) && current.X < FModel->columnCount({}))
-    scrollTo(FModel->index(current.Y, current.X));
+  if (current.Y < FModel->rowCount({}) && current.X < FModel->columnCount({})) {
+    // The focus frame stands on the grid's current cell.
+    QModelIndex index = FModel->index(current.Y, current.X);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    scrollTo(index);
+  }
   viewport()->update();
 }
 
@@ -167,9 +172,23 @@ bool TStringGridView::IsNavigationKey(int key) {
   }
 }
 
+int32_t TStringGridView::ColumnBorderAt(const QPoint& point) const {
+  TGridCoord cell = CellAt(point);
+  if (cell.X < 0 || cell.Y >= FGrid.FixedRows()) return -1;
+  const int x = point.x();
+  const int left = columnViewportPosition(cell.X), right = left + columnWidth(cell.X);
+  if (right - x <= BorderGrip) return cell.X;
+  if (x - left <= BorderGrip && cell.X > 0) return cell.X - 1;
+  return -1;
+}
+
 void TStringGridView::mousePressEvent(QMouseEvent* event) {
   setFocus(Qt::MouseFocusReason);
   if (event->button() != Qt::LeftButton) return;
+  if (int32_t border = ColumnBorderAt(event->position().toPoint()); border >= 0) {
+    FSizedColumn = border;
+    return;
+  }
   TGridCoord cell = CellAt(event->position().toPoint());
   if (cell.X < 0) return;
   if (cell.Y < FGrid.FixedRows()) {
@@ -180,13 +199,27 @@ void TStringGridView::mousePressEvent(QMouseEvent* event) {
 }
 
 void TStringGridView::mouseMoveEvent(QMouseEvent* event) {
-  if (!(event->buttons() & Qt::LeftButton) || FDragColumn >= 0) return;
+  const QPoint point = event->position().toPoint();
+  if (FSizedColumn >= 0) {
+    setColumnWidth(FSizedColumn, std::max(8, point.x() - columnViewportPosition(FSizedColumn)));
+    return;
+  }
+  if (!(event->buttons() & Qt::LeftButton)) {
+    if (ColumnBorderAt(point) >= 0) viewport()->setCursor(Qt::SplitHCursor);
+    else viewport()->unsetCursor();
+    return;
+  }
+  if (FDragColumn >= 0) return;
   TGridCoord cell = CellAt(event->position().toPoint());
   if (cell.X < 0 || cell == FGrid.Current()) return;
   if (OnCellPressed) OnCellPressed(cell.X, cell.Y);
 }
 
 void TStringGridView::mouseReleaseEvent(QMouseEvent* event) {
+  if (FSizedColumn >= 0) {
+    FSizedColumn = -1;
+    return;
+  }
   const int32_t from = FDragColumn;
   FDragColumn = -1;
   if (from < 0 || event->button() != Qt::LeftButton) return;
@@ -194,7 +227,14 @@ void TStringGridView::mouseReleaseEvent(QMouseEvent* event) {
   if (to >= 0 && to != from && OnColumnMoved) OnColumnMoved(from, to);
 }
 
-void TStringGridView::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
+void TStringGridView::mouseDoubleClickEvent(QMouseEvent* event) {
+  // A double click on a column's border fits the column to its names.
+  if (int32_t border = ColumnBorderAt(event->position().toPoint()); border >= 0 && event->button() == Qt::LeftButton) {
+    resizeColumnToContents(border);
+    return;
+  }
+  mousePressEvent(event);
+}
 
 void MoveGridColumn(TStringGrid& grid, int32_t from, int32_t to) {
   const int32_t cols = grid.ColCount();

@@ -26,6 +26,9 @@ public:
   void Synchronize();
   // The cell under a point of the viewport, or (-1, -1).
   TGridCoord CellAt(const QPoint& point) const;
+  // The column whose right border lies under a point of the fixed rows
+  // (a border is taken a few pixels either side), or -1.
+  int32_t ColumnBorderAt(const QPoint& point) const;
   // Where a navigation key moves the current cell from (col, row); the same
   // cell for other keys.
   TGridCoord KeyTarget(int key, Qt::KeyboardModifiers modifiers, TGridCoord from) const;
@@ -40,7 +43,8 @@ public:
   // A key pressed while the grid has the focus; the handler moves the
   // current cell to KeyTarget.
   std::function<void(int key, Qt::KeyboardModifiers modifiers)> OnKeyDown;
-  // A column dragged by its fixed cell from one place to another.
+  // A column dragged by its fixed cell from one place to another. Its
+  // border in the fixed row can be dragged to widen it as well.
   std::function<void(int32_t from, int32_t to)> OnColumnMoved;
 
 protected:
@@ -55,6 +59,8 @@ private:
   std::unique_ptr<TStringGridModel> FModel;
   bool FSyncPending = false;
   int32_t FDragColumn = -1;
+  int32_t FSizedColumn = -1;
+  static constexpr int BorderGrip = 3;
 };
 
 // Moves column from to place to in every row of the grid, the columns

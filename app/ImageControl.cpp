@@ -57,18 +57,13 @@ TRect ImageDestinationRect(int32_t w, int32_t h, int32_t cw, int32_t ch, bool ce
 }
 
 QImage BitmapToImage(TBitmap& bitmap) {
+  if (bitmap.PixelLayoutOf() != pl24Bit) return {};
   const int32_t w = bitmap.ImageWidth(), h = bitmap.ImageHeight();
   QImage image(w, h, QImage::Format_BGR888);
   if (image.isNull()) return image;
   for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* src = bitmap.ConstRowPointer(y);
-    uint8_t* dst = image.scanLine(y);
-    // The bitmap's B, G, R order reversed per pixel.
-    for (int32_t x = 0; x < w; ++x) {
-      dst[3 * x] = src[3 * x + 2];
-      dst[3 * x + 1] = src[3 * x + 1];
-      dst[3 * x + 2] = src[3 * x];
-    }
+    // Both hold a pixel as the bytes B, G, R.
+    std::memcpy(image.scanLine(y), bitmap.ConstRowPointer(y), static_cast<size_t>(w) * 3);
   }
   return image;
 }

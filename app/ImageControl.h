@@ -19,7 +19,7 @@ namespace tolvane {
 TRect ImageDestinationRect(int32_t w, int32_t h, int32_t cw, int32_t ch, bool center, bool proportional,
                            bool stretch);
 
-// The pixels of a 24-bit bitmap as an image.
+// The pixels of a 24-bit bitmap as an image (null for another layout).
 QImage BitmapToImage(TBitmap& bitmap);
 
 class TImage : public QWidget {

@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
 #include <exception>
 
 #include "About.h"
@@ -97,12 +98,19 @@ QAction* MakeEntry(QMenu* menu, const char* caption, bool checkable = false) {
   return action;
 }
 
-// The file details of one side: five captions and five values, one row each.
+// The file details of one side: five captions and five values, one row
+// each; the values start right after the widest caption.
 void MakeDetails(QGroupBox* box, QLabel* (&captions)[5], QLabel* (&values)[5]) {
   static const char* const Captions[5] = {"File size:", "Dimensions:", "Color depth:", "Format:", "Last modified:"};
+  int widest = 0;
   for (int i = 0; i < 5; ++i) {
-    captions[i] = MakeLabel(box, Captions[i], 8, 18 + 15 * i, 84, 15);
-    values[i] = MakeLabel(box, nullptr, 92, 18 + 15 * i, 120, 15);
+    captions[i] = MakeLabel(box, Captions[i], 5, 18 + 15 * i, 0, 15);
+    widest = std::max(widest, captions[i]->fontMetrics().horizontalAdvance(captions[i]->text()));
+  }
+  const int valueLeft = 5 + widest + 4;
+  for (int i = 0; i < 5; ++i) {
+    captions[i]->resize(widest + 2, 15);
+    values[i] = MakeLabel(box, nullptr, valueLeft, 18 + 15 * i, box->width() - valueLeft - 1, 15);
     values[i]->setText(QStringLiteral("0"));
   }
 }
@@ -178,16 +186,16 @@ void TForm1::CreateControls() {
   client->setFixedSize(ClientWidth, ClientHeight);
   setCentralWidget(client);
 
-  Panel1 = MakeHeader(client, "List of duplicates", 8, 8, 252, 22);
+  Panel1 = MakeHeader(client, "List of duplicates", 8, 8, 244, 22);
   StringGrid1 = new TStringGridView(Grid, client);
-  StringGrid1->setGeometry(8, 30, 252, 296);
-  Button8 = MakeButton(client, "Prev set /\\", 8, 332, 124, 26);
-  Button7 = MakeButton(client, "Next set \\/", 136, 332, 124, 26);
-  Button5 = MakeButton(client, "< Prev dup.", 8, 362, 124, 26);
-  Button6 = MakeButton(client, "Next dup. >", 136, 362, 124, 26);
-  Button2 = MakeButton(client, "Save List", 8, 392, 252, 26);
+  StringGrid1->setGeometry(8, 30, 244, 296);
+  Button8 = MakeButton(client, "Prev set /\\", 8, 332, 120, 26);
+  Button7 = MakeButton(client, "Next set \\/", 132, 332, 120, 26);
+  Button5 = MakeButton(client, "< Prev dup.", 8, 362, 120, 26);
+  Button6 = MakeButton(client, "Next dup. >", 132, 362, 120, 26);
+  Button2 = MakeButton(client, "Save List", 8, 392, 244, 26);
 
-  Panel2 = MakeHeader(client, "Preview of duplicates", 268, 8, 439, 22);
+  Panel2 = MakeHeader(client, "Preview of duplicates", 260, 8, 447, 22);
   QFrame** frames[2] = {&ImgPrevPanel1, &ImgPrevPanel2};
   TImage** images[2] = {&Image1, &Image2};
   QLabel** files[2] = {&FilePanel1, &FilePanel2};
@@ -195,9 +203,9 @@ void TForm1::CreateControls() {
   QLabel* captions[2][5];
   QLabel* values[2][5];
   for (int side = 0; side < 2; ++side) {
-    const int x = 268 + 222 * side;
+    const int x = 260 + 226 * side;
     auto* frame = new QFrame(client);
-    frame->setGeometry(x, 30, 217, 235);
+    frame->setGeometry(x, 30, 221, 235);
     frame->setFrameStyle(QFrame::Box | QFrame::Plain);
     frame->setAutoFillBackground(true);
     QPalette pal = frame->palette();
@@ -206,15 +214,15 @@ void TForm1::CreateControls() {
     frame->setPalette(pal);
     *frames[side] = frame;
     auto* image = new TImage(frame);
-    image->setGeometry(13, 1, 191, 233);
+    image->setGeometry(15, 1, 191, 233);
     SetHint(image, "Click to see image in full resolution");
     *images[side] = image;
     auto* panel = new TPanel(client);
-    panel->setGeometry(x, 268, 217, 22);
+    panel->setGeometry(x, 268, 221, 22);
     *files[side] = panel;
     auto* box = new QGroupBox(client);
     SetCaption(box, "File informations");
-    box->setGeometry(x, 292, 217, 97);
+    box->setGeometry(x, 292, 221, 97);
     QFont small = box->font();
     small.setPixelSize(FontPixels - 1);
     box->setFont(small);
@@ -230,18 +238,18 @@ void TForm1::CreateControls() {
   Label20 = values[1][4];
   SetCaption(FilePanel1, ConstTxt::SFileName);
   SetCaption(FilePanel2, ConstTxt::SFileName);
-  Button3 = MakeButton(client, "Delete this file [F5]", 268, 392, 217, 26);
-  Button4 = MakeButton(client, "Delete this file [F7]", 490, 392, 217, 26);
+  Button3 = MakeButton(client, "Delete this file [F5]", 260, 392, 221, 26);
+  Button4 = MakeButton(client, "Delete this file [F7]", 486, 392, 221, 26);
   Button3->setEnabled(false);
   Button4->setEnabled(false);
 
   // The progress of a search, over the file details.
   Panel3 = new QFrame(client);
-  Panel3->setGeometry(268, 268, 439, 121);
+  Panel3->setGeometry(260, 268, 447, 121);
   Panel3->setFrameStyle(QFrame::Panel | QFrame::Raised);
   Panel3->setAutoFillBackground(true);
-  Panel4 = MakeHeader(Panel3, "Comparing in process...", 2, 2, 435, 22);
-  Label21 = MakeLabel(Panel3, "Please be patient- finding duplicates can take even a few hours.", 10, 30, 419, 30);
+  Panel4 = MakeHeader(Panel3, "Comparing in process...", 2, 2, 443, 22);
+  Label21 = MakeLabel(Panel3, "Please be patient- finding duplicates can take even a few hours.", 10, 30, 427, 30);
   Label21->setWordWrap(true);
   Label22 = MakeLabel(Panel3, "Step 1 (scan)", 10, 64, 120, 18);
   ProgressBar1 = new QProgressBar(Panel3);

@@ -1,8 +1,12 @@
 #include "platform/QtMessageBoxes.h"
 
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 #include <QString>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -56,6 +60,16 @@ TMessageButton TQtMessageBoxes::ShowMessageBox(TMessageKind kind, TMessageButton
                   Owner);
   // File names in texts must never be taken for markup.
   box.setTextFormat(Qt::PlainText);
+  // Lines are broken where the text breaks them: the box grows to its
+  // widest line (up to most of the screen) instead of wrapping at half width.
+  if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+    int widest = 0;
+    for (const QString& line : body.split(QLatin1Char('\n')))
+      widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+    int limit = 800;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) limit = screen->availableGeometry().width() * 3 / 4;
+    label->setMinimumWidth(std::min(widest + 2, limit));
+  }
   TMessageButton escape = EscapeAnswer(buttons);
   for (const auto& [ours, theirs] : ButtonMap)
     if (ours == escape) box.setEscapeButton(theirs);

@@ -60,7 +60,7 @@ public:
 const std::vector<Row> Expected = {
     {"A.bmp", "A.jpg", "A_q30.jpg"}, {"B.bmp", "B_half.jpg", ""}, {"damaged.jpg", "zz_broken.bmp", ""}};
 
-class Form1Test : public ::testing::Test {
+class MainWindow : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     InitializeGraphicUnits();
@@ -126,9 +126,9 @@ protected:
   std::unique_ptr<TSelDirectoryDlg> Dialog;
 };
 
-PictureDir* Form1Test::Pictures = nullptr;
+PictureDir* MainWindow::Pictures = nullptr;
 
-TEST_F(Form1Test, StartsWithItsControlsAndWithoutACommandLineStartsNothing) {
+TEST_F(MainWindow, StartsWithItsControlsAndWithoutACommandLineStartsNothing) {
   TForm1& form = MakeForm();
   EXPECT_EQ(form.windowTitle(), QStringLiteral("Tolvane v 1.4"));
   EXPECT_EQ(form.centralWidget()->size(), QSize(715, 444));
@@ -164,7 +164,7 @@ TEST_F(Form1Test, StartsWithItsControlsAndWithoutACommandLineStartsNothing) {
   EXPECT_EQ(form.ScanDir, "");
 }
 
-TEST_F(Form1Test, CommandLineSearchFillsTheGridAndPreviewsTheFirstPair) {
+TEST_F(MainWindow, CommandLineSearchFillsTheGridAndPreviewsTheFirstPair) {
   TForm1& form = MakeForm({Dir(), "10"});
   form.Handle([&] { form.FormActivate(); });
   ASSERT_EQ(Boxes.Shown.size(), 1u);
@@ -197,7 +197,7 @@ TEST_F(Form1Test, CommandLineSearchFillsTheGridAndPreviewsTheFirstPair) {
   EXPECT_FALSE(form.Image2->ShownImage().isNull());
 }
 
-TEST_F(Form1Test, SecondArgumentCountsByItsLowByteAndABadOneIsReported) {
+TEST_F(MainWindow, SecondArgumentCountsByItsLowByteAndABadOneIsReported) {
   for (auto [given, threshold] : {std::pair{"300", 44}, {"256", 0}, {"-1", 255}, {"", 1}}) {
     TForm1& form = MakeForm({Dir(), given});
     Boxes.Answers = {mbCancel};
@@ -222,7 +222,7 @@ TEST_F(Form1Test, SecondArgumentCountsByItsLowByteAndABadOneIsReported) {
   EXPECT_EQ(flat.ScanDir, Dir() + "/");
 }
 
-TEST_F(Form1Test, CancelAtTheConfirmationLeavesTheWindowUntouched) {
+TEST_F(MainWindow, CancelAtTheConfirmationLeavesTheWindowUntouched) {
   TForm1& form = Searched();
   Click(form.Button7);
   const auto rows = Rows();
@@ -241,7 +241,7 @@ TEST_F(Form1Test, CancelAtTheConfirmationLeavesTheWindowUntouched) {
   EXPECT_TRUE(form.Opendirectory1->isEnabled());
 }
 
-TEST_F(Form1Test, DeletesTheLeftAndRightFilesToTheTrashAndMarksALoneFile) {
+TEST_F(MainWindow, DeletesTheLeftAndRightFilesToTheTrashAndMarksALoneFile) {
   TForm1& form = Searched();
   Click(form.Button3);
   ASSERT_EQ(Boxes.Shown.size(), 1u);
@@ -273,7 +273,7 @@ TEST_F(Form1Test, DeletesTheLeftAndRightFilesToTheTrashAndMarksALoneFile) {
   EXPECT_EQ(Rows()[1], Expected[1]);
 }
 
-TEST_F(Form1Test, ADeletionRefusedOrFailedChangesNothing) {
+TEST_F(MainWindow, ADeletionRefusedOrFailedChangesNothing) {
   TForm1& form = Searched();
   Boxes.Answers = {mbNo};
   Click(form.Button3);
@@ -289,7 +289,7 @@ TEST_F(Form1Test, ADeletionRefusedOrFailedChangesNothing) {
   EXPECT_EQ(Right()[0], "A.jpg");
 }
 
-TEST_F(Form1Test, F5AndF7DeleteOnlyOnceTheDeleteButtonsAreEnabled) {
+TEST_F(MainWindow, F5AndF7DeleteOnlyOnceTheDeleteButtonsAreEnabled) {
   TForm1& form = MakeForm();
   form.ScanDir = Dir() + "/";
   form.Handle([&] { form.FormKeyDown(Qt::Key_F5); });
@@ -308,7 +308,7 @@ TEST_F(Form1Test, F5AndF7DeleteOnlyOnceTheDeleteButtonsAreEnabled) {
   EXPECT_EQ(Rows()[0], (Row{"A_q30.jpg", "*", " "}));
 }
 
-TEST_F(Form1Test, SavesTheDuplicatesListThroughTheDialog) {
+TEST_F(MainWindow, SavesTheDuplicatesListThroughTheDialog) {
   TForm1& form = MakeForm();
   const std::string list = ProgramDir.Path + "/list.kvl";
   Save->Answers = {list, ""};
@@ -334,7 +334,7 @@ TEST_F(Form1Test, SavesTheDuplicatesListThroughTheDialog) {
   EXPECT_EQ(Boxes.Shown[0].Kind, TMessageKind::mkError);
 }
 
-TEST_F(Form1Test, PreviewQualityRedecodesTheShownJpegs) {
+TEST_F(MainWindow, PreviewQualityRedecodesTheShownJpegs) {
   TForm1& form = Searched();
   Click(form.Button6);  // A.jpg and A_q30.jpg
   ASSERT_NE(Jpeg(form.Image1), nullptr);
@@ -367,7 +367,7 @@ TEST_F(Form1Test, PreviewQualityRedecodesTheShownJpegs) {
   EXPECT_EQ(Jpeg(form.Image2)->JpegDecodeScale(), ScaleHalf);
 }
 
-TEST_F(Form1Test, NavigatesAcrossSetsAndDuplicates) {
+TEST_F(MainWindow, NavigatesAcrossSetsAndDuplicates) {
   TForm1& form = Searched();
   auto pair = [&] { return std::pair{Left()[0], Right()[0]}; };
   Click(form.Button6);
@@ -401,7 +401,7 @@ TEST_F(Form1Test, NavigatesAcrossSetsAndDuplicates) {
   EXPECT_EQ(pair(), (std::pair<std::string, std::string>{"B.bmp", "B_half.jpg"}));
 }
 
-TEST_F(Form1Test, APreviewThatFailsIsReportedAndNamesItsOwnFile) {
+TEST_F(MainWindow, APreviewThatFailsIsReportedAndNamesItsOwnFile) {
   TForm1& form = Searched();
   Click(form.Button7);
   Click(form.Button7);  // damaged.jpg (draws badly) and zz_broken.bmp (does not load)
@@ -420,7 +420,7 @@ TEST_F(Form1Test, APreviewThatFailsIsReportedAndNamesItsOwnFile) {
   EXPECT_EQ(Rows()[2], (Row{"damaged.jpg", "*", " "}));
 }
 
-TEST_F(Form1Test, OpensPicturesHelpSetupAndTheDownloadPageThroughTheShell) {
+TEST_F(MainWindow, OpensPicturesHelpSetupAndTheDownloadPageThroughTheShell) {
   TForm1& form = Searched();
   form.Image2->OnClick();
   EXPECT_EQ(Shell.Opened, (Row{Dir() + "/A.jpg"}));
@@ -450,7 +450,7 @@ TEST_F(Form1Test, OpensPicturesHelpSetupAndTheDownloadPageThroughTheShell) {
   EXPECT_TRUE(Shell.Opened.empty());
 }
 
-TEST_F(Form1Test, StartSearchesWhatTheDirectoryDialogChose) {
+TEST_F(MainWindow, StartSearchesWhatTheDirectoryDialogChose) {
   TForm1& form = MakeForm();
   form.SimilarityThreshold = 1;
   test::TTempDir tree;
@@ -485,7 +485,7 @@ TEST_F(Form1Test, StartSearchesWhatTheDirectoryDialogChose) {
   EXPECT_TRUE(Boxes.Shown.empty());
 }
 
-TEST_F(Form1Test, ASearchOfTooFewPicturesWarnsAndKeepsTheButtons) {
+TEST_F(MainWindow, ASearchOfTooFewPicturesWarnsAndKeepsTheButtons) {
   TForm1& form = Searched();
   test::TTempDir lonely;
   std::filesystem::copy_file(Dir() + "/A.jpg", lonely.Path + "/A.jpg");
@@ -505,7 +505,7 @@ TEST_F(Form1Test, ASearchOfTooFewPicturesWarnsAndKeepsTheButtons) {
   EXPECT_TRUE(Boxes.Shown.empty());
 }
 
-TEST_F(Form1Test, ASearchShowsItsProgressAndDisablesStartWhileItRuns) {
+TEST_F(MainWindow, ASearchShowsItsProgressAndDisablesStartWhileItRuns) {
   TForm1& form = MakeForm({Dir(), "10"});
   Counter.Frequency_ = 0;
   bool sawPanel = false, startDisabled = false, deleteDisabled = false;
@@ -523,7 +523,7 @@ TEST_F(Form1Test, ASearchShowsItsProgressAndDisablesStartWhileItRuns) {
   EXPECT_TRUE(form.Opendirectory1->isEnabled());
 }
 
-TEST_F(Form1Test, ClosingTheWindowDuringASearchEndsIt) {
+TEST_F(MainWindow, ClosingTheWindowDuringASearchEndsIt) {
   TForm1& form = MakeForm({Dir(), "10"});
   form.show();
   Pump.OnProcess = [&] {
@@ -540,7 +540,7 @@ TEST_F(Form1Test, ClosingTheWindowDuringASearchEndsIt) {
   EXPECT_FALSE(form.isVisible());
 }
 
-TEST_F(Form1Test, ColumnsMoveWithTheirCells) {
+TEST_F(MainWindow, ColumnsMoveWithTheirCells) {
   TForm1& form = Searched();
   form.StringGrid1->OnColumnMoved(0, 2);
   EXPECT_EQ(Rows(), (std::vector<Row>{{"A.jpg", "A_q30.jpg", "A.bmp"}, {"B_half.jpg", "", "B.bmp"},

@@ -55,5 +55,34 @@ TEST(QtOpenDialog, ReturnsTheChosenFileOrCancel) {
   EXPECT_FALSE(open.Execute());
 }
 
+TEST(QtSaveDialog, AddsTheDefaultExtensionAndAsksNothingBeforeReplacing) {
+  test::TTempDir dir;
+  test::WriteFile(dir / "old.kvl", "old");
+  TQtSaveDialog save;
+  save.Filter = "Duplicates list (.KVL)|*.kvl";
+  save.DefaultExt = "kvl";
+  save.InitialDir = dir.Path;
+  QStringList filters;
+  test::WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+    filters = dialog->nameFilters();
+    dialog->selectFile(QString::fromStdString(dir / "list"));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  ASSERT_TRUE(save.Execute());
+  EXPECT_EQ(save.FileName, dir / "list.kvl");
+  EXPECT_EQ(filters, QStringList{QStringLiteral("Duplicates list (.KVL) (*.[kK][vV][lL])")});
+
+  // An existing file is chosen at once: no question box follows.
+  test::WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+    dialog->selectFile(QString::fromStdString(dir / "old.kvl"));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  ASSERT_TRUE(save.Execute());
+  EXPECT_EQ(save.FileName, dir / "old.kvl");
+
+  test::WhenModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
+  EXPECT_FALSE(save.Execute());
+}
+
 }  // namespace
 }  // namespace tolvane

@@ -124,6 +124,21 @@ TEST(Shell, OpensExistingFilesAndUrlsWithoutAShell) {
   EXPECT_FALSE(IsUrl("C:\\pics"));
 }
 
+TEST(Shell, RunsAProgramFileItselfWithoutArguments) {
+  TTempDir dir;
+  const std::string program = dir / "setup";
+  WriteFile(program, "#!/bin/sh\necho \"$#\" > \"$(dirname \"$0\")/ran\"\n");
+  TXdgShell shell("false");
+  EXPECT_EQ(shell.Run(dir / "missing"), ShellFileNotFound);
+  EXPECT_EQ(shell.Run(program), ShellFailed);  // not executable
+  EXPECT_EQ(shell.Run(dir.Path), ShellFailed);
+  fs::permissions(program, fs::perms::owner_all);
+  ASSERT_EQ(shell.Run(program), ShellOk);
+  // It runs on its own; wait for it a while.
+  for (int i = 0; i < 500 && ReadFile(dir / "ran").empty(); ++i) ::usleep(10000);
+  EXPECT_EQ(ReadFile(dir / "ran"), "0\n");
+}
+
 TEST(EventPump, YieldsAtMostOncePerSlice) {
   int calls = 0;
   TTimeSlicedPump pump([&] { ++calls; }, std::chrono::milliseconds(50));
