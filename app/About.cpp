@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "FormTexts.h"
+#include "GnuGetText.h"
 
 namespace tolvane {
 
@@ -136,9 +137,12 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   FormCreate();
 }
 
-void TAboutBox::FormCreate() { ApplyTexts(this); }
+void TAboutBox::FormCreate() { TranslateComponent(this); }
 
-void TAboutBox::FormShow() { ApplyTexts(this); }
+void TAboutBox::FormShow() {
+  if (ChooseLanguage) ChooseLanguage();
+  RetranslateComponent(this);
+}
 
 void TAboutBox::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);

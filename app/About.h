@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QPixmap>
 
+#include <functional>
+
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -19,6 +21,9 @@ public:
 
   void FormCreate();
   void FormShow();
+
+  // Selects the language that the main window's menu has ticked.
+  std::function<void()> ChooseLanguage;
 
   QLabel* ProgramIcon;
   QLabel* Label2;

@@ -14,6 +14,7 @@
 #include <QTreeView>
 
 #include "FormTexts.h"
+#include "GnuGetText.h"
 
 namespace tolvane {
 
@@ -112,11 +113,12 @@ TSelDirectoryDlg::TSelDirectoryDlg(QWidget* parent) : QDialog(parent) {
   FormCreate();
 }
 
-void TSelDirectoryDlg::FormCreate() { ApplyTexts(this); }
+void TSelDirectoryDlg::FormCreate() { TranslateComponent(this); }
 
 void TSelDirectoryDlg::FormShow() {
   if (!SelectedPath.empty()) NavigateTo(SelectedPath);
-  ApplyTexts(this);
+  if (ChooseLanguage) ChooseLanguage();
+  RetranslateComponent(this);
 }
 
 void TSelDirectoryDlg::FormClose() { SelectedPath = SelectedFolder(); }

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <string>
 
 class QCheckBox;
@@ -56,6 +57,8 @@ public:
 
   // The folder selected when the dialog last closed (the caller reads it).
   std::string SelectedPath;
+  // Selects the language that the main window's menu has ticked.
+  std::function<void()> ChooseLanguage;
 
 protected:
   void showEvent(QShowEvent* event) override;

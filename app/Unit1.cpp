@@ -10,6 +10,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 #include "ConstTxt.h"
 #include "FileFacts.h"
 #include "FormTexts.h"
+#include "GnuGetText.h"
 #include "GridView.h"
 #include "ImageControl.h"
 #include "ResultGrid.h"
@@ -98,21 +100,34 @@ QAction* MakeEntry(QMenu* menu, const char* caption, bool checkable = false) {
   return action;
 }
 
-// The file details of one side: five captions and five values, one row
-// each; the values start right after the widest caption.
+// The file details of one side: five captions and five values, one row each.
 void MakeDetails(QGroupBox* box, QLabel* (&captions)[5], QLabel* (&values)[5]) {
   static const char* const Captions[5] = {"File size:", "Dimensions:", "Color depth:", "Format:", "Last modified:"};
-  int widest = 0;
   for (int i = 0; i < 5; ++i) {
-    captions[i] = MakeLabel(box, Captions[i], 5, 18 + 15 * i, 0, 15);
-    widest = std::max(widest, captions[i]->fontMetrics().horizontalAdvance(captions[i]->text()));
+    captions[i] = MakeLabel(box, Captions[i], 5, 18 + 15 * i, 80, 15);
+    values[i] = MakeLabel(box, nullptr, 85, 18 + 15 * i, box->width() - 86, 15);
+    values[i]->setText(QStringLiteral("0"));
   }
+}
+
+// The values start right after the widest caption, in whatever language.
+void LayOutDetails(QLabel* const (&captions)[5], QLabel* const (&values)[5]) {
+  int widest = 0;
+  for (QLabel* caption : captions) widest = std::max(widest, caption->fontMetrics().horizontalAdvance(caption->text()));
   const int valueLeft = 5 + widest + 4;
   for (int i = 0; i < 5; ++i) {
     captions[i]->resize(widest + 2, 15);
-    values[i] = MakeLabel(box, nullptr, valueLeft, 18 + 15 * i, box->width() - valueLeft - 1, 15);
-    values[i]->setText(QStringLiteral("0"));
+    values[i]->setGeometry(valueLeft, values[i]->y(), values[i]->parentWidget()->width() - valueLeft - 1, 15);
   }
+}
+
+// A text wider than its control gets a smaller font (down to 9 pixels).
+void FitText(QWidget* control, const QString& text, int pixels, int padding) {
+  QFont f = control->font();
+  f.setPixelSize(pixels);
+  while (f.pixelSize() > 9 && QFontMetrics(f).horizontalAdvance(text) + padding > control->width())
+    f.setPixelSize(f.pixelSize() - 1);
+  control->setFont(f);
 }
 
 TMessageKind KindOf(TMsgDlgType type) {
@@ -160,7 +175,7 @@ TForm1::TForm1(TForm1Services services, std::vector<std::string> arguments, QWid
       FShell(services.Shell),
       FPump(services.Pump),
       FCounter(services.Counter) {
-  SetCaption(this, "Tolvane");
+  setWindowTitle(QStringLiteral("Tolvane"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowIcon(QIcon(ProgramPicture(64)));
@@ -376,6 +391,17 @@ void TForm1::ShowError(const std::exception& e) {
   FBoxes.ShowMessageBox(TMessageKind::mkError, mbOK, e.what(), ApplicationTitle);
 }
 
+void TForm1::FitTexts() {
+  LayOutDetails({Label1, Label2, Label3, Label4, Label5}, {Label6, Label7, Label8, Label9, Label10});
+  LayOutDetails({Label11, Label12, Label13, Label14, Label15}, {Label16, Label17, Label18, Label19, Label20});
+  for (QPushButton* button : {Button2, Button3, Button4, Button5, Button6, Button7, Button8})
+    FitText(button, button->text(), FontPixels, 10);
+}
+
+TMessageButton TForm1::Box(TMessageKind kind, TMessageButtons buttons, const std::string& text) {
+  return FBoxes.ShowMessageBox(kind, buttons, text, LoadResString(std::string(MessageKindCaption(kind)).c_str()));
+}
+
 void TForm1::GridChanged() {
   StringGrid1->GridChanged();
   FPairingDue = true;
@@ -384,8 +410,13 @@ void TForm1::GridChanged() {
 // --- Start-up and the window's frame ---------------------------------------
 
 void TForm1::FormCreate() {
-  SetCaption(this, "Tolvane", QStringLiteral(" ") + QString::fromLatin1(ProgramVersion));
-  ApplyTexts(this);
+  setWindowTitle(windowTitle() + QStringLiteral(" ") + QString::fromLatin1(ProgramVersion));
+  TranslateComponent(this);
+  FitTexts();
+  if (CurrentLanguage() == "pl_PL") {
+    Polski1->setChecked(true);
+    English1->setChecked(false);
+  }
   ProgramDir = QCoreApplication::applicationDirPath().toStdString() + "/";
   Busy = 0;
 }
@@ -457,7 +488,7 @@ void TForm1::BeginFindingDups(bool searchSubdirectories) {
 std::string TForm1::ResourceText(std::string_view english) { return LoadResString(std::string(english).c_str()); }
 
 TModalResult TForm1::ShowMessageBox(TMsgDlgType kind, TMsgDlgButtons buttons, const std::string& text) {
-  return ResultOf(FBoxes.ShowMessageBox(KindOf(kind), ButtonsOf(buttons), text));
+  return ResultOf(Box(KindOf(kind), ButtonsOf(buttons), text));
 }
 
 void TForm1::ShowProgressPanel(bool visible) {
@@ -571,6 +602,7 @@ void TForm1::PreviewSide(int side, const std::string& cell) {
   labels[2]->setText(FromUtf8(ColorDepthText(picture)));
   labels[3]->setText(FromUtf8(FormatNameText(graphic)));
   labels[4]->setText(FromUtf8(FileDateText(path)));
+  for (int i = 0; i < 5; ++i) FitText(labels[i], labels[i]->text(), FontPixels - 1, 0);
   image->PaintImage();
 }
 
@@ -646,11 +678,11 @@ void TForm1::DeleteSide(int side) {
 }
 
 bool TForm1::DeleteImage(const std::string& name) {
-  if (FBoxes.ShowMessageBox(TMessageKind::mkWarning, mbYes | mbNo,
+  if (Box(TMessageKind::mkWarning, mbYes | mbNo,
                             Format(LoadResString(ConstTxt::SConfirmDelete), {name})) != mbYes)
     return false;
   if (MoveToRecycleBin(ScanDir + name)) return true;
-  FBoxes.ShowMessageBox(TMessageKind::mkError, mbOK, Format(LoadResString(ConstTxt::SCannotDelete), {name}));
+  Box(TMessageKind::mkError, mbOK, Format(LoadResString(ConstTxt::SCannotDelete), {name}));
   return false;
 }
 
@@ -692,26 +724,34 @@ void TForm1::About2Click() {
 
 void TForm1::Manual1Click() {
   if (FShell.Open(ProgramDir + "help.chm") == ShellFileNotFound)
-    FBoxes.ShowMessageBox(TMessageKind::mkWarning, mbOK, LoadResString(ConstTxt::SNoHelpFile));
+    Box(TMessageKind::mkWarning, mbOK, LoadResString(ConstTxt::SNoHelpFile));
 }
 
 void TForm1::Installinfilemanagers1Click() {
   if (FShell.Run(ProgramDir + "setup") == ShellFileNotFound)
-    FBoxes.ShowMessageBox(TMessageKind::mkWarning, mbOK, LoadResString(ConstTxt::SNoSetup));
+    Box(TMessageKind::mkWarning, mbOK, LoadResString(ConstTxt::SNoSetup));
 }
 
 void TForm1::Check1Click() { FShell.Open(DownloadPage); }
 
-void TForm1::SelectLanguageEntry(QAction* entry) {
+void TForm1::ChooseLanguage(const char* code, QAction* entry) {
+  SelectLanguage(code);
+  RetranslateComponent(this);
+  FitTexts();
   for (QAction* e : {Polski1, English1, Deutsch1}) e->setChecked(false);
   entry->setChecked(true);
-  ApplyTexts(this);
 }
 
-void TForm1::English1Click() { SelectLanguageEntry(English1); }
+void TForm1::English1Click() { ChooseLanguage("en", English1); }
 
-void TForm1::Polski1Click() { SelectLanguageEntry(Polski1); }
+void TForm1::Polski1Click() { ChooseLanguage("pl", Polski1); }
 
-void TForm1::Deutsch1Click() { SelectLanguageEntry(Deutsch1); }
+void TForm1::Deutsch1Click() { ChooseLanguage("de", Deutsch1); }
+
+void TForm1::SelectTickedLanguage() {
+  if (English1->isChecked()) SelectLanguage("en");
+  else if (Polski1->isChecked()) SelectLanguage("pl");
+  else if (Deutsch1->isChecked()) SelectLanguage("de");
+}
 
 }  // namespace tolvane

@@ -84,6 +84,9 @@ public:
   void Polski1Click();
   void Deutsch1Click();
   void StringGrid1KeyDown(int key);
+  // The language of the secondary windows: that of the ticked entry of the
+  // "Language" menu; with none ticked, the language stays.
+  void SelectTickedLanguage();
 
   // The search of ScanDir (Busy while it runs; "Start" disabled).
   void BeginFindingDups(bool searchSubdirectories);
@@ -185,9 +188,13 @@ private:
   void PreviewSide(int side, const std::string& cell);
   void ClearSide(int side, TPreviewState state, const char* caption);
   void DeleteSide(int side);
-  void SelectLanguageEntry(QAction* entry);
+  void ChooseLanguage(const char* code, QAction* entry);
+  // Lays the texts out for their widths in the current language.
+  void FitTexts();
   void GridChanged();
   void ShowError(const std::exception& e);
+  // A message box with the title of its kind, in the current language.
+  TMessageButton Box(TMessageKind kind, TMessageButtons buttons, const std::string& text);
 
   TMessageBoxes& FBoxes;
   TRecycleBin& FTrash;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/About.h"
+#include "app/GnuGetText.h"
 #include "app/GraphicUnits.h"
 #include "app/SelDirectory.h"
 #include "app/Unit1.h"
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
   LoadFormatSettingsFromLocale();
   InitializeGraphicUnits();
+  SelectUserLanguage();
+  FollowLanguageInToolkit();
 
   TQtMessageBoxes boxes;
   app.Boxes = &boxes;
@@ -58,6 +61,7 @@ int main(int argc, char** argv) {
     auto* directories = new TSelDirectoryDlg(&form);
     form.AboutBox = about;
     form.SelDirectoryDlg = directories;
+    about->ChooseLanguage = directories->ChooseLanguage = [&form] { form.SelectTickedLanguage(); };
     form.show();
     result = app.exec();
   }

@@ -20,6 +20,8 @@
 
 #include "TempDir.h"
 #include "WindowFakes.h"
+#include "app/About.h"
+#include "app/GnuGetText.h"
 #include "app/GraphicUnits.h"
 #include "app/GridView.h"
 #include "app/ImageControl.h"
@@ -81,6 +83,7 @@ protected:
                                     std::move(arguments));
     Dialog = std::make_unique<TSelDirectoryDlg>(Form.get());
     Form->SelDirectoryDlg = Dialog.get();
+    Dialog->ChooseLanguage = [this] { Form->SelectTickedLanguage(); };
     Form->ProgramDir = ProgramDir.Path + "/";
     return *Form;
   }
@@ -546,6 +549,43 @@ TEST_F(MainWindow, ColumnsMoveWithTheirCells) {
   EXPECT_EQ(Rows(), (std::vector<Row>{{"A.jpg", "A_q30.jpg", "A.bmp"}, {"B_half.jpg", "", "B.bmp"},
                                       {"zz_broken.bmp", "", "damaged.jpg"}}));
   EXPECT_EQ(Left()[0], "A.jpg");
+}
+
+TEST_F(MainWindow, SwitchesLanguageAtRunTimeWindowsAndMessagesAlike) {
+  SetCatalogueLocation({"", 0, CATALOGUE_DIR "/"});
+  struct TEnglishAgain {
+    ~TEnglishAgain() { SelectLanguage("en"); }
+  } englishAgain;
+  TForm1& form = Searched();
+  Trigger(form.Deutsch1);
+  EXPECT_TRUE(form.Deutsch1->isChecked());
+  EXPECT_FALSE(form.English1->isChecked());
+  EXPECT_EQ(form.Button2->text(), QStringLiteral("Liste speichern"));
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Tolvane v 1.4"));
+  EXPECT_EQ(Left()[0], "A.bmp");  // file names are not translated
+  Click(form.Button4);
+  EXPECT_EQ(Boxes.Shown[0].Text, "Soll „A.jpg“ wirklich in den Papierkorb verschoben werden?");
+  EXPECT_EQ(Boxes.Shown[0].Caption, "Warnung");
+  Click(form.Button4);
+  EXPECT_EQ(Right()[0], "Keine Duplikate");
+  // Deleting still knows that side holds no file.
+  Click(form.Button4);
+  EXPECT_EQ(Trash.Moved.size(), 2u);
+
+  // The secondary windows follow the ticked entry when they are shown.
+  QString title;
+  test::WhenModal<TSelDirectoryDlg>([&](TSelDirectoryDlg* d) {
+    title = d->windowTitle();
+    d->CancelBtn->click();
+  });
+  Trigger(form.Opendirectory1);
+  EXPECT_EQ(title, QStringLiteral("Verzeichnisse durchsuchen"));
+
+  Trigger(form.English1);
+  EXPECT_EQ(form.Button2->text(), QStringLiteral("Save List"));
+  EXPECT_EQ(Right()[0], "No duplicates");
+  EXPECT_EQ(Left()[0], "A.bmp");
+  EXPECT_EQ(form.StatusPanel1->text(), QStringLiteral("Total time:     1.50 sec"));
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 #include "TempDir.h"
 #include "WindowFakes.h"
 #include "app/About.h"
-#include "app/FormTexts.h"
 #include "app/GridView.h"
 #include "app/ImageControl.h"
 #include "app/SelDirectory.h"
@@ -119,28 +118,6 @@ TEST(AboutBox, ThanksAndNamesTheLibrariesItUses) {
     EXPECT_TRUE(box.Memo1->toPlainText().contains(QString::fromUtf8(library))) << library;
   test::WhenModal<TAboutBox>([](TAboutBox* b) { b->OKButton->click(); });
   EXPECT_EQ(box.exec(), 1);
-}
-
-TEST(FormTexts, AWindowCanBeGivenItsTextsAgainFromEnglish) {
-  QWidget window;
-  auto* label = new QLabel(&window);
-  auto* button = new QPushButton(&window);
-  SetCaption(&window, "Tolvane", QStringLiteral(" v 1.4"));
-  SetCaption(label, "filename");
-  SetCaption(button, "Save List");
-  SetHint(button, "Click to see image in full resolution");
-  label->setText(QStringLiteral("elsewhere"));
-  button->setText(QStringLiteral("elsewhere"));
-  ApplyTexts(&window);
-  EXPECT_EQ(window.windowTitle(), QStringLiteral("Tolvane v 1.4"));
-  EXPECT_EQ(label->text(), QStringLiteral("filename"));
-  EXPECT_EQ(button->text(), QStringLiteral("Save List"));
-  EXPECT_EQ(button->toolTip(), QStringLiteral("Click to see image in full resolution"));
-  // A file name is not translated.
-  SetPlainCaption(label, QStringLiteral("a.jpg"));
-  ApplyTexts(&window);
-  EXPECT_EQ(label->text(), QStringLiteral("a.jpg"));
-  EXPECT_EQ(EnglishCaption(button), "Save List");
 }
 
 TEST(ImageControl, DestinationRectFitsProportionallyAndCentres) {
