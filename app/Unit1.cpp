@@ -374,17 +374,21 @@ void TForm1::Handle(const std::function<void()>& handler) {
     ShowError(e);
   }
   if (!FPairingDue || FPairing || Busy) return;
+  std::exception_ptr failure;
   FPairing = true;
   try {
     Select2InStringGrid();
-  } catch (const std::exception& e) {
-    FPairing = false;
-    FPairingDue = false;
-    ShowError(e);
-    return;
+  } catch (...) {
+    failure = std::current_exception();
   }
   FPairing = false;
   FPairingDue = false;
+  if (!failure) return;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    ShowError(e);
+  }
 }
 
 void TForm1::ShowError(const std::exception& e) {

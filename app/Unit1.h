@@ -204,7 +204,6 @@ private:
   // Set when the grid or its selection changed since the last pairing.
   bool FPairingDue = false;
   bool FPairing = false;
-  int FHandlerDepth = 0;
   // The command line is acted on once, when the window is first shown.
   bool FActivated = false;
   bool FActivationPending = false;

@@ -14,7 +14,9 @@
 #include <QStatusBar>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -217,12 +219,18 @@ TEST_F(MainWindow, SecondArgumentCountsByItsLowByteAndABadOneIsReported) {
   EXPECT_EQ(form.SimilarityThreshold, 0);
   EXPECT_EQ(form.ScanDir, "");
 
-  // A single argument: a flat search at threshold 1, a separator added.
-  TForm1& flat = MakeForm({Dir()});
-  Boxes.Answers = {mbCancel};
-  flat.Handle([&] { flat.FormActivate(); });
-  EXPECT_EQ(flat.SimilarityThreshold, 1);
-  EXPECT_EQ(flat.ScanDir, Dir() + "/");
+  // A single argument: a flat search at threshold 1, a separator added; a
+  // path as a Windows file manager under Wine passes it is taken through
+  // Wine's drive Z:.
+  std::string windowsPath = "Z:" + Dir();
+  std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+  for (const std::string& given : {Dir(), windowsPath}) {
+    TForm1& flat = MakeForm({given});
+    Boxes.Answers = {mbCancel};
+    flat.Handle([&] { flat.FormActivate(); });
+    EXPECT_EQ(flat.SimilarityThreshold, 1);
+    EXPECT_EQ(flat.ScanDir, Dir() + "/") << given;
+  }
 }
 
 TEST_F(MainWindow, CancelAtTheConfirmationLeavesTheWindowUntouched) {
@@ -274,6 +282,28 @@ TEST_F(MainWindow, DeletesTheLeftAndRightFilesToTheTrashAndMarksALoneFile) {
   EXPECT_EQ(Rows()[0], (Row{"*", "*", " "}));
   EXPECT_EQ(Left()[0], "No duplicates");
   EXPECT_EQ(Rows()[1], Expected[1]);
+}
+
+TEST_F(MainWindow, DeletesIntoTheDesktopsTrashFromWhereTheFileCanBeRestored) {
+  test::TTempDir data, pictures;
+  std::filesystem::copy_file(Dir() + "/B.bmp", pictures.Path + "/B.bmp");
+  std::filesystem::copy_file(Dir() + "/B_half.jpg", pictures.Path + "/B_half.jpg");
+  const char* saved = std::getenv("XDG_DATA_HOME");
+  const std::string savedValue = saved ? saved : "";
+  ::setenv("XDG_DATA_HOME", data.Path.c_str(), 1);
+  TFreedesktopTrash trash;
+  auto save = std::make_unique<test::TFakeSaveDialog>();
+  TForm1 form(TForm1Services{Boxes, trash, Shell, Pump, Counter, std::move(save)}, {pictures.Path, "10"});
+  form.Handle([&] { form.FormActivate(); });
+  Click(form.Button4);
+  if (saved) ::setenv("XDG_DATA_HOME", savedValue.c_str(), 1);
+  else ::unsetenv("XDG_DATA_HOME");
+
+  EXPECT_FALSE(std::filesystem::exists(pictures.Path + "/B_half.jpg"));
+  EXPECT_TRUE(std::filesystem::exists(data.Path + "/Trash/files/B_half.jpg"));
+  const std::string info = test::ReadFile(data.Path + "/Trash/info/B_half.jpg.trashinfo");
+  EXPECT_NE(info.find("Path=" + TrashEncodePath(pictures.Path + "/B_half.jpg") + "\n"), std::string::npos) << info;
+  EXPECT_EQ(form.Grid.RowStrings(1), (Row{"B.bmp", "*"}));
 }
 
 TEST_F(MainWindow, ADeletionRefusedOrFailedChangesNothing) {
