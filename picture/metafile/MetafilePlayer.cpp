@@ -26,7 +26,8 @@ QImage ReadArea(const TBitmap& bitmap, const TRect& area) {
 }
 
 // Writes back the pixels of image whose colour differs from what source
-// (the target itself or its 32-bit copy) holds.
+// (the target itself or its 32-bit copy) holds. Bitmaps of other layouts
+// take runs of one colour at a time, each through one palette lookup.
 void WriteChanged(TBitmap& target, const TBitmap& source, const TRect& area, const QImage& image) {
   const bool direct = DirectLayout(target.PixelLayoutOf());
   const int bytes = BitsPerPixelOf(source.PixelLayoutOf()) / 8;
@@ -34,17 +35,27 @@ void WriteChanged(TBitmap& target, const TBitmap& source, const TRect& area, con
     const uint8_t* before = source.ConstRowPointer(area.Top + y) + static_cast<size_t>(area.Left) * bytes;
     const auto* after = reinterpret_cast<const QRgb*>(image.constScanLine(y));
     uint8_t* row = nullptr;
+    int32_t runStart = -1;
+    TColor runColour = 0;
+    auto flush = [&](int32_t end) {
+      if (runStart >= 0) target.FillRect(Rect(area.Left + runStart, area.Top + y, area.Left + end, area.Top + y + 1), runColour);
+      runStart = -1;
+    };
     for (int32_t x = 0; x < area.Width(); ++x, before += bytes) {
       const QRgb now = after[x];
-      if (qRed(now) == before[2] && qGreen(now) == before[1] && qBlue(now) == before[0]) continue;
+      const bool changed = !(qRed(now) == before[2] && qGreen(now) == before[1] && qBlue(now) == before[0]);
+      const TColor colour = RGBColor(qRed(now), qGreen(now), qBlue(now));
       if (!direct) {
-        target.SetPixelColor(area.Left + x, area.Top + y, RGBColor(qRed(now), qGreen(now), qBlue(now)));
+        if (runStart >= 0 && (!changed || colour != runColour)) flush(x);
+        if (changed && runStart < 0) runStart = x, runColour = colour;
         continue;
       }
+      if (!changed) continue;
       if (!row) row = target.RowPointer(area.Top + y);
       uint8_t* p = row + static_cast<size_t>(area.Left + x) * bytes;
       p[0] = static_cast<uint8_t>(qBlue(now)), p[1] = static_cast<uint8_t>(qGreen(now)), p[2] = static_cast<uint8_t>(qRed(now));
     }
+    flush(area.Width());
   }
 }
 
