@@ -134,6 +134,9 @@ TEST(EmbeddedFiles, AppendedFilesAreFoundAndAppendingAgainLeavesOneTable) {
   EXPECT_EQ(files[1].Size, 7u);
   EXPECT_EQ(ReadEmbeddedFile(source, table, "locale/pl/LC_MESSAGES/default.mo"), "polish!");
   EXPECT_EQ(ReadEmbeddedFile(source, table, "locale/fr/LC_MESSAGES/default.mo"), std::nullopt);
+  // Names are padded with blanks; a name longer than its field is refused.
+  EXPECT_EQ(once.substr(table + 24 + 32, EmbeddedNameSize - 32), std::string(EmbeddedNameSize - 32, ' '));
+  EXPECT_THROW(AppendEmbeddedFiles(file, {{std::string(EmbeddedNameSize + 1, 'n'), "x"}}), EEmbeddedTableError);
 
   // Again with other data: the old area goes, the image stays.
   AppendEmbeddedFiles(file, {{"a", "1"}});
@@ -149,19 +152,6 @@ TEST(EmbeddedFiles, AppendedFilesAreFoundAndAppendingAgainLeavesOneTable) {
   EXPECT_EQ(ReadBytes(file), once);
   AppendEmbeddedFiles(file, {});
   EXPECT_EQ(ReadBytes(file), program);
-}
-
-TEST(EmbeddedFiles, NamesArePaddedWithBlanksAndReadWithSlashes) {
-  TScratchDir dir;
-  const std::string file = dir.Path + "program";
-  WriteBytes(file, FakeProgram());
-  AppendEmbeddedFiles(file, {{"locale\\de\\LC_MESSAGES\\default.mo", "x"}});
-  const std::string bytes = ReadBytes(file);
-  const uint64_t table = TableOffset(file);
-  EXPECT_EQ(bytes.substr(table + 24 + 32, EmbeddedNameSize - 32), std::string(EmbeddedNameSize - 32, ' '));
-  TMemoryByteSource source(bytes);
-  EXPECT_EQ(ReadEmbeddedTable(source, table).at(0).Name, "locale/de/LC_MESSAGES/default.mo");
-  EXPECT_THROW(AppendEmbeddedFiles(file, {{std::string(EmbeddedNameSize + 1, 'n'), "x"}}), EEmbeddedTableError);
 }
 
 TEST(EmbeddedFiles, TheRecordMustStandOnce) {
@@ -307,23 +297,10 @@ TEST_F(Languages, TheAppendedTableComesFirstAndDamageFallsBackToTheDisk) {
   EXPECT_EQ(Shown("pl"), "Brak duplikatów");
 }
 
-TEST_F(Languages, SelectLanguageTranslatesTheWholeProgram) {
+TEST_F(Languages, TheStartingLanguageComesFromTheEnvironmentAndSelectingOneTranslatesTheProgram) {
   SetCatalogueLocation(Location);
   std::vector<std::string> seen;
   SetLanguageChangedHook([&](const std::string& language) { seen.push_back(language); });
-  SelectLanguage("pl_PL");
-  EXPECT_EQ(CurrentLanguage(), "pl_PL");
-  EXPECT_EQ(TranslateText("No duplicates"), "Brak duplikatów");
-  EXPECT_EQ(TranslateText("Not in the catalogue"), "Not in the catalogue");
-  SelectLanguage("de");
-  EXPECT_EQ(TranslateText("No duplicates"), "Keine Duplikate");
-  SelectLanguage("en");
-  EXPECT_EQ(TranslateText("No duplicates"), "No duplicates");
-  EXPECT_EQ(seen, (std::vector<std::string>{"pl_PL", "de", "en"}));
-}
-
-TEST_F(Languages, TheStartingLanguageComesFromTheEnvironment) {
-  SetCatalogueLocation(Location);
   const char* saved[] = {std::getenv("LANG"), std::getenv("LC_ALL"), std::getenv("LC_MESSAGES")};
   const std::string keep[] = {saved[0] ? saved[0] : "", saved[1] ? saved[1] : "", saved[2] ? saved[2] : ""};
   ::unsetenv("LC_ALL");
@@ -340,6 +317,10 @@ TEST_F(Languages, TheStartingLanguageComesFromTheEnvironment) {
   SelectUserLanguage();
   EXPECT_EQ(CurrentLanguage(), "de_DE");
   EXPECT_EQ(TranslateText("No duplicates"), "Keine Duplikate");
+  EXPECT_EQ(TranslateText("Not in the catalogue"), "Not in the catalogue");
+  SelectLanguage("en");
+  EXPECT_EQ(TranslateText("No duplicates"), "No duplicates");
+  EXPECT_EQ(seen, (std::vector<std::string>{"pl_PL", "en", "de_DE", "en"}));
   const char* names[] = {"LANG", "LC_ALL", "LC_MESSAGES"};
   for (int i = 0; i < 3; ++i) {
     if (saved[i]) ::setenv(names[i], keep[i].c_str(), 1);

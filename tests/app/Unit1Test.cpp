@@ -609,7 +609,7 @@ TEST_F(MainWindow, SwitchesLanguageAtRunTimeWindowsAndMessagesAlike) {
     d->CancelBtn->click();
   });
   Trigger(form.Opendirectory1);
-  EXPECT_EQ(title, QStringLiteral("Verzeichnisse durchsuchen"));
+  EXPECT_EQ(title, QStringLiteral("Ordner durchsuchen"));
 
   Trigger(form.English1);
   EXPECT_EQ(form.Button2->text(), QStringLiteral("Save List"));
