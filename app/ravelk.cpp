@@ -12,6 +12,7 @@
 #include "app/GraphicUnits.h"
 #include "app/SelDirectory.h"
 #include "app/Unit1.h"
+#include "graphics/GraphicCompression.h"
 #include "picture/SysUtils.h"
 #include "platform/QtEventPump.h"
 #include "platform/QtFileDialogs.h"
@@ -50,6 +51,10 @@ int main(int argc, char** argv) {
 
   TQtMessageBoxes boxes;
   app.Boxes = &boxes;
+  // A JPEG strip of a TIFF file that ends early is reported in a warning box.
+  SetCompressionWarningHook([&boxes](const std::string& text, const std::string& caption) {
+    boxes.ShowMessageBox(TMessageKind::mkWarning, mbOK, text, caption);
+  });
   TFreedesktopTrash trash;
   TXdgShell shell;
   TQtEventPump pump;
@@ -66,6 +71,7 @@ int main(int argc, char** argv) {
     result = app.exec();
   }
   app.Boxes = nullptr;
+  SetCompressionWarningHook(nullptr);
   FinalizeGraphicUnits();
   return result;
 }

@@ -91,17 +91,17 @@ namespace {
 
 using TState = TTIFFJPEGDecoder::TState;
 
-extern "C" void JpegErrorExit(j_common_ptr cinfo) {
+void JpegErrorExit(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<TState::TErrorManager*>(cinfo->err);
   err->Code = cinfo->err->msg_code;
   longjmp(err->Jump, 1);
 }
 
 // Library warnings and traces are ignored.
-extern "C" void JpegEmitMessage(j_common_ptr, int) {}
-extern "C" void JpegOutputMessage(j_common_ptr) {}
+void JpegEmitMessage(j_common_ptr, int) {}
+void JpegOutputMessage(j_common_ptr) {}
 
-extern "C" void SourceInit(j_decompress_ptr cinfo) {
+void SourceInit(j_decompress_ptr cinfo) {
   auto* src = reinterpret_cast<TState::TSource*>(cinfo->src);
   src->Pub.next_input_byte = src->Data;
   src->Pub.bytes_in_buffer = src->Size;
@@ -109,7 +109,7 @@ extern "C" void SourceInit(j_decompress_ptr cinfo) {
 
 // Called only when the data are used up: warns and supplies an end marker,
 // from which libjpeg decodes as far as it can.
-extern "C" boolean SourceFill(j_decompress_ptr cinfo) {
+boolean SourceFill(j_decompress_ptr cinfo) {
   try {
     ShowCompressionWarning(GraphicStrings::SJPEGEndOfInput, GraphicStrings::SWarning);
   } catch (...) {
@@ -120,7 +120,7 @@ extern "C" boolean SourceFill(j_decompress_ptr cinfo) {
   return TRUE;
 }
 
-extern "C" void SourceSkip(j_decompress_ptr cinfo, long count) {
+void SourceSkip(j_decompress_ptr cinfo, long count) {
   if (count <= 0) return;
   jpeg_source_mgr* src = cinfo->src;
   if (static_cast<unsigned long>(count) <= src->bytes_in_buffer) {
@@ -131,7 +131,7 @@ extern "C" void SourceSkip(j_decompress_ptr cinfo, long count) {
   }
 }
 
-extern "C" void SourceTerm(j_decompress_ptr) {}
+void SourceTerm(j_decompress_ptr) {}
 
 [[noreturn]] void RaiseJpegError(int code) { RaiseInvalidGraphicFmt("JPEG error #%d", {code}); }
 

@@ -26,7 +26,7 @@ struct TErrorManager {
   int Code = 0;
 };
 
-extern "C" void JpegErrorExit(j_common_ptr cinfo) {
+void JpegErrorExit(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<TErrorManager*>(cinfo->err);
   err->Code = cinfo->err->msg_code;
   longjmp(err->Jump, 1);
@@ -34,8 +34,8 @@ extern "C" void JpegErrorExit(j_common_ptr cinfo) {
 
 // Warnings (such as a truncated file, where libjpeg supplies a fake end
 // marker) are not errors, and nothing is printed.
-extern "C" void JpegEmitMessage(j_common_ptr, int) {}
-extern "C" void JpegOutputMessage(j_common_ptr) {}
+void JpegEmitMessage(j_common_ptr, int) {}
+void JpegOutputMessage(j_common_ptr) {}
 
 // A decompressor that is always destroyed, also when decoding fails.
 struct TDecompressor {

@@ -23,7 +23,7 @@ struct TErr {
   jmp_buf jump;
 };
 
-extern "C" void Exit(j_common_ptr c) { longjmp(reinterpret_cast<TErr*>(c->err)->jump, 1); }
+void Exit(j_common_ptr c) { longjmp(reinterpret_cast<TErr*>(c->err)->jump, 1); }
 
 // Reads the file and decodes it at 1/8 into one reused row buffer.
 bool DecodeEighth(const std::string& file, std::vector<uint8_t>& row) {
