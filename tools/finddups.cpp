@@ -12,6 +12,9 @@
 #include "app/DuplicateSearch.h"
 #include "app/GraphicUnits.h"
 #include "app/ResultGrid.h"
+#ifdef TOLVANE_HAVE_METAFILE_PLAYER
+#include "picture/metafile/MetafilePlayer.h"
+#endif
 
 using namespace tolvane;
 
@@ -47,6 +50,9 @@ int main(int argc, char** argv) {
     recursive = true;
   }
   int rc = 0;
+#ifdef TOLVANE_HAVE_METAFILE_PLAYER
+  TMetafileTextSupport text;  // metafile text draws with the system's fonts, as in the window
+#endif
   InitializeGraphicUnits();
   try {
     TConsoleView view;
