@@ -11,6 +11,7 @@ PACKAGES="
   libopenjp2-tools libjpeg-turbo-progs python3 python3-pil python3-numpy
   xdg-utils
   libuemf-dev libemf-dev fig2dev libwmf-bin emf2svg librsvg2-bin fonts-dejavu-core
+  libreoffice-draw-nogui
 "
 missing=""
 for p in $PACKAGES; do

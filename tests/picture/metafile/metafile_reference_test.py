@@ -1,4 +1,5 @@
-"""Metafiles written by independent producers (libuemf, libEMF, fig2dev),
+"""Metafiles written by independent producers (libuemf, libEMF, fig2dev,
+and LibreOffice's export of drawings),
 drawn by imgdump and by independent renderers (emf2svg-conv with
 rsvg-convert for enhanced metafiles, wmf2gd for Windows metafiles).
 
@@ -37,7 +38,7 @@ def check(ok, message):
 
 
 def run(args, **kw):
-    env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
+    env = kw.pop("env", dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))
     return subprocess.run(args, check=True, capture_output=True, text=True, env=env, **kw)
 
 
@@ -79,6 +80,43 @@ def pixels(image, name, expected):
         check(got == rgb, "%s: pixel (%d, %d) is %s, expected %s" % (name, x, y, got, rgb))
 
 
+HALF_SVG = """<svg xmlns="http://www.w3.org/2000/svg" width="320" height="160" viewBox="0 0 320 160">
+<rect x="0" y="0" width="320" height="160" fill="white"/><rect x="0" y="0" width="160" height="160" fill="black"/></svg>"""
+
+SHAPES_SVG = """<svg xmlns="http://www.w3.org/2000/svg" width="320" height="200" viewBox="0 0 320 200">
+<rect x="0" y="0" width="320" height="200" fill="white"/>
+<rect x="20" y="20" width="120" height="70" fill="#2080ff" stroke="black" stroke-width="3"/>
+<ellipse cx="230" cy="60" rx="60" ry="35" fill="#ff4000" stroke="#004000" stroke-width="4"/>
+<polygon points="40,180 120,110 200,180" fill="#ffd000" stroke="#800080" stroke-width="2"/>
+<line x1="220" y1="120" x2="300" y2="190" stroke="#008000" stroke-width="6"/></svg>"""
+
+
+def check_office_exports(work):
+    """Drawings exported as Windows and enhanced metafiles by an office suite."""
+    for name, text in (("office_half.svg", HALF_SVG), ("office_shapes.svg", SHAPES_SVG)):
+        with open(os.path.join(work, name), "w") as out:
+            out.write(text)
+    env_home = dict(HOME=work)
+    for kind in ("wmf", "emf"):
+        run(["soffice", "--headless", "--convert-to", kind, "--outdir", work,
+             os.path.join(work, "office_half.svg"), os.path.join(work, "office_shapes.svg")],
+            env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0", **env_home))
+    f = lambda name: os.path.join(work, name)
+    lines = run([IMGDUMP, "--fingerprint", f("office_half.wmf"), f("office_half.emf")]).stdout.splitlines()
+    for line in lines:
+        words, name = line.split()[:4], line.split()[4]
+        check(words == ["00FF00FF"] * 4, "fingerprint of %s: %s" % (os.path.basename(name), " ".join(words)))
+    # Both record sets of one drawing play alike, and the shapes' insides
+    # have their colours (the export crops the page a little, so points are
+    # taken well inside each shape).
+    wmf, emf = ours(f("office_shapes.wmf")), ours(f("office_shapes.emf"))
+    compare(wmf, emf, "office_shapes.wmf against office_shapes.emf", 0.02, 0.002)
+    h, w = wmf.shape[:2]
+    at = lambda x, y: (int(x * w / 320), int(y * h / 200))
+    pixels(wmf, "office_shapes.wmf", {at(80, 55): (0x20, 0x80, 0xFF), at(230, 60): (0xFF, 0x40, 0x00),
+                                      at(120, 160): (0xFF, 0xD0, 0x00), at(300, 20): (255, 255, 255)})
+
+
 def main():
     uemf_samples, libemf_samples, fig = sys.argv[1:4]
     work = tempfile.mkdtemp(prefix="metafiles-")
@@ -114,6 +152,8 @@ def main():
         # The same text through both record kinds draws alike; glyphs may
         # move by a pixel, as the enhanced file stores rounded advances.
         compare(ours(f("uemf_text.wmf")), ours(f("uemf_text.emf")), "uemf_text.wmf against uemf_text.emf", 0.04, 0.02)
+
+        check_office_exports(work)
 
         # Fingerprints of the worked example from three producers, each after
         # a file that covers the target differently.
