@@ -38,11 +38,13 @@ struct TMetafileInfo {
   size_t Length = 0;  // bytes that belong to the metafile
 };
 
-// value * numerator / denominator rounded half away from zero, in 64 bits.
+// value * numerator / denominator rounded half away from zero, held to the
+// 64-bit range (header fields multiplied together can pass it).
 int64_t ScaleRounded(int64_t value, int64_t numerator, int64_t denominator) {
-  int64_t n = value * numerator;
-  int64_t half = denominator / 2;
-  return n >= 0 ? (n + half) / denominator : -((-n + half) / denominator);
+  const __int128 n = static_cast<__int128>(value) * numerator;
+  const __int128 half = denominator / 2;
+  const __int128 q = n >= 0 ? (n + half) / denominator : -((-n + half) / denominator);
+  return static_cast<int64_t>(std::clamp<__int128>(q, INT64_MIN, INT64_MAX));
 }
 
 bool IsWmfHeader(const uint8_t* p, size_t available) {

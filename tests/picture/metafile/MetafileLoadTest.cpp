@@ -53,6 +53,11 @@ TEST(MetafileLoad, EnhancedWithoutFrameTakesDrawnBounds) {
   auto m = Load(bytes);
   EXPECT_EQ(m->ImageWidth(), 100);
   EXPECT_EQ(m->ImageHeight(), 50);
+  // Extreme bounds and device metrics: refused as too large, no overflow.
+  test::SetU32(bytes, 16, 0x7FFFFFFE);
+  test::SetU32(bytes, 72, 1);
+  test::SetU32(bytes, 80, 0x7FFFFFFF);
+  ExpectInvalid(bytes, "bounds scaled past 64 bits");
 }
 
 TEST(MetafileLoad, WindowsMetafileSizes) {
