@@ -56,16 +56,15 @@ TLogPen StockPen(TColor c, uint32_t style) {
   return p;
 }
 
-// The 20 colours of the default palette: the static colours of the halftone palette.
+// The 20 colours of the default palette: the static colours of the halftone
+// palette. Palette records change the selected palette in place, so every
+// playback gets a copy of its own.
 TPaletteRef DefaultPalette() {
-  static const TPaletteRef palette = [] {
-    auto colours = std::make_shared<std::vector<TColor>>();
-    const auto& entries = HalftonePalette()->Entries;
-    for (size_t i = 0; i < entries.size(); ++i)
-      if (i < 10 || i >= entries.size() - 10) colours->push_back(RGBColor(entries[i].peRed, entries[i].peGreen, entries[i].peBlue));
-    return colours;
-  }();
-  return palette;
+  auto colours = std::make_shared<std::vector<TColor>>();
+  const auto& entries = HalftonePalette()->Entries;
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (i < 10 || i >= entries.size() - 10) colours->push_back(RGBColor(entries[i].peRed, entries[i].peGreen, entries[i].peBlue));
+  return colours;
 }
 
 }  // namespace

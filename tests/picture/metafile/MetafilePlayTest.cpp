@@ -261,6 +261,20 @@ TEST_F(MetafilePlay, RegionsAndPalettes) {
                                 "............####", "............####", "....rrrr....####", "....rrrr....####"}));
 }
 
+TEST_F(MetafilePlay, PaletteChangesStayInTheirPlayback) {
+  // Entry 0 of the default palette made red by one file ...
+  auto target = Target();
+  Draw(TWmfWriter(true, 0, 0, 160, 80).Add(0x0037, {0, 1, 0x00FF, 0}).Finish(), *target);
+  // ... is black again for the next.
+  Draw(TWmfWriter(true, 0, 0, 160, 80)
+           .Add(0x02FC, {0, 0, 0x0100, 0})  // brush of palette entry 0
+           .Add(0x012D, {0})
+           .Add(0x041B, {80, 160, 0, 0})
+           .Finish(),
+       *target);
+  EXPECT_EQ(target->PixelColor(8, 4), clBlack);
+}
+
 TEST_F(MetafilePlay, BlendedBitmaps) {
   // Half of a white bitmap over black gives grey; a transparent blit
   // leaves the target where the bitmap has the key colour.
