@@ -363,7 +363,9 @@ void TBitmap::Render(TCanvas& canvas, const TRect& rect) {
   TBitmap& target = canvas.DeviceContext();
   // Keep the source alive and unchanged even when drawing into itself.
   std::shared_ptr<TBitmapImage> src = FImage;
-  const int32_t w = rect.Width(), h = rect.Height();
+  // A rectangle may span more than 32 bits; its geometry is kept in 64.
+  const int64_t left = rect.Left, top = rect.Top;
+  const int64_t w = int64_t{rect.Right} - left, h = int64_t{rect.Bottom} - top;
   if (w <= 0 || h <= 0 || src->Width == 0 || src->Height == 0) return;
   TRect clip = canvas.ClipBounds();
   int32_t x0 = std::max(rect.Left, clip.Left), x1 = std::min(rect.Right, clip.Right);
@@ -384,18 +386,18 @@ void TBitmap::Render(TCanvas& canvas, const TRect& rect) {
   TPixelReader destReader(*target.FImage);
   const int64_t W = src->Width, H = src->Height;
   std::vector<int32_t> columns(static_cast<size_t>(x1 - x0));
-  for (int32_t x = x0; x < x1; ++x) columns[x - x0] = static_cast<int32_t>((2 * int64_t{x - rect.Left} + 1) * W / (2 * int64_t{w}));
+  for (int32_t x = x0; x < x1; ++x) columns[x - x0] = static_cast<int32_t>((2 * (x - left) + 1) * W / (2 * w));
 
   for (int32_t y = y0; y < y1; ++y) {
-    int32_t sy = static_cast<int32_t>((2 * int64_t{y - rect.Top} + 1) * H / (2 * int64_t{h}));
+    int32_t sy = static_cast<int32_t>((2 * (y - top) + 1) * H / (2 * h));
     const uint8_t* srow = reader.Row(sy);
     uint8_t* drow = writer.Row(y);
     for (int32_t x = x0; x < x1; ++x) {
       TColor c;
       if (halftone) {
         // Area average over the source cells that this target pixel covers.
-        int64_t sx0 = (int64_t{x - rect.Left} * W) / w, sx1 = std::max(sx0 + 1, (int64_t{x - rect.Left + 1} * W) / w);
-        int64_t sy0 = (int64_t{y - rect.Top} * H) / h, sy1 = std::max(sy0 + 1, (int64_t{y - rect.Top + 1} * H) / h);
+        int64_t sx0 = (x - left) * W / w, sx1 = std::max(sx0 + 1, (x - left + 1) * W / w);
+        int64_t sy0 = (y - top) * H / h, sy1 = std::max(sy0 + 1, (y - top + 1) * H / h);
         uint64_t r = 0, g = 0, b = 0, n = 0;
         for (int64_t yy = sy0; yy < sy1; ++yy) {
           const uint8_t* row = reader.Row(static_cast<int32_t>(yy));

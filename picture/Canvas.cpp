@@ -8,7 +8,10 @@ namespace tolvane {
 
 void TCanvas::DrawAt(int32_t x, int32_t y, TGraphic* graphic) {
   if (!graphic || graphic->IsBlank()) return;
-  graphic->Render(*this, Rect(x, y, x + graphic->ImageWidth(), y + graphic->ImageHeight()));
+  // A picture placed so far right or down that its far edge passes 32 bits
+  // lies wholly off the surface; its edge is held at the largest value.
+  auto end = [](int32_t at, int32_t size) { return static_cast<int32_t>(std::min<int64_t>(int64_t{at} + size, INT32_MAX)); };
+  graphic->Render(*this, Rect(x, y, end(x, graphic->ImageWidth()), end(y, graphic->ImageHeight())));
 }
 
 void TCanvas::StretchInto(const TRect& rect, TGraphic* graphic) {
@@ -45,19 +48,27 @@ void TCanvas::DrawLineTo(int32_t x, int32_t y) {
   TPoint from = FPenPos;
   FPenPos = TPoint{x, y};
   if (Pen.Style == TPenStyle::psClear) return;
-  // Bresenham from the pen position; like the desktop's line, the end point
-  // itself is not drawn.
-  int64_t x0 = from.X, y0 = from.Y;
-  const int64_t dx = std::llabs(int64_t{x} - x0), dy = -std::llabs(int64_t{y} - y0);
-  const int sx = x0 < x ? 1 : -1, sy = y0 < y ? 1 : -1;
-  int64_t err = dx + dy;
-  TRect clip = ClipBounds();
-  while (x0 != x || y0 != y) {
-    if (x0 >= clip.Left && x0 < clip.Right && y0 >= clip.Top && y0 < clip.Bottom)
-      FOwner.SetPixelColor(static_cast<int32_t>(x0), static_cast<int32_t>(y0), Pen.Color & 0xFFFFFF);
-    int64_t e2 = 2 * err;
-    if (e2 >= dy) err += dy, x0 += sx;
-    if (e2 <= dx) err += dx, y0 += sy;
+  // A Bresenham line from the pen position; like the desktop's line, the end
+  // point itself is not drawn. Step i (0 <= i < n) of the longer axis lies
+  // floor((2 m i + n) / 2n) along the shorter one, so only the steps that
+  // cross the surface are visited, however far away the ends lie.
+  const int64_t dx = int64_t{x} - from.X, dy = int64_t{y} - from.Y;
+  const bool xMajor = std::llabs(dx) >= std::llabs(dy);
+  const int64_t major = xMajor ? dx : dy, minor = xMajor ? dy : dx;
+  const int64_t n = std::llabs(major), m = std::llabs(minor);
+  if (n == 0) return;
+  const int64_t majorStep = major < 0 ? -1 : 1, minorStep = minor < 0 ? -1 : 1;
+  const int64_t majorFrom = xMajor ? from.X : from.Y, minorFrom = xMajor ? from.Y : from.X;
+  const TRect clip = ClipBounds();
+  const int64_t lo = xMajor ? clip.Left : clip.Top, hi = xMajor ? clip.Right : clip.Bottom;
+  const int64_t first = std::max<int64_t>(0, majorStep > 0 ? lo - majorFrom : majorFrom - (hi - 1));
+  const int64_t last = std::min<int64_t>(n, majorStep > 0 ? hi - majorFrom : majorFrom - lo + 1);
+  for (int64_t i = first; i < last; ++i) {
+    const auto offset = static_cast<int64_t>((2 * static_cast<__int128>(m) * i + n) / (2 * static_cast<__int128>(n)));
+    const int64_t a = majorFrom + majorStep * i, b = minorFrom + minorStep * offset;
+    const int64_t px = xMajor ? a : b, py = xMajor ? b : a;
+    if (px >= clip.Left && px < clip.Right && py >= clip.Top && py < clip.Bottom)
+      FOwner.SetPixelColor(static_cast<int32_t>(px), static_cast<int32_t>(py), Pen.Color & 0xFFFFFF);
   }
 }
 
@@ -79,7 +90,7 @@ void TCanvas::FillPolygon(const std::vector<TPoint>& points) {
         const TPoint& a = points[i];
         const TPoint& b = points[(i + 1) % points.size()];
         if ((a.Y <= cy) == (b.Y <= cy)) continue;
-        xs.push_back(a.X + (cy - a.Y) * (b.X - a.X) / static_cast<double>(b.Y - a.Y));
+        xs.push_back(a.X + (cy - a.Y) * (double(b.X) - a.X) / (double(b.Y) - a.Y));
       }
       std::sort(xs.begin(), xs.end());
       for (size_t i = 0; i + 1 < xs.size(); i += 2) {

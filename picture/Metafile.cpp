@@ -174,7 +174,7 @@ void TMetafile::CopyFrom(TPersistent* source) {
 }
 
 void TMetafile::Render(TCanvas& canvas, const TRect& rect) {
-  if (FData.empty() || !Player || rect.Width() <= 0 || rect.Height() <= 0) return;
+  if (FData.empty() || !Player || rect.Right <= rect.Left || rect.Bottom <= rect.Top) return;
   TBitmap& target = canvas.DeviceContext();
   Player(*this, target, rect);
   target.NotifyChanged(&target);

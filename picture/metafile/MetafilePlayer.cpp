@@ -78,7 +78,8 @@ void PlayMetafile(const TMetafile& metafile, TBitmap& target, const TRect& rect)
     TMetafileTextSupport::Ensure();
     const TRect area = Rect(std::max(rect.Left, 0), std::max(rect.Top, 0), std::min(rect.Right, target.ImageWidth()),
                             std::min(rect.Bottom, target.ImageHeight()));
-    if (area.Width() <= 0 || area.Height() <= 0 || rect.Width() <= 0 || rect.Height() <= 0) return;
+    // Compared, not subtracted: the rectangle's size may not fit 32 bits.
+    if (area.Right <= area.Left || area.Bottom <= area.Top) return;
     // Bitmaps of other layouts are read through a 32-bit copy; the
     // comparison with it decides which pixels the records changed.
     TBitmap converted;
@@ -90,7 +91,8 @@ void PlayMetafile(const TMetafile& metafile, TBitmap& target, const TRect& rect)
     }
     QImage image = ReadArea(*source, area);
     if (image.isNull()) return;  // no memory for the copy: nothing is drawn
-    const QRectF placed(rect.Left - area.Left, rect.Top - area.Top, rect.Width(), rect.Height());
+    const QRectF placed(double(rect.Left) - area.Left, double(rect.Top) - area.Top, double(rect.Right) - rect.Left,
+                        double(rect.Bottom) - rect.Top);
     Play(metafile, image, placed);
     WriteChanged(target, *source, area, image);
   } catch (...) {

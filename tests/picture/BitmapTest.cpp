@@ -243,3 +243,41 @@ TEST(Canvas, LinesPolygonsAndPixels) {
   c.FillArea(Rect(0, 0, 8, 8));
   EXPECT_EQ(b.PixelColor(7, 7), clWhite);
 }
+
+TEST(Bitmap, RenderIntoRectanglesBeyondThirtyTwoBits) {
+  TBitmap src; Shape(src, 2, 2, pl24Bit);
+  Paint(src);
+  const TRect huge = Rect(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX);
+  for (TPixelLayout layout : {pl1Bit, pl4Bit, pl8Bit, pl15Bit, pl16Bit, pl24Bit, pl32Bit, plDevice}) {
+    TBitmap dst; Shape(dst, 16, 8, layout);
+    TBitmap expected; Shape(expected, 1, 1, layout);
+    expected.SetPixelColor(0, 0, src.PixelColor(1, 1));
+    // The surface lies just past the rectangle's middle: source pixel (1, 1).
+    dst.BitmapCanvas().StretchInto(huge, &src);
+    EXPECT_EQ(dst.PixelColor(15, 7), expected.PixelColor(0, 0)) << PixelLayoutName(layout);
+    // Placed at the far end of the coordinates: wholly off the surface.
+    TBitmap white; Shape(white, 16, 8, layout);
+    dst.BitmapCanvas().StretchInto(Rect(0, 0, 16, 8), &white);
+    dst.BitmapCanvas().DrawAt(INT32_MAX - 1, INT32_MAX - 1, &src);
+    dst.BitmapCanvas().StretchInto(Rect(5, 3, INT32_MIN, INT32_MIN), &src);
+    EXPECT_EQ(dst.PixelColor(15, 7), white.PixelColor(15, 7)) << PixelLayoutName(layout);
+  }
+}
+
+TEST(Canvas, LinesAndPolygonsWithFarAwayEnds) {
+  TBitmap b; Shape(b, 16, 8, pl24Bit);
+  TCanvas& c = b.BitmapCanvas();
+  // Only the steps that cross the surface are walked: this returns at once.
+  c.MovePen(INT32_MIN, 3);
+  c.DrawLineTo(INT32_MAX, 3);
+  for (int x = 0; x < 16; ++x) ASSERT_EQ(b.PixelColor(x, 3), clBlack) << x;
+  EXPECT_EQ(b.PixelColor(0, 2), clWhite);
+  c.MovePen(INT32_MAX, INT32_MAX);
+  c.DrawLineTo(INT32_MIN, INT32_MIN + 1);
+  EXPECT_EQ(b.PixelColor(5, 5), clBlack);  // the diagonal through the surface
+  c.Brush.Color = RGBColor(0, 0, 255);
+  c.Pen.Style = TPenStyle::psClear;
+  c.FillPolygon({{INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MIN}, {INT32_MAX, INT32_MAX}, {INT32_MIN, INT32_MAX}});
+  EXPECT_EQ(b.PixelColor(0, 0), RGBColor(0, 0, 255));
+  EXPECT_EQ(b.PixelColor(15, 7), RGBColor(0, 0, 255));
+}

@@ -423,6 +423,14 @@ TEST_F(MetafilePlay, MalformedRecordsEndPlaybackWithWhatWasDrawn) {
   expectLeftQuarterOnly(w, "Windows record past the file");
 }
 
+TEST_F(MetafilePlay, RectanglesBeyondThirtyTwoBits) {
+  const std::vector<uint8_t> bytes = Emf().Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(RECTANGLE, {0, 0, 192, 96}).Finish();
+  auto target = Target();
+  Draw(bytes, *target, Rect(5, 3, INT32_MIN, INT32_MIN));
+  EXPECT_EQ(Art(*target), Art(*Target()));
+  Draw(bytes, *target, Rect(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX));
+}
+
 TEST_F(MetafilePlay, MangledFilesNeverEscapePlayback) {
   // Every byte of a metafile that uses most record kinds, changed at
   // random: loading may refuse it, drawing must not fail.
