@@ -338,17 +338,24 @@ void TPlayerDevice::FillWith(const QPainterPath& shape, const TLogBrush& brush) 
   QPainterPath path = shape;
   path.setFillRule(FState.PolyFillMode == WINDING ? Qt::WindingFill : Qt::OddEvenFill);
   ApplyRop2();
-  FPainter.setBrushOrigin(FDeviceToImage.map(FState.BrushOrigin));
+  const bool pattern = brush.Style == BS_PATTERN || brush.Style == BS_DIBPATTERN || brush.Style == BS_DIBPATTERNPT;
+  FPainter.setBrushOrigin(BrushOrigin(pattern ? brush.Pattern.size() : QSize(8, 8)));
   QBrush qb(Colour(brush.Color));
   if (brush.Style == BS_HATCHED) {
     if (FState.BkMode == OPAQUE) FPainter.fillPath(path, QBrush(Colour(FState.BkColor)));
     static const Qt::BrushStyle hatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,
                                              Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
     qb.setStyle(brush.Hatch < 6 ? hatches[brush.Hatch] : Qt::SolidPattern);
-  } else if (brush.Style == BS_PATTERN || brush.Style == BS_DIBPATTERN || brush.Style == BS_DIBPATTERNPT) {
+  } else if (pattern) {
     qb = QBrush(brush.Pattern);
   }
   FPainter.fillPath(path, qb);
+}
+
+QPointF TPlayerDevice::BrushOrigin(QSize tile) const {
+  const QPointF origin = FDeviceToImage.map(FState.BrushOrigin);
+  auto near = [](double v, int size) { return std::isfinite(v) && size > 0 ? std::fmod(v, size) : 0.0; };
+  return QPointF(near(origin.x(), tile.width()), near(origin.y(), tile.height()));
 }
 
 void TPlayerDevice::Draw(const QPainterPath& fill, const QPainterPath& stroke, bool doFill, bool doStroke) {

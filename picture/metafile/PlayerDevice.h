@@ -279,6 +279,9 @@ private:
   QRegion RegionOfLogicalRects(const std::vector<QRectF>& rects) const;
   void CombineClip(const QRegion& region, int mode);
   void DrawPatch(const QImage& patch, QPoint at);
+  // The brush origin in image pixels, brought within one tile of zero (a
+  // file may put it anywhere; the tiling is the same).
+  QPointF BrushOrigin(QSize tile) const;
   // The brush's pattern colour at an image pixel (0x00RRGGBB).
   QRgb PatternAt(int x, int y) const;
   // Runs combine(x, y, source, target, out) over the image pixels that dest

@@ -102,9 +102,9 @@ QRgb TPlayerDevice::PatternAt(int x, int y) const {
   const TLogBrush& b = FState.Brush;
   if (b.Style == BS_NULL) return 0;
   if ((b.Style == BS_PATTERN || b.Style == BS_DIBPATTERN || b.Style == BS_DIBPATTERNPT) && !b.Pattern.isNull()) {
-    QPointF origin = FDeviceToImage.map(FState.BrushOrigin);
-    int w = b.Pattern.width(), h = b.Pattern.height();
-    int px = ((x - static_cast<int>(origin.x())) % w + w) % w, py = ((y - static_cast<int>(origin.y())) % h + h) % h;
+    const int w = b.Pattern.width(), h = b.Pattern.height();
+    const QPointF origin = BrushOrigin(b.Pattern.size());
+    const int px = ((x - static_cast<int>(origin.x())) % w + w) % w, py = ((y - static_cast<int>(origin.y())) % h + h) % h;
     return b.Pattern.pixel(px, py) & 0xFFFFFF;
   }
   return ToRgb(ResolveColour(b.Color)) & 0xFFFFFF;

@@ -242,6 +242,25 @@ TEST_F(MetafilePlay, BitmapRecords) {
                                 "################", "################", "################", "################"}));
 }
 
+TEST_F(MetafilePlay, PatternBrushWithAFarAwayOrigin) {
+  const std::vector<uint8_t> dib = Dib2x2();
+  std::vector<uint8_t> brush;
+  for (uint32_t v : {1u, 0u, 32u, 40u, 72u, static_cast<uint32_t>(dib.size() - 40)}) test::PutU32(brush, v);
+  brush.insert(brush.end(), dib.begin(), dib.end());
+  std::vector<uint8_t> patcopy;
+  for (int32_t v : {0, 0, -1, -1, 0, 0, 192, 96, static_cast<int32_t>(0x00F00021)}) test::PutU32(patcopy, v);
+  for (int i = 0; i < 15; ++i) test::PutU32(patcopy, 0);
+  // Scaled up, the origin lies past 32 bits of image pixels; the tile still repeats every 2 pixels.
+  auto target = Target(clWhite, pl24Bit, 160, 80);
+  Draw(Emf().AddRaw(94, brush).Add(SELECTOBJECT, {1}).Add(13, {INT32_MIN + 1, INT32_MAX}).AddRaw(BITBLT, patcopy).Finish(),
+       *target, Rect(0, 0, 160 * 100, 80 * 100));
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) {
+      EXPECT_EQ(target->PixelColor(x, y), target->PixelColor(x + 2, y + 2));
+      EXPECT_NE(target->PixelColor(x, y), target->PixelColor(x + 1, y));
+    }
+}
+
 TEST_F(MetafilePlay, RegionsAndPalettes) {
   auto target = Target();
   Draw(Emf().Add(SELECTOBJECT, {Stock(NULL_PEN)})
