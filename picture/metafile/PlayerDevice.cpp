@@ -774,6 +774,8 @@ QRegion TPlayerDevice::RegionOfLogicalRects(const std::vector<QRectF>& rects) co
     QRectF d;
     if (DeviceBox(r, d)) {
       if (rects.size() == 1) {
+        // A mapping gone infinite leaves no box to round to pixels.
+        if (!Finite(d)) return QRegion();
         QRectF bounded = d.intersected(QRectF(FImage.rect()));
         return QRegion(bounded.toRect());
       }
