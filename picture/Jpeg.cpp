@@ -124,6 +124,8 @@ std::unique_ptr<TBitmap> Decode(const TJPEGData& data, TJpegDecodeScale scale, T
     for (int i = 0; i < 256; ++i) ramp[i] = TPaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i), 0};
     bmp.AssignPalette(CreatePalette(std::move(ramp)));
   } else if (quantize) {
+    // Two-pass quantisation has chosen its colours by now: its first pass
+    // runs inside jpeg_start_decompress.
     std::vector<TPaletteEntry> colours(static_cast<size_t>(cinfo->actual_number_of_colors));
     for (size_t i = 0; i < colours.size(); ++i)
       colours[i] = TPaletteEntry{cinfo->colormap[0][i], cinfo->colormap[1][i], cinfo->colormap[2][i], 0};
@@ -135,13 +137,6 @@ std::unique_ptr<TBitmap> Decode(const TJPEGData& data, TJpegDecodeScale scale, T
     JSAMPROW row = s->Cmyk ? s->Row.data() : dest;
     if (jpeg_read_scanlines(cinfo, &row, 1) != 1) break;
     if (s->Cmyk) CmykToBgr(s->Row.data(), dest, cinfo->output_width, s->AdobeInverted);
-  }
-  // The palette of a quantised image is final only after the last pass.
-  if (quantize && cinfo->two_pass_quantize) {
-    std::vector<TPaletteEntry> colours(static_cast<size_t>(cinfo->actual_number_of_colors));
-    for (size_t i = 0; i < colours.size(); ++i)
-      colours[i] = TPaletteEntry{cinfo->colormap[0][i], cinfo->colormap[1][i], cinfo->colormap[2][i], 0};
-    bmp.AssignPalette(CreatePalette(std::move(colours)));
   }
   jpeg_finish_decompress(cinfo);
   return std::move(s->Bitmap);
