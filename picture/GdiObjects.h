@@ -29,7 +29,7 @@ inline constexpr uint8_t GetBValue(TColor c) { return static_cast<uint8_t>(c >> 
 int ScreenBitsPerPixel();
 
 // Logical palettes. A palette is immutable once made; a handle shares it, and
-// an empty handle is "no palette" (the 0 of the original interface).
+// an empty handle is "no palette" (a null palette handle).
 struct TPaletteEntry {
   uint8_t peRed = 0, peGreen = 0, peBlue = 0, peFlags = 0;
   friend bool operator==(const TPaletteEntry&, const TPaletteEntry&) = default;
@@ -54,7 +54,8 @@ inline uint32_t PaletteEntryCount(const HPALETTE& p) { return p ? static_cast<ui
 HPALETTE SystemPalette16();
 // The 256-colour halftone palette of the screen: the 20 static colours at
 // indices 0..9 and 246..255, a 6x6x6 colour cube (levels 0, 51, ..., 255)
-// at 10..225 and twenty greys at 226..245 (12, 24, ..., 240 without the cube's).
+// at 10..225 and twenty greys between the cube's levels at 226..245
+// (round(255 k / 21) for k = 1..20: 12, 24, 36, 49, ..., 243).
 HPALETTE HalftonePalette();
 // Black at 0, white at 1.
 HPALETTE MonochromePalette();

@@ -37,8 +37,8 @@ namespace {
 }
 
 // Decimal digits and exponent of a real, rounded to the given number of
-// decimals half away from zero on its 18-digit decimal form (as the
-// formatting of the original runtime does), so 1.125 gives "1.13".
+// decimals half away from zero on its 18-digit decimal form, so 1.125
+// gives "1.13" where binary rounding would give "1.12".
 std::string FixedDigits(long double value, int decimals, bool& negative) {
   negative = std::signbit(value) && value != 0;
   if (negative) value = -value;
