@@ -13,14 +13,22 @@ namespace {
 inline uint8_t Expand5(unsigned v) { return static_cast<uint8_t>((v << 3) | (v >> 2)); }
 inline uint8_t Expand6(unsigned v) { return static_cast<uint8_t>((v << 2) | (v >> 4)); }
 
+bool Indexed(TPixelLayout layout) { return layout == pl1Bit || layout == pl4Bit || layout == pl8Bit; }
+
+// The colours that the pixels of an image index: its palette; black and
+// white for a 1-bit image without one.
+std::vector<TPaletteEntry> IndexedColours(const TBitmapImage& image) {
+  if (image.Palette) return image.Palette->Entries;
+  if (image.Layout == pl1Bit) return MonochromePalette()->Entries;
+  return {};
+}
+
 // Reads pixels of one image as colours, through its palette.
 class TPixelReader {
 public:
   explicit TPixelReader(const TBitmapImage& image) : FImage(image) {
-    if (image.Layout == pl1Bit || image.Layout == pl4Bit || image.Layout == pl8Bit) {
-      std::vector<TPaletteEntry> entries =
-          image.Palette ? image.Palette->Entries
-                        : (image.Layout == pl1Bit ? MonochromePalette()->Entries : std::vector<TPaletteEntry>{});
+    if (Indexed(image.Layout)) {
+      const std::vector<TPaletteEntry> entries = IndexedColours(image);
       for (size_t i = 0; i < 256; ++i)
         FColours[i] = i < entries.size() ? RGBColor(entries[i].peRed, entries[i].peGreen, entries[i].peBlue) : clBlack;
     }
@@ -58,9 +66,8 @@ private:
 class TPixelWriter {
 public:
   explicit TPixelWriter(TBitmapImage& image) : FImage(image) {
-    if (image.Layout == pl1Bit || image.Layout == pl4Bit || image.Layout == pl8Bit) {
-      FEntries = image.Palette ? image.Palette->Entries
-                               : (image.Layout == pl1Bit ? MonochromePalette()->Entries : std::vector<TPaletteEntry>{});
+    if (Indexed(image.Layout)) {
+      FEntries = IndexedColours(image);
       uint32_t limit = 1u << BitsPerPixelOf(image.Layout);
       if (FEntries.size() > limit) FEntries.resize(limit);
     }
@@ -287,11 +294,7 @@ void TBitmap::FillRect(const TRect& rect, TColor colour) {
   }
 }
 
-std::vector<TPaletteEntry> TBitmap::EffectivePalette() const {
-  if (FImage->Palette) return FImage->Palette->Entries;
-  if (FImage->Layout == pl1Bit) return MonochromePalette()->Entries;
-  return {};
-}
+std::vector<TPaletteEntry> TBitmap::EffectivePalette() const { return IndexedColours(*FImage); }
 
 void TBitmap::SetPixelLayout(TPixelLayout layout) {
   if (layout == FImage->Layout) return;

@@ -31,18 +31,23 @@ struct TDibHeader {
   bool Core = false;
 };
 
-int MaskShift(uint32_t mask) {
-  int s = 0;
-  while (mask && !(mask & 1)) mask >>= 1, ++s;
-  return s;
-}
+// One channel of bit-field pixels, scaled to 0..255 (an empty mask reads 0).
+class TMaskChannel {
+public:
+  explicit TMaskChannel(uint32_t mask) : FMask(mask) {
+    if (!mask) return;
+    while (!(mask & 1)) mask >>= 1, ++FShift;
+    FMax = mask;
+  }
+  uint8_t operator()(uint32_t pixel) const {
+    if (!FMax) return 0;
+    return static_cast<uint8_t>((uint64_t{(pixel & FMask) >> FShift} * 255 + FMax / 2) / FMax);
+  }
 
-uint8_t MaskValue(uint32_t pixel, uint32_t mask) {
-  if (!mask) return 0;
-  uint32_t max = mask >> MaskShift(mask);
-  uint32_t v = (pixel & mask) >> MaskShift(mask);
-  return static_cast<uint8_t>((uint64_t{v} * 255 + max / 2) / max);
-}
+private:
+  uint32_t FMask, FMax = 0;
+  int FShift = 0;
+};
 
 // Expands 4- and 8-bit run-length data into a zeroed bottom-up image. Runs
 // and deltas that leave the image are clipped; the input is never overrun.
@@ -199,6 +204,7 @@ std::shared_ptr<TBitmapImage> DecodeDib(const uint8_t* data, size_t size, size_t
   }
   const size_t fileRow = RowSizeOf(h.Width, bpp);
   if (bitsSize / fileRow < static_cast<size_t>(h.Height)) InvalidBitmap();
+  const TMaskChannel red(h.Masks[0]), green(h.Masks[1]), blue(h.Masks[2]);
   for (int32_t r = 0; r < h.Height; ++r) {
     // r counts stored rows; memory is bottom-up like an ordinary file.
     const uint8_t* src = bits + static_cast<size_t>(r) * fileRow;
@@ -211,22 +217,22 @@ std::shared_ptr<TBitmapImage> DecodeDib(const uint8_t* data, size_t size, size_t
     for (int32_t x = 0; x < h.Width; ++x) {
       uint32_t px = bpp == 16 ? LE16(src + 2 * x) : LE32(src + 4 * x);
       uint8_t* d = dst + static_cast<size_t>(x) * (bpp == 16 ? 3 : 4);
-      d[0] = MaskValue(px, h.Masks[2]);
-      d[1] = MaskValue(px, h.Masks[1]);
-      d[2] = MaskValue(px, h.Masks[0]);
+      d[0] = blue(px);
+      d[1] = green(px);
+      d[2] = red(px);
     }
   }
   return image;
 }
 
-// The info header, colour table and bits of an image (a packed DIB).
-std::vector<uint8_t> EncodeDib(const TBitmapImage& image) {
+// The info header, colour table and bits of an image (a packed DIB);
+// palette holds the colours that its pixels index.
+std::vector<uint8_t> EncodeDib(const TBitmapImage& image, std::vector<TPaletteEntry> palette) {
   TPixelLayout layout = image.Layout;
   int bpp = BitsPerPixelOf(layout);
   std::vector<TPaletteEntry> colours;
   if (bpp <= 8) {
-    colours = image.Palette ? image.Palette->Entries
-                            : (layout == pl1Bit ? MonochromePalette()->Entries : std::vector<TPaletteEntry>{});
+    colours = std::move(palette);
     if (colours.size() > (1u << bpp)) colours.resize(1u << bpp);
   }
   std::vector<uint8_t> out;
@@ -281,7 +287,7 @@ void TBitmap::LoadDib(const uint8_t* data, size_t size, size_t bitsOffset) {
 }
 
 void TBitmap::SaveStream(TStream& stream) {
-  std::vector<uint8_t> dib = EncodeDib(*FImage);
+  std::vector<uint8_t> dib = EncodeDib(*FImage, EffectivePalette());
   const uint8_t* p = dib.data();
   uint32_t colours = LE32(p + 32);
   uint32_t offBits = 14 + 40 + (FImage->Layout == pl16Bit ? 12 : 0) + colours * 4;
@@ -309,7 +315,7 @@ void TBitmap::LoadClipboard(uint16_t format, THandle data, HPALETTE palette) {
 }
 
 void TBitmap::SaveClipboard(uint16_t& format, THandle& data, HPALETTE& palette) {
-  std::vector<uint8_t> dib = EncodeDib(*FImage);
+  std::vector<uint8_t> dib = EncodeDib(*FImage, EffectivePalette());
   data = GlobalAlloc(GMEM_MOVEABLE, dib.size());
   std::memcpy(GlobalLock(data), dib.data(), dib.size());
   GlobalUnlock(data);
