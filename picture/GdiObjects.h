@@ -107,13 +107,12 @@ void EmptyClipboard();
 
 // An icon or cursor image: an AND mask and an XOR image of one size, with a
 // hot spot. The colour image is 32-bit BGRA; HasAlpha tells whether its
-// fourth byte is an alpha channel (then the mask only fills in where alpha is
-// absent). Rows are top-down and tightly packed.
+// fourth byte is an alpha channel (then alpha alone decides how a pixel is
+// drawn, and the mask is not used). Rows are top-down and tightly packed.
 struct TIconImage {
   int32_t Width = 0, Height = 0;
   int32_t HotSpotX = 0, HotSpotY = 0;
   bool IsIcon = true;
-  bool Monochrome = false;        // a two-colour icon: XOR from the mask's lower half
   uint16_t BitsPerPixel = 32;     // of the colour image as the file stored it
   bool HasAlpha = false;
   std::vector<uint8_t> AndMask;   // one byte per pixel, 1 = transparent

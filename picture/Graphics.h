@@ -239,10 +239,11 @@ public:
   // The colour drawn transparent: the key set, else the bottom-left pixel's.
   TColor TransparentKey();
 
-  // Colour of a pixel (0x00BBGGRR) through the palette; no range check beyond the image.
+  // Colour of a pixel (0x00BBGGRR) through the palette. Unchecked: (x, y)
+  // must lie in the image (the canvas's PixelColour checks).
   TColor PixelColor(int32_t x, int32_t y) const;
   // Writes a colour into a pixel of any layout (nearest palette entry for
-  // indexed layouts).
+  // indexed layouts). Unchecked like PixelColor (the canvas's PutPixel checks).
   void SetPixelColor(int32_t x, int32_t y, TColor colour);
   // Fills the part of rect (right and bottom excluded) that lies in the image.
   void FillRect(const TRect& rect, TColor colour);

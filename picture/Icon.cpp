@@ -65,7 +65,6 @@ std::shared_ptr<TIconImage> DecodeDibEntry(const TEntry& e) {
   icon->Width = width;
   icon->Height = height;
   icon->BitsPerPixel = static_cast<uint16_t>(bpp);
-  icon->Monochrome = bpp == 1;
   icon->AndMask.assign(static_cast<size_t>(width) * height, 0);
   icon->XorBgra.assign(static_cast<size_t>(width) * height * 4, 0);
   bool anyAlpha = false;
