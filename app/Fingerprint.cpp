@@ -79,7 +79,7 @@ int FingerprintDistance(const Fingerprint& a, const Fingerprint& b) {
   return d;
 }
 
-Fingerprint FingerprintOfTarget(TBitmap& target) {
+Fingerprint FingerprintOfTarget(const TBitmap& target) {
   int grey[8][16];
   int sum = 0;
   for (int y = 0; y < 8; ++y) {

@@ -32,7 +32,7 @@ int FingerprintDistance(const Fingerprint& a, const Fingerprint& b);
 void ComputeFingerprint(const std::string& directory, const std::string& relativeName, TPicture& picture,
                         Fingerprint& out, TBitmap& target);
 // The fingerprint of whatever target (16 x 8, pl24Bit) holds.
-Fingerprint FingerprintOfTarget(TBitmap& target);
+Fingerprint FingerprintOfTarget(const TBitmap& target);
 
 struct TExtensionRecord {
   const char* Extension;  // lower case, without a dot
