@@ -229,6 +229,11 @@ QPointF TPlayerDevice::MapRounded(QPointF p) const {
   return QPointF(std::round(d.x()), std::round(d.y()));
 }
 
+bool TPlayerDevice::InImage(QPointF pixel) const {
+  // A QRectF holds its right and bottom edges; the image's pixels end before them.
+  return pixel.x() >= 0 && pixel.x() < FImage.width() && pixel.y() >= 0 && pixel.y() < FImage.height();
+}
+
 bool TPlayerDevice::AxisAligned() const { return FTransform.m12() == 0 && FTransform.m21() == 0; }
 
 bool TPlayerDevice::DeviceBox(const QRectF& box, QRectF& out) const {
@@ -650,7 +655,7 @@ void TPlayerDevice::AngleArc(QPointF centre, double radius, double startAngle, d
 
 void TPlayerDevice::SetPixel(QPointF p, TColor colour) {
   QPointF d = MapRounded(p);
-  if (!QRectF(FImage.rect()).contains(d)) return;
+  if (!InImage(d)) return;
   FPainter.setCompositionMode(QPainter::CompositionMode_SourceOver);
   FPainter.fillRect(QRectF(d, QSizeF(1, 1)), Colour(colour));
 }

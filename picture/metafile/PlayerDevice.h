@@ -261,6 +261,8 @@ private:
   double LinearScale() const;
   QPointF Map(QPointF p) const;
   QPointF MapRounded(QPointF p) const;
+  // Whether an image-pixel position (rounded) names a pixel of the image.
+  bool InImage(QPointF pixel) const;
   bool AxisAligned() const;
   // The device box of a logical box: rounded, ordered; false when the
   // mapping rotates or shears.

@@ -272,7 +272,7 @@ void TPlayerDevice::GradientTriangle(const QPointF (&p)[3], const QColor (&c)[3]
 void TPlayerDevice::FloodFill(QPointF p, TColor colour, bool surface) {
   if (FPathOpen || FState.Brush.Null()) return;
   const QPointF d = MapRounded(p);
-  if (!QRectF(FImage.rect()).contains(d)) return;
+  if (!InImage(d)) return;
   const QPoint start(static_cast<int>(d.x()), static_cast<int>(d.y()));
   const QRgb key = ToRgb(ResolveColour(colour)) & 0xFFFFFF;
   const int w = FImage.width(), h = FImage.height();

@@ -442,6 +442,17 @@ TEST_F(MetafilePlay, MalformedRecordsEndPlaybackWithWhatWasDrawn) {
   expectLeftQuarterOnly(w, "Windows record past the file");
 }
 
+TEST_F(MetafilePlay, FloodFillStartsOnlyInsideTheImage) {
+  constexpr uint32_t EXTFLOODFILL = 53, SURFACE = 1;
+  auto target = Target();
+  Draw(Emf().Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(EXTFLOODFILL, {6, 6, clWhite, SURFACE}).Finish(), *target);
+  EXPECT_EQ(Art(*target), Art(*Target(clBlack)));
+  // The frame's far corner maps to the pixel just past the image's last.
+  target = Target();
+  Draw(Emf().Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(EXTFLOODFILL, {192, 96, clWhite, SURFACE}).Finish(), *target);
+  EXPECT_EQ(Art(*target), Art(*Target()));
+}
+
 TEST_F(MetafilePlay, RectanglesBeyondThirtyTwoBits) {
   const std::vector<uint8_t> bytes = Emf().Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(RECTANGLE, {0, 0, 192, 96}).Finish();
   auto target = Target();
