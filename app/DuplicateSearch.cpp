@@ -187,11 +187,11 @@ bool TDuplicateFinder::FillGrid(const std::vector<std::string>& files,
   return true;
 }
 
-void TDuplicateFinder::BeginFindingDups(bool searchSubdirectories) {
-  if (Busy) return;
+bool TDuplicateFinder::BeginFindingDups(bool searchSubdirectories) {
+  if (Busy) return false;
   std::string question = Format(Text(FinderConst::SConfirmScan), {ScanDir});
   if (FView.ShowMessageBox(TMsgDlgType::mtInformation, TMsgDlgButtons::mbOKCancel, question) == TModalResult::mrCancel)
-    return;
+    return false;
 
   TRunGuard run(*this);
   FView.SetStepProgress(1, 0, "0");
@@ -210,21 +210,21 @@ void TDuplicateFinder::BeginFindingDups(bool searchSubdirectories) {
   else ScanDirectory(ScanDir, files);
   if (files.size() < 2) {
     FView.ShowMessageBox(TMsgDlgType::mtWarning, TMsgDlgButtons::mbOK, Text(FinderConst::SNoImageFiles));
-    return;
+    return true;
   }
 
   std::vector<std::vector<uint32_t>> groups;
   {
     std::vector<Fingerprint> prints;
-    if (!ComputeFingerprints(files, prints)) return;
+    if (!ComputeFingerprints(files, prints)) return true;
     int last = -1;
     TGroupingHooks hooks{[this] { return FView.ProcessMessages(); },
                          [&](size_t i) { ReportProgress(2, i, files.size(), last); }};
     auto grouped = GroupFingerprints(prints, SimilarityThreshold, hooks);
-    if (!grouped) return;
+    if (!grouped) return true;
     groups = std::move(*grouped);
   }
-  if (!FillGrid(files, groups)) return;
+  if (!FillGrid(files, groups)) return true;
 
   run.HidePanel();
   FView.EnableDeleteButtons();
@@ -234,6 +234,7 @@ void TDuplicateFinder::BeginFindingDups(bool searchSubdirectories) {
                                {static_cast<long double>(end - start) / static_cast<long double>(frequency)}));
   else
     FView.SetStatusText(Text(FinderConst::SNoClock));
+  return true;
 }
 
 }  // namespace tolvane

@@ -101,8 +101,9 @@ public:
   // when asked) and fills StringGrid1. A request while a search runs is
   // ignored. Whatever ends it, Busy returns to 0 and the progress panel is
   // hidden. An unreadable picture, or one that fails while it is drawn,
-  // keeps the all-zero fingerprint and the search goes on.
-  void BeginFindingDups(bool searchSubdirectories);
+  // keeps the all-zero fingerprint and the search goes on. False when no
+  // search started (one was running, or the confirmation was cancelled).
+  bool BeginFindingDups(bool searchSubdirectories);
   // Removes the file of side 1 (left) or 2 (right) of the selected pair from the grid.
   void UsunKomorke(int side);
   void SaveDuplicatesList(const std::string& fileName) const;

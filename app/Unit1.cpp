@@ -466,8 +466,8 @@ void TForm1::FormKeyDown(int key) {
 
 // --- The search ------------------------------------------------------------
 
-void TForm1::BeginFindingDups(bool searchSubdirectories) {
-  if (Busy) return;
+bool TForm1::BeginFindingDups(bool searchSubdirectories) {
+  if (Busy) return false;
   const bool deleteWasEnabled = Button3->isEnabled();
   FDeleteEnabledBySearch = false;
   Opendirectory1->setEnabled(false);
@@ -486,7 +486,7 @@ void TForm1::BeginFindingDups(bool searchSubdirectories) {
       if (F.FCloseRequested) QTimer::singleShot(0, &F, [&f = F] { f.close(); });
     }
   } restore{*this, deleteWasEnabled};
-  Finder.BeginFindingDups(searchSubdirectories);
+  return Finder.BeginFindingDups(searchSubdirectories);
 }
 
 std::string TForm1::ResourceText(std::string_view english) { return LoadResString(std::string(english).c_str()); }
@@ -710,9 +710,16 @@ void TForm1::Opendirectory1Click() {
   std::string path = SelDirectoryDlg->SelectedPath;
   if (path.empty()) return;
   if (path.back() != '/') path += '/';
+  const std::string previousDir = ScanDir;
+  const uint8_t previousThreshold = SimilarityThreshold;
   ScanDir = path;
   SimilarityThreshold = static_cast<uint8_t>(SelDirectoryDlg->Treshold->value());
-  BeginFindingDups(SelDirectoryDlg->CheckBox1->isChecked());
+  if (BeginFindingDups(SelDirectoryDlg->CheckBox1->isChecked())) return;
+  // Cancelled at the confirmation: the grid still holds the names of the
+  // last search, which previews, deletions and the list resolve against
+  // ScanDir.
+  ScanDir = previousDir;
+  SimilarityThreshold = previousThreshold;
 }
 
 void TForm1::Button2Click() {

@@ -88,8 +88,9 @@ public:
   // "Language" menu; with none ticked, the language stays.
   void SelectTickedLanguage();
 
-  // The search of ScanDir (Busy while it runs; "Start" disabled).
-  void BeginFindingDups(bool searchSubdirectories);
+  // The search of ScanDir (Busy while it runs; "Start" disabled). False
+  // when no search started.
+  bool BeginFindingDups(bool searchSubdirectories);
   // Pairs the selection and previews the pair, as often as it takes the
   // selection to settle; nothing while a search runs.
   void Select2InStringGrid();

@@ -516,6 +516,20 @@ TEST_F(MainWindow, StartSearchesWhatTheDirectoryDialogChose) {
   EXPECT_EQ(shownThreshold, 10);
   EXPECT_EQ(form.ScanDir, tree.Path + "/");
   EXPECT_TRUE(Boxes.Shown.empty());
+
+  // Another folder, cancelled at the confirmation: the grid's names still
+  // belong to the folder searched, and a deletion takes the file from there.
+  test::WhenModal<TSelDirectoryDlg>([&](TSelDirectoryDlg* dialog) {
+    dialog->NavigateTo(Dir());
+    dialog->Treshold->setValue(30);
+    dialog->OKBtn->click();
+  });
+  Boxes.Answers = {mbCancel};
+  Trigger(form.Opendirectory1);
+  EXPECT_EQ(form.ScanDir, tree.Path + "/");
+  EXPECT_EQ(form.SimilarityThreshold, 10);
+  Click(form.Button3);
+  EXPECT_EQ(Trash.Moved, (Row{tree.Path + "//A.bmp"}));
 }
 
 TEST_F(MainWindow, ASearchOfTooFewPicturesWarnsAndKeepsTheButtons) {
