@@ -118,7 +118,7 @@ private:
   TFinderView& FView;
 };
 
-// Round(i / count x 100), halves to even, in the original's extended precision.
+// Round(i / count x 100), halves to even, computed in extended precision.
 int ProgressPercent(size_t i, size_t count);
 
 }  // namespace tolvane

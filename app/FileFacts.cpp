@@ -103,8 +103,7 @@ std::string FileDateText(const std::string& path) {
   std::tm local{};
   if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || !::localtime_r(&st.st_mtime, &local))
     throw EConvertError(SysConst::SDateEncodeError);
-  // Only the day is shown, so the 2-second resolution of the original's
-  // packed times cannot change the text.
+  // Only the day is shown, so the resolution of the time does not matter.
   return Format("%.2d.%.2d.%.4d", {local.tm_mday, local.tm_mon + 1, local.tm_year + 1900});
 }
 
