@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QWidget>
 
 #include "GnuGetText.h"
@@ -38,5 +39,9 @@ void SetCaption(QObject* object, const char* english) {
 void SetPlainCaption(QObject* object, const QString& text) { object->setProperty(CaptionProperty(object), text); }
 
 void SetHint(QWidget* widget, const char* english) { SetTranslatedProperty(widget, "toolTip", english); }
+
+QString PlainToolTip(const QString& text) {
+  return text.isEmpty() ? text : Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap);
+}
 
 }  // namespace tolvane

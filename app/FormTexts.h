@@ -24,5 +24,8 @@ void SetCaption(QObject* object, const char* english);
 void SetPlainCaption(QObject* object, const QString& text);
 // Sets the hint (tool tip) of widget from its English original.
 void SetHint(QWidget* widget, const char* english);
+// A tool tip that shows text as it stands: tool tips take text that looks
+// like markup for markup, and a file name may ("<b>a</b>.jpg").
+QString PlainToolTip(const QString& text);
 
 }  // namespace tolvane

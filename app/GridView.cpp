@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+#include "FormTexts.h"
+
 namespace tolvane {
 
 // The grid as Qt's views see it. The counts reported to the view change only
@@ -32,7 +34,8 @@ public:
       case Qt::ToolTipRole: {
         const std::string& text = FGrid.CellText(col, row);
         if (role == Qt::ToolTipRole && text.size() < 2) return {};
-        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+        QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+        return role == Qt::ToolTipRole ? PlainToolTip(shown) : shown;
       }
       case Qt::BackgroundRole:
         if (fixed) return QApplication::palette().button();

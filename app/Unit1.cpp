@@ -579,7 +579,7 @@ void TForm1::PreviewSide(int side, const std::string& cell) {
   PreviewState[side] = TPreviewState::psFile;
   PreviewName[side] = cell;
   SetPlainCaption(panel, FromUtf8(cell));
-  panel->setToolTip(FromUtf8(cell));
+  panel->setToolTip(PlainToolTip(FromUtf8(cell)));
   const std::string path = ScanDir + cell;
   try {
     image->Picture().LoadPictureFile(path);

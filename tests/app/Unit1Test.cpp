@@ -13,6 +13,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <cstdio>
@@ -451,6 +452,24 @@ TEST_F(MainWindow, APreviewThatFailsIsReportedAndNamesItsOwnFile) {
   Click(form.Button4);
   EXPECT_EQ(Trash.Moved, (Row{Dir() + "/zz_broken.bmp"}));
   EXPECT_EQ(Rows()[2], (Row{"damaged.jpg", "*", " "}));
+}
+
+TEST_F(MainWindow, FileNamesThatLookLikeMarkupShowAsTheyStand) {
+  test::TTempDir pictures;
+  const std::string left = "a <b>x &amp; <img src=A.bmp>.bmp", right = "b <i>y.bmp";
+  std::filesystem::copy_file(Dir() + "/A.bmp", pictures.Path + "/" + left);
+  std::filesystem::copy_file(Dir() + "/A.bmp", pictures.Path + "/" + right);
+  TForm1& form = MakeForm({pictures.Path, "10"});
+  form.Handle([&] { form.FormActivate(); });
+  auto shown = [](const QString& tip) {
+    QTextDocument document;
+    document.setHtml(tip);
+    return document.toPlainText().toStdString();
+  };
+  EXPECT_EQ(shown(form.FilePanel1->toolTip()), left);
+  EXPECT_EQ(shown(form.FilePanel2->toolTip()), right);
+  QAbstractItemModel* model = form.StringGrid1->model();
+  EXPECT_EQ(shown(model->data(model->index(1, 0), Qt::ToolTipRole).toString()), left);
 }
 
 TEST_F(MainWindow, OpensPicturesHelpSetupAndTheDownloadPageThroughTheShell) {
