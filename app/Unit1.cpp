@@ -149,6 +149,26 @@ TMessageButtons ButtonsOf(TMsgDlgButtons buttons) {
   return mbOK;
 }
 
+// Runs steps that must all run although one of them may fail; the first
+// failure is passed on when they have.
+class TFirstFailure {
+public:
+  template <class TStep>
+  void Run(TStep&& step) {
+    try {
+      step();
+    } catch (...) {
+      if (!FFailure) FFailure = std::current_exception();
+    }
+  }
+  void Rethrow() const {
+    if (FFailure) std::rethrow_exception(FFailure);
+  }
+
+private:
+  std::exception_ptr FFailure;
+};
+
 TModalResult ResultOf(TMessageButton button) {
   switch (button) {
     case mbOK: return TModalResult::mrOk;
@@ -374,18 +394,13 @@ void TForm1::Handle(const std::function<void()>& handler) {
     ShowError(e);
   }
   if (!FPairingDue || FPairing || Busy) return;
-  std::exception_ptr failure;
+  TFirstFailure pairing;
   FPairing = true;
-  try {
-    Select2InStringGrid();
-  } catch (...) {
-    failure = std::current_exception();
-  }
+  pairing.Run([this] { Select2InStringGrid(); });
   FPairing = false;
   FPairingDue = false;
-  if (!failure) return;
   try {
-    std::rethrow_exception(failure);
+    pairing.Rethrow();
   } catch (const std::exception& e) {
     ShowError(e);
   }
@@ -530,30 +545,18 @@ void TForm1::Select2InStringGrid() {
   if (Busy) return;
   // A preview that fails does not stop the selection from settling; the
   // first failure is reported when it has.
-  std::exception_ptr failure;
-  SettleSelectionPair(Grid, [&](TGridCoord cell) {
-    try {
-      PreviewImages(cell.X, cell.Y);
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
-  });
-  if (failure) std::rethrow_exception(failure);
+  TFirstFailure previews;
+  SettleSelectionPair(Grid, [&](TGridCoord cell) { previews.Run([&] { PreviewImages(cell.X, cell.Y); }); });
+  previews.Rethrow();
 }
 
 void TForm1::PreviewImages(int32_t col, int32_t row) {
   if (!PairPreviewable(Grid, col, row)) return;
   // Both sides always follow the pair, so that each panel names the cell
   // that a deletion removes; a side that fails is reported afterwards.
-  std::exception_ptr failure;
-  for (int side = 0; side < 2; ++side) {
-    try {
-      PreviewSide(side, Grid.CellText(col + side, row));
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
-  }
-  if (failure) std::rethrow_exception(failure);
+  TFirstFailure sides;
+  for (int side = 0; side < 2; ++side) sides.Run([&] { PreviewSide(side, Grid.CellText(col + side, row)); });
+  sides.Rethrow();
 }
 
 void TForm1::ClearSide(int side, TPreviewState state, const char* caption) {
@@ -632,18 +635,14 @@ void TForm1::AdjustPreviewQuality(TJPEGImage& graphic) {
 void TForm1::Fastest1Click(QAction* sender) {
   for (QAction* entry : {Slowest1, Slow1, Average1, Fast1, Fastest1}) entry->setChecked(false);
   sender->setChecked(true);
-  std::exception_ptr failure;
+  TFirstFailure repaints;
   for (TImage* image : {Image1, Image2}) {
     TGraphic* graphic = image->Picture().CurrentGraphic();
     if (!graphic || !graphic->Is<TJPEGImage>()) continue;
     AdjustPreviewQuality(*static_cast<TJPEGImage*>(graphic));
-    try {
-      image->PaintImage();
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
+    repaints.Run([image] { image->PaintImage(); });
   }
-  if (failure) std::rethrow_exception(failure);
+  repaints.Rethrow();
 }
 
 void TForm1::Image1Click() {
