@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "Fingerprint.h"
-#include "UniqueFd.h"
 #include "picture/SysUtils.h"
+#include "platform/UniqueFd.h"
 
 namespace tolvane {
 

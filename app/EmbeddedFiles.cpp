@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "GnuGetText.h"
-#include "UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 // The record that the build step finds in the program file and into which
 // it writes the offset of the appended table. It lives in writable data
@@ -45,7 +45,7 @@ std::string ReadWholeFile(const std::string& fileName) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteAll(int fd, std::string_view bytes, uint64_t offset) {
+void WriteAllAt(int fd, std::string_view bytes, uint64_t offset) {
   while (!bytes.empty()) {
     ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
@@ -174,8 +174,8 @@ void AppendEmbeddedFiles(const std::string& programFile, const std::vector<TFile
   TUniqueFd fd(::open(programFile.c_str(), O_WRONLY | O_CLOEXEC));
   if (!fd.Valid()) throw EFCreateError(Format(SysConst::SFCreateErrorEx, {programFile, SysErrorMessage(errno)}));
   if (::ftruncate(fd.Get(), static_cast<off_t>(start)) != 0) RaiseInOutError(errno);
-  WriteAll(fd.Get(), area, start);
-  WriteAll(fd.Get(), offset, record + EmbeddedMarkerSize);
+  WriteAllAt(fd.Get(), area, start);
+  WriteAllAt(fd.Get(), offset, record + EmbeddedMarkerSize);
   if (fd.Close() != 0) RaiseInOutError(errno);
 }
 

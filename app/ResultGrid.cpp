@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "UniqueFd.h"
 #include "picture/SysUtils.h"
+#include "platform/UniqueFd.h"
 
 namespace tolvane {
 
@@ -118,14 +118,7 @@ void SaveDuplicatesList(const std::string& fileName, const TStringGrid& grid, co
   std::string text = DuplicatesListText(grid, scanDir);
   TUniqueFd fd(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!fd.Valid()) RaiseInOutError(errno);
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd.Get(), text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) RaiseInOutError(n < 0 ? errno : ENOSPC);
-    done += static_cast<size_t>(n);
-  }
-  if (fd.Close() != 0) RaiseInOutError(errno);
+  if (!WriteAll(fd.Get(), text) || fd.Close() != 0) RaiseInOutError(errno);
 }
 
 }  // namespace tolvane

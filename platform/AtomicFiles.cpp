@@ -9,31 +9,11 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/UniqueFd.h"
+
 namespace tolvane {
 
 namespace {
-
-// Closes a descriptor when it goes out of scope.
-class TFileDescriptor {
-public:
-  explicit TFileDescriptor(int fd = -1) : Fd(fd) {}
-  TFileDescriptor(const TFileDescriptor&) = delete;
-  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-  ~TFileDescriptor() {
-    if (Fd >= 0) ::close(Fd);
-  }
-  int Get() const { return Fd; }
-  // Closes now and reports whether the close succeeded (a deferred write
-  // error of some file systems shows only here).
-  bool Close() {
-    int fd = Fd;
-    Fd = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
-private:
-  int Fd;
-};
 
 // Removes a temporary file unless the rename took it over.
 class TTemporaryName {
@@ -50,19 +30,6 @@ public:
 private:
   std::string Name;
 };
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
 
 mode_t CurrentUmask() {
   mode_t mask = ::umask(0);
@@ -86,8 +53,8 @@ bool IsReadOnly(const std::string& path, const struct stat& st) {
 }
 
 void SyncDirectory(const std::string& dir) {
-  TFileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.Get() >= 0) ::fsync(fd.Get());
+  TUniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.Valid()) ::fsync(fd.Get());
 }
 
 }  // namespace
@@ -101,8 +68,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
   if (failure) *failure = TReadFailure::rfNone;
   // O_NONBLOCK keeps a pipe from stalling the open; the type is checked
   // before any read.
-  TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (fd.Get() < 0)
+  TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd.Valid())
     return fail(errno == ENOENT || errno == ENOTDIR ? TReadFailure::rfMissing
                                                     : TReadFailure::rfUnreadable);
   struct stat st {};
@@ -139,8 +106,8 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::o
   std::string pattern = dir + "/." + targetPath.filename().string() + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  TFileDescriptor fd(::mkostemp(name.data(), O_CLOEXEC));
-  if (fd.Get() < 0) return false;
+  TUniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+  if (!fd.Valid()) return false;
   TTemporaryName temporary(name.data());
 
   mode_t permissions = mode ? *mode : exists ? (old.st_mode & 07777) : (0666 & ~CurrentUmask());
@@ -150,7 +117,7 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::o
     // anyone else the file already is theirs or the call fails harmlessly.
     [[maybe_unused]] int ignored = ::fchown(fd.Get(), old.st_uid, old.st_gid);
   }
-  if (!WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0 || !fd.Close()) return false;
+  if (!WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0 || fd.Close() != 0) return false;
   if (::rename(temporary.Get().c_str(), target.c_str()) != 0) return false;
   temporary.Release();
   SyncDirectory(dir);

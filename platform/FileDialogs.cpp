@@ -1,5 +1,7 @@
 #include "platform/FileDialogs.h"
 
+#include "platform/AsciiText.h"
+
 namespace tolvane {
 
 namespace {
@@ -13,8 +15,6 @@ std::vector<std::string_view> Split(std::string_view text, char separator) {
     text.remove_prefix(at + 1);
   }
 }
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
 

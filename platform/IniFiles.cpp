@@ -1,5 +1,6 @@
 #include "platform/IniFiles.h"
 
+#include "platform/AsciiText.h"
 #include "platform/AtomicFiles.h"
 
 namespace tolvane {
@@ -14,15 +15,6 @@ std::string_view Trim(std::string_view s) {
   if (first == std::string_view::npos) return {};
   std::size_t last = s.find_last_not_of(Blanks);
   return s.substr(first, last - first + 1);
-}
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
 }
 
 bool IsComment(std::string_view trimmed) {
@@ -102,7 +94,7 @@ std::string_view TProfileText::LineText(std::size_t index) const {
 std::optional<TProfileText::TSectionSpan> TProfileText::FindSection(std::string_view section) const {
   for (std::size_t i = 0; i < Lines.size(); ++i) {
     auto name = SectionName(LineText(i));
-    if (!name || !SameName(*name, section)) continue;
+    if (!name || !SameTextNoCase(*name, section)) continue;
     std::size_t end = i + 1;
     while (end < Lines.size() && !SectionName(LineText(end))) ++end;
     return TSectionSpan{i, end};
@@ -113,7 +105,7 @@ std::optional<TProfileText::TSectionSpan> TProfileText::FindSection(std::string_
 std::optional<std::size_t> TProfileText::FindKey(const TSectionSpan& span, std::string_view key) const {
   for (std::size_t i = span.Header + 1; i < span.End; ++i) {
     auto line = KeyLine(LineText(i));
-    if (line && SameName(line->Name, key)) return i;
+    if (line && SameTextNoCase(line->Name, key)) return i;
   }
   return std::nullopt;
 }

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/UniqueFd.h"
+
 namespace tolvane {
 
 namespace {
@@ -65,17 +67,6 @@ std::string Timestamp(std::time_t t) {
 std::string BaseName(const std::string& p) {
   auto slash = p.find_last_of('/');
   return slash == std::string::npos ? p : p.substr(slash + 1);
-}
-
-bool WriteAll(int fd, const std::string& s) {
-  size_t done = 0;
-  while (done < s.size()) {
-    ssize_t n = ::write(fd, s.data() + done, s.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -148,14 +139,14 @@ bool MoveToTrash(const std::string& path, const TTrashPlace& place, std::time_t 
   for (int attempt = 1; attempt < 10000; ++attempt) {
     std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
     std::string infoFile = info + "/" + name + ".trashinfo";
-    int fd = ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    TUniqueFd fd(::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd.Valid()) {
       if (errno == EEXIST) continue;
       return false;
     }
     std::string text = "[Trash Info]\nPath=" + TrashEncodePath(recorded) + "\nDeletionDate=" + Timestamp(deletionTime) + "\n";
-    bool written = WriteAll(fd, text);
-    written = ::close(fd) == 0 && written;
+    bool written = WriteAll(fd.Get(), text);
+    written = fd.Close() == 0 && written;
     std::string target = files + "/" + name;
     struct stat st;
     if (written && ::lstat(target.c_str(), &st) != 0 && errno == ENOENT && ::rename(path.c_str(), target.c_str()) == 0)

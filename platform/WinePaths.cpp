@@ -7,20 +7,13 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/AsciiText.h"
+
 namespace tolvane {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
 
 std::string HomeFromPasswordDatabase() {
   long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -91,7 +84,7 @@ std::optional<std::string> FindNameNoCase(const std::string& dir, std::string_vi
   std::optional<std::string> best;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     std::string entry = it->path().filename().string();
-    if (SameNoCase(entry, name) && (!best || entry < *best)) best = entry;
+    if (SameTextNoCase(entry, name) && (!best || entry < *best)) best = entry;
   }
   return best;
 }
