@@ -82,24 +82,18 @@ std::string TMemoryByteSource::ReadAt(uint64_t offset, size_t count) const {
   return std::string(FBytes.substr(offset, count));
 }
 
-TFileByteSource::TFileByteSource(const std::string& fileName) {
-  FFd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+TFileByteSource::TFileByteSource(const std::string& fileName) : FFd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)) {
   struct stat st {};
-  if (FFd < 0 || ::fstat(FFd, &st) != 0) {
-    int err = errno;
-    if (FFd >= 0) ::close(FFd);
-    throw EFOpenError(Format(SysConst::SFOpenErrorEx, {fileName, SysErrorMessage(err)}));
-  }
+  if (!FFd.Valid() || ::fstat(FFd.Get(), &st) != 0)
+    throw EFOpenError(Format(SysConst::SFOpenErrorEx, {fileName, SysErrorMessage(errno)}));
   FSize = static_cast<uint64_t>(st.st_size);
 }
-
-TFileByteSource::~TFileByteSource() { ::close(FFd); }
 
 std::string TFileByteSource::ReadAt(uint64_t offset, size_t count) const {
   std::string bytes(count, '\0');
   size_t done = 0;
   while (done < count) {
-    ssize_t n = ::pread(FFd, bytes.data() + done, count - done, static_cast<off_t>(offset + done));
+    ssize_t n = ::pread(FFd.Get(), bytes.data() + done, count - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     // The file has shrunk since it was opened.
     if (n <= 0) throw EReadError(SysConst::SReadError);

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "picture/SysUtils.h"
+#include "platform/UniqueFd.h"
 
 class QObject;
 
@@ -120,14 +121,11 @@ private:
 class TFileByteSource : public TByteSource {
 public:
   explicit TFileByteSource(const std::string& fileName);
-  ~TFileByteSource() override;
-  TFileByteSource(const TFileByteSource&) = delete;
-  TFileByteSource& operator=(const TFileByteSource&) = delete;
   uint64_t Size() const override { return FSize; }
   std::string ReadAt(uint64_t offset, size_t count) const override;
 
 private:
-  int FFd = -1;
+  TUniqueFd FFd;
   uint64_t FSize = 0;
 };
 

@@ -29,12 +29,12 @@ namespace {
 // Starts argv[0] (looked up on PATH when search) detached, in a session of
 // its own; only its exit status is collected, in the background.
 int SpawnDetached(const std::vector<const char*>& args, bool search) {
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
   std::vector<char*> argv;
   for (const char* a : args) argv.push_back(const_cast<char*>(a));
   argv.push_back(nullptr);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
   pid_t pid;
   int rc = search ? posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ)
                   : posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), environ);
