@@ -24,8 +24,9 @@ bool CellHoldsName(const std::string& text);
 // previewed: the selection's left column and top row before the change.
 TGridCoord Select2InStringGrid(TStringGrid& grid);
 // Repeats the pairing step while it changes the selection, as repaints of a
-// grid would, calling preview after each step. Bounded: every row settles
-// within ColCount steps.
+// grid would, calling preview after each step. Bounded: a selection settles
+// within ColCount steps, and one that never settles (a row whose only name
+// has no neighbour alternates between two columns) stops there.
 void SettleSelectionPair(TStringGrid& grid, const std::function<void(TGridCoord)>& preview);
 // Whether cells (col, row) and (col + 1, row) both hold a name, so that the
 // pair can be previewed.
