@@ -30,8 +30,6 @@ QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString TrText(const char* english) { return FromUtf8(TranslateText(english)); }
-
 void SetCaption(QObject* object, const char* english) {
   SetTranslatedProperty(object, CaptionProperty(object), english);
 }

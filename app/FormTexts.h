@@ -12,8 +12,6 @@ class QWidget;
 
 namespace tolvane {
 
-// The current translation of an English text, for a widget.
-QString TrText(const char* english);
 QString FromUtf8(const std::string& text);
 
 // Sets the caption of object (a window's title, a label's or button's text,
