@@ -134,8 +134,6 @@ private:
   bool FPanelShown = false;
 };
 
-void TDuplicateFinder::UsunKomorke(int side) { tolvane::UsunKomorke(StringGrid1, side); }
-
 void TDuplicateFinder::SaveDuplicatesList(const std::string& fileName) const {
   tolvane::SaveDuplicatesList(fileName, StringGrid1, ScanDir);
 }

@@ -104,8 +104,6 @@ public:
   // keeps the all-zero fingerprint and the search goes on. False when no
   // search started (one was running, or the confirmation was cancelled).
   bool BeginFindingDups(bool searchSubdirectories);
-  // Removes the file of side 1 (left) or 2 (right) of the selected pair from the grid.
-  void UsunKomorke(int side);
   void SaveDuplicatesList(const std::string& fileName) const;
 
 private:

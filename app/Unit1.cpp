@@ -521,9 +521,8 @@ void TForm1::SetStepProgress(int step, int position, const std::string& label) {
 }
 
 void TForm1::ResetFilePanels(const std::string&) {
-  for (int side = 0; side < 2; ++side) ClearSide(side, TPreviewState::psNone, ConstTxt::SFileName);
-  for (QLabel* value : {Label6, Label7, Label8, Label9, Label10, Label16, Label17, Label18, Label19, Label20})
-    value->setText(QStringLiteral("0"));
+  for (int side = 0; side < 2; ++side)
+    ClearSide(side, TPreviewState::psNone, ConstTxt::SFileName, QStringLiteral("0"));
 }
 
 void TForm1::SetStatusText(const std::string& text) { SetPlainCaption(StatusPanel1, FromUtf8(text)); }
@@ -555,26 +554,33 @@ void TForm1::PreviewImages(int32_t col, int32_t row) {
   // Both sides always follow the pair, so that each panel names the cell
   // that a deletion removes; a side that fails is reported afterwards.
   TFirstFailure sides;
-  for (int side = 0; side < 2; ++side) sides.Run([&] { PreviewSide(side, Grid.CellText(col + side, row)); });
+  for (int side = 0; side < 2; ++side) {
+    PreviewCell[side] = TGridCoord{col + side, row};
+    sides.Run([&] { PreviewSide(side, Grid.CellText(col + side, row)); });
+  }
   sides.Rethrow();
 }
 
-void TForm1::ClearSide(int side, TPreviewState state, const char* caption) {
+std::array<QLabel*, 5> TForm1::ValueLabels(int side) const {
+  if (side == 0) return {Label6, Label7, Label8, Label9, Label10};
+  return {Label16, Label17, Label18, Label19, Label20};
+}
+
+void TForm1::ClearSide(int side, TPreviewState state, const char* caption, const QString& values) {
   PreviewState[side] = state;
   PreviewName[side].clear();
   SetCaption(side == 0 ? FilePanel1 : FilePanel2, caption);
   (side == 0 ? Image1 : Image2)->ReplacePicture(nullptr);
   (side == 0 ? FilePanel1 : FilePanel2)->setToolTip(QString());
+  for (QLabel* label : ValueLabels(side)) label->setText(values);
 }
 
 void TForm1::PreviewSide(int side, const std::string& cell) {
-  QLabel* const values[2][5] = {{Label6, Label7, Label8, Label9, Label10}, {Label16, Label17, Label18, Label19, Label20}};
-  QLabel* const* labels = values[side];
   if (cell == NoDuplicateMark) {
-    ClearSide(side, TPreviewState::psNoDuplicates, ConstTxt::SNoDuplicates);
-    for (int i = 0; i < 5; ++i) labels[i]->clear();
+    ClearSide(side, TPreviewState::psNoDuplicates, ConstTxt::SNoDuplicates, QString());
     return;
   }
+  const std::array<QLabel*, 5> labels = ValueLabels(side);
   if (PreviewState[side] == TPreviewState::psFile && PreviewName[side] == cell) return;
 
   QLabel* panel = side == 0 ? FilePanel1 : FilePanel2;
@@ -590,7 +596,7 @@ void TForm1::PreviewSide(int side, const std::string& cell) {
     // The previous file's picture and details would stand under this
     // file's name, and a deletion would remove this one.
     image->ReplacePicture(nullptr);
-    for (int i = 0; i < 5; ++i) labels[i]->clear();
+    for (QLabel* label : labels) label->clear();
     throw;
   }
   TPicture& picture = image->Picture();
@@ -609,7 +615,7 @@ void TForm1::PreviewSide(int side, const std::string& cell) {
   labels[2]->setText(FromUtf8(ColorDepthText(picture)));
   labels[3]->setText(FromUtf8(FormatNameText(graphic)));
   labels[4]->setText(FromUtf8(FileDateText(path)));
-  for (int i = 0; i < 5; ++i) FitText(labels[i], labels[i]->text(), FontPixels - 1, 0);
+  for (QLabel* label : labels) FitText(label, label->text(), FontPixels - 1, 0);
   image->PaintImage();
 }
 
@@ -673,10 +679,13 @@ void TForm1::Button4Click() { DeleteSide(1); }
 
 void TForm1::DeleteSide(int side) {
   // Only a file that the side shows can be deleted: not "filename" before a
-  // preview, not the place of a file already gone.
+  // preview, not the place of a file already gone, not one whose cell has
+  // since been dragged away with its column.
   if (PreviewState[side] != TPreviewState::psFile) return;
+  const TGridCoord cell = PreviewCell[side];
+  if (Grid.CellText(cell.X, cell.Y) != PreviewName[side]) return;
   if (!DeleteImage(PreviewName[side])) return;
-  PreviewState[side] = TPreviewState::psNone;
+  ClearSide(side, TPreviewState::psNone, ConstTxt::SFileName, QStringLiteral("0"));
   UsunKomorke(side + 1);
 }
 
@@ -697,7 +706,15 @@ bool TForm1::MoveToRecycleBin(const std::string& path) {
   }
 }
 
-void TForm1::UsunKomorke(int side) { Finder.UsunKomorke(side); }
+void TForm1::UsunKomorke(int side) {
+  // Once the pairing has settled on a pair, these are the selection's left
+  // and right cells. A selection that came to rest where no pair can be
+  // previewed (an empty row, a gap left by a dragged column) leaves the
+  // previews as they were, and the shown file's own cell is the one to go.
+  if (side != 1 && side != 2) return;
+  const TGridCoord cell = PreviewCell[side - 1];
+  DeleteCell(cell.Y, cell.X);
+}
 
 void TForm1::DeleteCell(int32_t row, int32_t column) { tolvane::DeleteCell(Grid, row, column); }
 

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -98,6 +99,7 @@ public:
   void AdjustPreviewQuality(TJPEGImage& graphic);
   bool DeleteImage(const std::string& name);
   bool MoveToRecycleBin(const std::string& path);
+  // Removes the cell that side 1 (left) or 2 (right) was previewed from.
   void UsunKomorke(int side);
   void DeleteCell(int32_t row, int32_t column);
 
@@ -117,9 +119,11 @@ public:
   // Shown by "Start" and "About"; made after the window (by main or a test).
   TSelDirectoryDlg* SelDirectoryDlg = nullptr;
   TAboutBox* AboutBox = nullptr;
-  // What each side of the previews shows, and the name of its file.
+  // What each side of the previews shows, the name of its file and the
+  // cell it was previewed from.
   TPreviewState PreviewState[2] = {TPreviewState::psNone, TPreviewState::psNone};
   std::string PreviewName[2];
+  TGridCoord PreviewCell[2];
 
   // Controls.
   QLabel* Panel1;
@@ -187,7 +191,10 @@ private:
   void Connect();
   // One side of PreviewImages: 0 left, 1 right.
   void PreviewSide(int side, const std::string& cell);
-  void ClearSide(int side, TPreviewState state, const char* caption);
+  // One side shows no file: its panel shows caption, its details values.
+  void ClearSide(int side, TPreviewState state, const char* caption, const QString& values);
+  // The five file details of a side, in order.
+  std::array<QLabel*, 5> ValueLabels(int side) const;
   void DeleteSide(int side);
   void ChooseLanguage(const char* code, QAction* entry);
   // Lays the texts out for their widths in the current language.

@@ -612,6 +612,22 @@ TEST_F(MainWindow, ColumnsMoveWithTheirCells) {
   EXPECT_EQ(Rows(), (std::vector<Row>{{"A.jpg", "A_q30.jpg", "A.bmp"}, {"B_half.jpg", "", "B.bmp"},
                                       {"zz_broken.bmp", "", "damaged.jpg"}}));
   EXPECT_EQ(Left()[0], "A.jpg");
+
+  // B.bmp now stands after a gap: its row shows no pair, the previews stay,
+  // and deleting the file shown removes that file's own cell.
+  form.StringGrid1->OnCellPressed(2, 2);
+  EXPECT_EQ(Left()[0], "A.jpg");
+  EXPECT_EQ(Right()[0], "A_q30.jpg");
+  Click(form.Button3);
+  EXPECT_EQ(Trash.Moved, (Row{Dir() + "/A.jpg"}));
+  EXPECT_EQ(Rows(), (std::vector<Row>{{"A_q30.jpg", "A.bmp", " "}, {"B_half.jpg", "", "B.bmp"},
+                                      {"zz_broken.bmp", "", "damaged.jpg"}}));
+  EXPECT_EQ(Left(), (Row{"filename", "0", "0", "0", "0"}));
+  // The right file's cell has moved on: it is not deleted from elsewhere.
+  Boxes.Shown.clear();
+  Click(form.Button4);
+  EXPECT_TRUE(Boxes.Shown.empty());
+  EXPECT_EQ(Trash.Moved.size(), 1u);
 }
 
 TEST_F(MainWindow, SwitchesLanguageAtRunTimeWindowsAndMessagesAlike) {
