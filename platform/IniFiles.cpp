@@ -62,6 +62,18 @@ bool ValidKey(std::string_view name) {
          !IsComment(name);
 }
 
+// The bytes of a profile; nothing when it cannot be read, or when it is in
+// UTF-16 (it begins with that byte order mark): its lines are no bytes of
+// text, and an edit written into it as such would spoil the file.
+std::optional<std::string> ReadProfile(const std::string& fileName, TReadFailure* failure = nullptr) {
+  auto bytes = ReadWholeFile(fileName, MaxProfileSize, failure);
+  if (bytes && (bytes->starts_with("\xFF\xFE") || bytes->starts_with("\xFE\xFF"))) {
+    if (failure) *failure = TReadFailure::rfUnreadable;
+    return std::nullopt;
+  }
+  return bytes;
+}
+
 }  // namespace
 
 TProfileText::TProfileText(std::string_view text) {
@@ -175,7 +187,7 @@ std::string TProfileText::Text() const {
 
 std::string GetPrivateProfileString(std::string_view section, std::string_view key,
                                     std::string_view defaultValue, const std::string& fileName) {
-  auto bytes = ReadWholeFile(fileName, MaxProfileSize);
+  auto bytes = ReadProfile(fileName);
   if (!bytes) return std::string(defaultValue);
   auto value = TProfileText(*bytes).Value(section, key);
   return value ? *value : std::string(defaultValue);
@@ -184,7 +196,7 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
 bool WritePrivateProfileString(std::string_view section, std::string_view key, std::string_view value,
                                const std::string& fileName) {
   TReadFailure failure;
-  auto bytes = ReadWholeFile(fileName, MaxProfileSize, &failure);
+  auto bytes = ReadProfile(fileName, &failure);
   if (!bytes && failure != TReadFailure::rfMissing) return false;
   TProfileText profile(bytes ? *bytes : std::string());
   if (!profile.SetValue(section, key, value)) return false;
@@ -194,7 +206,7 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key, s
 }
 
 std::vector<std::string> GetPrivateProfileKeys(std::string_view section, const std::string& fileName) {
-  auto bytes = ReadWholeFile(fileName, MaxProfileSize);
+  auto bytes = ReadProfile(fileName);
   if (!bytes) return {};
   return TProfileText(*bytes).Keys(section);
 }

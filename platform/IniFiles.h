@@ -56,6 +56,8 @@ private:
 // Largest profile read or written; larger files are treated as unreadable.
 inline constexpr std::size_t MaxProfileSize = 16u << 20;
 
+// Profiles in UTF-16 count as unreadable: they are neither read nor written.
+
 // The value of key in section of file, or defaultValue when the file, the
 // section or the key is missing or the file cannot be read.
 std::string GetPrivateProfileString(std::string_view section, std::string_view key,

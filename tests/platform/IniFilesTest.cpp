@@ -123,6 +123,13 @@ TEST(PrivateProfileFiles, FailedWritesAreReportedAndChangeNothing) {
   std::filesystem::create_directory(dir / "d.ini");
   EXPECT_FALSE(WritePrivateProfileString("S", "k", "2", dir / "d.ini"));
   EXPECT_EQ(GetPrivateProfileString("S", "k", "none", "/dev/zero"), "none");
+  // UTF-16 text is not edited as bytes.
+  const std::string wide("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\x31\0\r\0\n\0", 22);
+  WriteFile(ini, wide);
+  EXPECT_FALSE(WritePrivateProfileString("S", "k", "2", ini));
+  EXPECT_FALSE(WritePrivateProfileString("T", "k", "2", ini));
+  EXPECT_EQ(ReadFile(ini), wide);
+  EXPECT_TRUE(GetPrivateProfileKeys("S", ini).empty());
 }
 
 }  // namespace
