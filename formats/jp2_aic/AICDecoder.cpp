@@ -1,5 +1,6 @@
 #include "AICDecoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "AICInvColorConversion.h"
@@ -85,7 +86,8 @@ void TAICDecoder::WriteBitmap(TBitmap& bitmap) const {
   bitmap.AssignPalette(TQorBitmapFileFormat::CreateGrayPalette());
   bitmap.ResizeWidth(Width);
   bitmap.ResizeHeight(Height);
-  for (int32_t y = 0; y < Height; ++y) std::memcpy(bitmap.RowPointer(y), Planes[0][y], static_cast<size_t>(Width));
+  // copy_n, unlike memcpy, accepts the null rows of a plane 0 pixels wide.
+  for (int32_t y = 0; y < Height; ++y) std::copy_n(Planes[0][y], Width, bitmap.RowPointer(y));
 }
 
 }  // namespace tolvane

@@ -1,5 +1,6 @@
 #include "AICEncoder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <cstdlib>
@@ -52,7 +53,8 @@ void TAICEncoder::TakeSource(TBitmap& bitmap, uint8_t quality) {
   const int32_t width = bitmap.ImageWidth(), height = bitmap.ImageHeight();
   if (bitmap.PixelLayoutOf() == pl8Bit && TQorBitmapFileFormat::IsGrayPalette(bitmap.PaletteOf())) {
     SetupImage(width, height, 0, quality);
-    for (int32_t y = 0; y < height; ++y) std::memcpy(Planes[0][y], bitmap.ConstRowPointer(y), static_cast<size_t>(width));
+    // copy_n, unlike memcpy, accepts the null rows of a plane 0 pixels wide.
+    for (int32_t y = 0; y < height; ++y) std::copy_n(bitmap.ConstRowPointer(y), width, Planes[0][y]);
     return;
   }
   if (bitmap.PixelLayoutOf() == pl24Bit) {

@@ -233,6 +233,12 @@ TEST(AICRoundTrip, SmallSizesAndModeChoice) {
   TBitmap empty;
   EXPECT_EQ(Encode(empty, 50).size(), 12u);
   EXPECT_TRUE(CheckExactRoundTrip(empty, 50)->IsBlank());
+  // One side 0: no blocks and no pixels, in either layout.
+  for (TPixelLayout layout : {pl8Bit, pl24Bit}) {
+    auto thin = NewBitmap(0, 5, layout);
+    EXPECT_EQ(Encode(*thin, 50).size(), 12u);
+    EXPECT_EQ(CheckExactRoundTrip(*thin, 50)->ImageWidth(), 0);
+  }
   // A flat picture: equal costs keep the lower mode (vertical over DC).
   auto flat = NewBitmap(16, 16, pl8Bit);
   for (int y = 0; y < 16; ++y) std::fill_n(flat->RowPointer(y), 16, 100);
