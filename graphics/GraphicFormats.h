@@ -326,6 +326,7 @@ private:
   uint32_t SetupColorManager(uint8_t colorType, uint8_t bitDepth);
   void ReadImageData(TStream& stream, const TPngHeader& header);
   bool NextInput(TStream& stream);
+  int32_t Inflate(uint8_t*& dest, size_t count);
   bool InflateData(TStream& stream, uint8_t* buffer, size_t count);
   void CheckDataEnd(TStream& stream);
   void FreeLoadState();

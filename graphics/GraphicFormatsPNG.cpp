@@ -524,6 +524,15 @@ bool TPNGGraphic::NextInput(TStream& stream) {
   return true;
 }
 
+// One inflate call from the IDAT bytes left into up to count bytes at dest,
+// which moves on past what was produced; the zlib result.
+int32_t TPNGGraphic::Inflate(uint8_t*& dest, size_t count) {
+  const uint8_t* before = CurrentSource;
+  Decoder->Decode(CurrentSource, dest, static_cast<int32_t>(FInputLeft), static_cast<int32_t>(count));
+  FInputLeft -= static_cast<size_t>(CurrentSource - before);
+  return Decoder->ZLibResult();
+}
+
 // Fills count bytes; false when the image data run out first (what is left
 // of the picture keeps the background).
 bool TPNGGraphic::InflateData(TStream& stream, uint8_t* buffer, size_t count) {
@@ -532,11 +541,7 @@ bool TPNGGraphic::InflateData(TStream& stream, uint8_t* buffer, size_t count) {
     // A zlib stream that has ended cannot fill the rest of the image.
     if (Decoder->ZLibResult() == Z_STREAM_END) RaisePng(S::SExtraCompressedData);
     if (FInputLeft == 0 && !NextInput(stream)) return false;
-    const uint8_t* before = CurrentSource;
-    Decoder->Decode(CurrentSource, dest, static_cast<int32_t>(FInputLeft),
-                    static_cast<int32_t>(buffer + count - dest));
-    FInputLeft -= static_cast<size_t>(CurrentSource - before);
-    const int32_t result = Decoder->ZLibResult();
+    const int32_t result = Inflate(dest, static_cast<size_t>(buffer + count - dest));
     if (result == Z_STREAM_END) {
       if (dest < buffer + count || FInputLeft > 0) RaisePng(S::SExtraCompressedData);
     } else if (result != Z_OK) {
@@ -553,11 +558,8 @@ void TPNGGraphic::CheckDataEnd(TStream& stream) {
   while (Decoder->ZLibResult() == Z_OK && (FInputLeft > 0 || NextInput(stream))) {
     uint8_t spare;
     uint8_t* dest = &spare;
-    const uint8_t* before = CurrentSource;
-    Decoder->Decode(CurrentSource, dest, static_cast<int32_t>(FInputLeft), 1);
-    FInputLeft -= static_cast<size_t>(CurrentSource - before);
+    const int32_t result = Inflate(dest, 1);
     if (dest != &spare) RaisePng(S::SExtraCompressedData);
-    const int32_t result = Decoder->ZLibResult();
     if (result == Z_STREAM_END && FInputLeft > 0) RaisePng(S::SExtraCompressedData);
     if (result != Z_OK && result != Z_STREAM_END) RaisePng(S::SCompressionError);
   }
