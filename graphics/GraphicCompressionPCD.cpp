@@ -112,8 +112,10 @@ void TPCDDecoder::DecodePlanes(uint8_t* luminance, uint8_t* chroma1, uint8_t* ch
   uint32_t column = 0;
   const TTable* table = nullptr;
   for (;;) {
-    if ((bits.Bits() & SyncAhead) == SyncAhead) {
-      bits.SkipToSync();
+    // Only a whole marker at the top ends a row: the codes before it may
+    // carry runs of one bits, and the marker may follow the last code
+    // directly.
+    if ((bits.Bits() & SyncMask) == SyncMarker) {
       bits.GetBits(16);
       const uint32_t number = (bits.Bits() >> 9) & 0x1FFF;
       if (number == rows) return;

@@ -106,10 +106,15 @@ public:
     return *this;
   }
   // A sync marker for a row of a plane (0 luminance, 1 abort, 2 and 3 chroma)
-  // and the codes of the row.
-  TPcdStream& Row(uint32_t plane, uint32_t row, const std::vector<TCode>& codes = {}) {
-    Align();
-    Put(0x00FFFFFE, 32);
+  // and the codes of the row. The marker starts on a byte after eight zero
+  // bits, or, packed, right after the codes before it.
+  TPcdStream& Row(uint32_t plane, uint32_t row, const std::vector<TCode>& codes = {}, bool packed = false) {
+    if (packed) {
+      Put(0xFFFFFE, 24);
+    } else {
+      Align();
+      Put(0x00FFFFFE, 32);
+    }
     Put(plane << 14 | row << 1, 16);
     for (const TCode& c : codes) Put(c.Bits, c.Length);
     return *this;
@@ -173,6 +178,17 @@ TEST(PCDDecoderTest, ResidualsAreAddedRowByRowUntilTheEndRow) {
   EXPECT_EQ(big.Luma[width], 101);
   EXPECT_EQ(big.Cb[0], 99);
   EXPECT_EQ(Bytes(big.Cr.begin(), big.Cr.begin() + 3), (Bytes{105, 105, 100}));
+}
+
+TEST(PCDDecoderTest, RowsEndOnlyAtAWholeMarker) {
+  // Rows packed one after the other keep their last codes, and a run of one
+  // bits inside a row is a code, not a marker.
+  const TPcdStream::TCode Ones{12, 0xFFF, 3};
+  TPcdStream s;
+  s.Table({Plus1, Minus1, Ones}).Row(0, 0, {Plus1, Minus1, Plus1}).Row(0, 1, {Ones, Ones, Plus1}, true);
+  TPlanes planes(3, 2, 50);
+  DecodePcd(s.Row(0, 2, {}, true).Finish(), planes, 3, 2);
+  EXPECT_EQ(planes.Luma, (Bytes{51, 49, 51, 53, 53, 51}));
 }
 
 TEST(PCDDecoderTest, BadCodesLongCodesAbortsAndShortStreams) {
