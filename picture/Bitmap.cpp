@@ -145,13 +145,45 @@ std::shared_ptr<TBitmapImage> MakeImage(int32_t width, int32_t height, TPixelLay
   return image;
 }
 
-// Fills every pixel of an image with one colour: the first row pixel by
-// pixel, the others as copies of it.
+// Pixels x0 .. x1 - 1 of a row in one colour. Only the pixels up to the first
+// whole byte, one whole byte (or pixel) and the tail go through the writer;
+// the rest copies bytes, so a very wide row costs no per-pixel colour look-up.
+void FillSpan(TPixelWriter& writer, uint8_t* row, int32_t x0, int32_t x1, TColor colour, int bits) {
+  if (bits >= 8) {
+    const size_t bytes = static_cast<size_t>(bits) / 8, count = static_cast<size_t>(x1 - x0);
+    uint8_t* start = row + static_cast<size_t>(x0) * bytes;
+    writer.Put(row, x0, colour);
+    for (size_t done = 1; done < count;) {
+      const size_t more = std::min(done, count - done);
+      std::memcpy(start + done * bytes, start, more * bytes);
+      done += more;
+    }
+    return;
+  }
+  int32_t x = x0;
+  if (bits != 1 && bits != 4) {
+    for (; x < x1; ++x) writer.Put(row, x, colour);
+    return;
+  }
+  const int32_t perByte = 8 / bits;
+  for (; x < x1 && x % perByte != 0; ++x) writer.Put(row, x, colour);
+  if (x1 - x >= perByte) {
+    const int32_t wholeEnd = x1 / perByte * perByte;
+    for (int32_t i = 0; i < perByte; ++i) writer.Put(row, x + i, colour);
+    const uint8_t pattern = row[x / perByte];
+    std::memset(row + x / perByte + 1, pattern, static_cast<size_t>((wholeEnd - x) / perByte - 1));
+    x = wholeEnd;
+  }
+  for (; x < x1; ++x) writer.Put(row, x, colour);
+}
+
+// Fills every pixel of an image with one colour: the first row as a span,
+// the others as copies of it.
 void FillImage(TBitmapImage& image, TColor colour) {
   if (image.Width == 0 || image.Height == 0) return;
   TPixelWriter w(image);
   uint8_t* first = w.Row(0);
-  for (int32_t x = 0; x < image.Width; ++x) w.Put(first, x, colour);
+  FillSpan(w, first, 0, image.Width, colour, BitsPerPixelOf(image.Layout));
   // Pad bits of packed rows stay zero, whatever the fill.
   for (int32_t y = 1; y < image.Height; ++y) std::memcpy(w.Row(y), first, image.RowSize);
 }
@@ -282,15 +314,13 @@ void TBitmap::FillRect(const TRect& rect, TColor colour) {
   if (x0 >= x1 || y0 >= y1) return;
   Unshare();
   TPixelWriter writer(*FImage);
+  const int bits = BitsPerPixelOf(FImage->Layout);
   uint8_t* first = writer.Row(y0);
-  for (int32_t x = x0; x < x1; ++x) writer.Put(first, x, colour);
+  FillSpan(writer, first, x0, x1, colour, bits);
   if (x0 == 0 && x1 == FImage->Width) {
     for (int32_t y = y0 + 1; y < y1; ++y) std::memcpy(writer.Row(y), first, FImage->RowSize);
   } else {
-    for (int32_t y = y0 + 1; y < y1; ++y) {
-      uint8_t* row = writer.Row(y);
-      for (int32_t x = x0; x < x1; ++x) writer.Put(row, x, colour);
-    }
+    for (int32_t y = y0 + 1; y < y1; ++y) FillSpan(writer, writer.Row(y), x0, x1, colour, bits);
   }
 }
 

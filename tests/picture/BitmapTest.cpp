@@ -156,6 +156,27 @@ TEST(Bitmap, RenderPointSamplesCentres) {
   for (int y = 0; y < 8; ++y) EXPECT_EQ(GetGValue(dst.PixelColor(0, y)), (2 * y + 1) * 2 / 16);
 }
 
+TEST(Bitmap, FillsColourExactlyTheirPixelsInEveryLayout) {
+  // A new image in its fill colour, then spans that start and end inside
+  // bytes, whole rows and spans of one pixel: the pixels inside take the
+  // colour as SetPixelColor would give it, the pixels around keep theirs.
+  for (TPixelLayout layout : {pl1Bit, pl4Bit, pl8Bit, pl15Bit, pl16Bit, pl24Bit, pl32Bit}) {
+    TBitmap single; Shape(single, 1, 1, layout);
+    single.SetPixelColor(0, 0, clWhite);
+    for (TRect r : {Rect(3, 1, 30, 3), Rect(0, 0, 37, 4), Rect(5, 2, 6, 3), Rect(8, 0, 16, 4)}) {
+      TBitmap b; Shape(b, 37, 4, layout);
+      ASSERT_EQ(b.PixelColor(36, 3), single.PixelColor(0, 0)) << layout;
+      b.FillRect(Rect(0, 0, 37, 4), clBlack);
+      b.FillRect(r, clWhite);
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 37; ++x) {
+          const bool inside = x >= r.Left && x < r.Right && y >= r.Top && y < r.Bottom;
+          ASSERT_EQ(b.PixelColor(x, y), inside ? single.PixelColor(0, 0) : clBlack) << layout << " " << x << "," << y;
+        }
+    }
+  }
+}
+
 TEST(Bitmap, RenderClipsTransparencyAndRasterOperations) {
   TBitmap dst; Shape(dst, 4, 4, pl24Bit);
   TBitmap src; Shape(src, 4, 4, pl24Bit);
