@@ -59,7 +59,7 @@ std::string CommaText(const std::vector<std::string>& cells);
 // per grid row from row 1 on, every line ended by CR LF.
 std::string DuplicatesListText(const TStringGrid& grid, const std::string& scanDir);
 // Creates (or replaces) fileName with the duplicates list. Failures raise
-// EInOutError ("File access denied", "Disk full", "I/O error %d").
+// EInOutError ("File not found", "File access denied", "Disk full", "I/O error %d").
 void SaveDuplicatesList(const std::string& fileName, const TStringGrid& grid, const std::string& scanDir);
 
 }  // namespace tolvane

@@ -302,6 +302,9 @@ std::string SysErrorMessage(int err) {
 
 void RaiseInOutError(int err) {
   switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      throw EInOutError(SysConst::SFileNotFound);
     case EACCES:
     case EPERM:
     case EROFS:

@@ -55,6 +55,7 @@ inline constexpr const char* SOutOfResources = "Out of system resources";
 inline constexpr const char* SOperationAborted = "Operation aborted";
 inline constexpr const char* SInvalidFormat = "Format '%s' invalid or incompatible with argument";
 inline constexpr const char* SDateEncodeError = "Invalid argument to date encode";
+inline constexpr const char* SFileNotFound = "File not found";
 inline constexpr const char* SAccessDenied = "File access denied";
 inline constexpr const char* SDiskFull = "Disk full";
 inline constexpr const char* SInOutError = "I/O error %d";

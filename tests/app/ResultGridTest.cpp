@@ -144,7 +144,7 @@ TEST(DuplicatesList, Bytes) {
     SaveDuplicatesList(dir.Path() + "missing/list.kvl", g, "/d/");
     ADD_FAILURE();
   } catch (const EInOutError& e) {
-    EXPECT_STREQ(e.what(), "I/O error 2");
+    EXPECT_STREQ(e.what(), "File not found");
   }
 }
 
