@@ -165,6 +165,17 @@ struct TColourPlan {
   bool Swap = false;
 };
 
+// Source layout, target stride, colour order and byte swap, which the CMYK,
+// L*a*b* and chroma converters set alike.
+void SetUpColourPlan(TColourPlan& p, TRowSource source, bool planar, size_t samples, uint8_t sourceBits,
+                     uint8_t targetBits, TConvertOptions sourceFlags, TConvertOptions targetFlags, bool bgr) {
+  const size_t sourceBytes = sourceBits / 8;
+  p.Source = planar ? Planar(source, samples, sourceBytes) : Interleaved(source[0], samples, sourceBytes);
+  p.TargetStride = ((targetFlags & cvAlpha) ? 4 : 3) * size_t{targetBits / 8u};
+  p.Bgr = bgr;
+  p.Swap = sourceFlags & cvSwap16;
+}
+
 // Writes red, green, blue in the target's order.
 template <int TB> void PutRgb(uint8_t* t, bool bgr, uint16_t r, uint16_t g, uint16_t b) {
   if (bgr) std::swap(r, b);
@@ -379,18 +390,10 @@ void TColorManager::RowCmyk(TRowSource source, uint8_t* target, uint32_t count, 
   const uint8_t sb = FSourceBitsPerSample, tb = FTargetBitsPerSample;
   if (!Is8Or16(sb) || !Is8Or16(tb)) return;
   TColourPlan p;
-  const size_t sourceBytes = sb / 8;
   // Four pointers are four planes; any other number is one interleaved row.
-  if (source.size() == 4) {
-    RequirePlanes(source, 4);
-    p.Source = Planar(source, 4, sourceBytes);
-  } else {
-    RequirePlanes(source, 1);
-    p.Source = Interleaved(source[0], 4, sourceBytes);
-  }
-  p.TargetStride = ((TargetFlags & cvAlpha) ? 4 : 3) * size_t{tb / 8u};
-  p.Bgr = bgr;
-  p.Swap = SourceFlags & cvSwap16;
+  const bool planar = source.size() == 4;
+  RequirePlanes(source, planar ? 4 : 1);
+  SetUpColourPlan(p, source, planar, 4, sb, tb, SourceFlags, TargetFlags, bgr);
   ForDepths<TCmykLoop>(sb, tb, p, target, count, mask);
 }
 
@@ -398,17 +401,9 @@ void TColorManager::RowLab(TRowSource source, uint8_t* target, uint32_t count, u
   const uint8_t sb = FSourceBitsPerSample, tb = FTargetBitsPerSample;
   if (!Is8Or16(sb) || !Is8Or16(tb)) return;
   TLabPlan p;
-  const size_t sourceBytes = sb / 8;
-  if (source.size() > 1) {
-    RequirePlanes(source, 3);
-    p.Source = Planar(source, 3, sourceBytes);
-  } else {
-    RequirePlanes(source, 1);
-    p.Source = Interleaved(source[0], 3, sourceBytes);
-  }
-  p.TargetStride = ((TargetFlags & cvAlpha) ? 4 : 3) * size_t{tb / 8u};
-  p.Bgr = bgr;
-  p.Swap = SourceFlags & cvSwap16;
+  const bool planar = source.size() > 1;
+  RequirePlanes(source, planar ? 3 : 1);
+  SetUpColourPlan(p, source, planar, 3, sb, tb, SourceFlags, TargetFlags, bgr);
   p.Flags.Lightness255 = SourceFlags & cvLabLightness255;
   p.Flags.Offset128 = SourceFlags & cvLabOffset128;
   ForDepths<TLabLoop>(sb, tb, p, target, count, mask);
@@ -422,17 +417,9 @@ void TColorManager::RowChroma(TRowSource source, uint8_t* target, uint32_t count
   if (FCrToRed.size() != 256 || FCbToBlue.size() != 256 || FCrToGreen.size() != 256 || FCbToGreen.size() != 256)
     return;
   TChromaPlan p;
-  const size_t sourceBytes = sb / 8;
-  if (source.size() > 1) {
-    RequirePlanes(source, 3);
-    p.Source = Planar(source, 3, sourceBytes);
-  } else {
-    RequirePlanes(source, 1);
-    p.Source = Interleaved(source[0], 3, sourceBytes);
-  }
-  p.TargetStride = ((TargetFlags & cvAlpha) ? 4 : 3) * size_t{tb / 8u};
-  p.Bgr = bgr;
-  p.Swap = SourceFlags & cvSwap16;
+  const bool planar = source.size() > 1;
+  RequirePlanes(source, planar ? 3 : 1);
+  SetUpColourPlan(p, source, planar, 3, sb, tb, SourceFlags, TargetFlags, bgr);
   p.CrToRed = FCrToRed.data();
   p.CbToBlue = FCbToBlue.data();
   p.CrToGreen = FCrToGreen.data();
