@@ -11,7 +11,7 @@
 #include "app/GnuGetText.h"
 #include "app/GraphicUnits.h"
 #include "app/SelDirectory.h"
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 #include "graphics/GraphicCompression.h"
 #include "picture/SysUtils.h"
 #include "platform/QtEventPump.h"

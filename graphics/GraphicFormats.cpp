@@ -66,6 +66,13 @@ TFormatGraphic::TLoadFrame::TLoadFrame(TFormatGraphic& graphic, TStream& stream)
 }
 
 TFormatGraphic::TLoadFrame::~TLoadFrame() {
+  // A progress handler that throws while the frame unwinds must not end the
+  // program; the load's own exception is the one that counts.
+  try {
+    FGraphic.FreeLoadState();
+    if (FGraphic.FProgressOpen) FGraphic.EndProgress();
+  } catch (...) {
+  }
   FGraphic.SourceStream = nullptr;
   FGraphic.FLoading = false;
 }
@@ -78,6 +85,7 @@ void TFormatGraphic::CheckImageSize(const char* formatName, TPixelLayout layout)
 
 void TFormatGraphic::StartProgress(int32_t width) {
   ProgressRect = Rect(0, 0, width, 1);
+  FProgressOpen = true;
   ReportProgress(this, TProgressStage::psStarting, 0, false, ProgressRect, GraphicStrings::SPreparing);
 }
 
@@ -97,6 +105,7 @@ void TFormatGraphic::RowDone(uint32_t rowsDone) {
 }
 
 void TFormatGraphic::EndProgress() {
+  FProgressOpen = false;
   ReportProgress(this, TProgressStage::psEnding, 0, false, ProgressRect, "");
 }
 

@@ -4,29 +4,8 @@
 //
 // A reader is a TFormatGraphic: it decodes its file into the bitmap's own
 // pixel memory, so once loaded the picture is an ordinary TBitmap. Each
-// reader is declared at the end of this header, is defined in its own
-// GraphicFormats<Name>.cpp and:
-//   - declares itself with TOLVANE_FORMAT_CLASS in the class body and
-//     TOLVANE_DEFINE_FORMAT_CLASS(TReader, TFormatGraphic) in its source;
-//   - overrides LoadStream and ReadImageInfo, and declares its own static
-//     ProbeStream (class-level: TReader::StaticClass().ProbeStream(stream));
-//   - follows the load frame:
-//
-//       void TReader::LoadStream(TStream& stream) {
-//         TLoadFrame frame(*this, stream);        // empty image, BasePosition
-//         if (!ReadImageInfo(stream, 0))
-//           RaiseInvalidGraphicFmt(GraphicStrings::SInvalidImage, {"NAME"});
-//         CheckImageSize("NAME", layout);        // before anything is sized
-//         StartProgress(ImageProperties.Width);   // "Preparing..."
-//         ... colour manager (SetUpColorManager or the reader's own set-up),
-//         ... SetPixelLayout, ResizeWidth, ResizeHeight, AssignPalette
-//         NextStage(GraphicStrings::STransfering);
-//         for each row y: ColorManager.ConvertRow(..., RowPointer(y), width, 0xFF);
-//                         RowDone(y + 1);
-//         EndProgress();
-//       }
-//
-//   - and fills in its class in the registration table (GraphicFormatsList.cpp).
+// reader is one header and one source in graphics/readers/; graphics/README.md
+// says how one is added and shows the load frame it follows.
 #pragma once
 
 #include <cstdint>
@@ -35,14 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "GraphicColor.h"
+#include "graphics/GraphicColor.h"
 #include "picture/Classes.h"
 #include "picture/Graphics.h"
 #include "picture/SysUtils.h"
 
 namespace tolvane {
-
-class TLZ77Decoder;
 
 // ---- Image properties -------------------------------------------------------
 
@@ -201,8 +178,10 @@ public:
 
 protected:
   // Steps 1 and 2 of every load, for the lifetime of the frame: the image is
-  // emptied, BasePosition and SourceStream are set; leaving the frame (also
-  // by an exception) clears SourceStream.
+  // emptied, BasePosition and SourceStream are set. Leaving the frame, also
+  // by an exception, ends a progress stage still open, frees the reader's
+  // load state (FreeLoadState) and clears SourceStream, so that no reader
+  // writes its own clean-up for the error path.
   class TLoadFrame {
   public:
     TLoadFrame(TFormatGraphic& graphic, TStream& stream);
@@ -230,6 +209,9 @@ protected:
   void RowDone(uint32_t rowsDone);
   // Ends the last stage.
   void EndProgress();
+  // Frees what a reader holds only during a load (decoders, raw buffers);
+  // the load frame calls it on every exit.
+  virtual void FreeLoadState() {}
 
   // The common colour set-up from ImageProperties: the file's scheme, depth
   // and samples; a blue-green-red target (with alpha when the image has one)
@@ -242,6 +224,7 @@ protected:
 
 private:
   bool FLoading = false;
+  bool FProgressOpen = false;  // a stage started and not yet ended
 };
 
 using TFormatGraphicClass = const TFormatGraphicClassInfo*;
@@ -271,85 +254,6 @@ constexpr uint32_t SwapLong(uint32_t value) {
 void UndoPredictor8(uint8_t* row, uint32_t count);
 void UndoPredictor24(uint8_t* row, uint32_t count);
 void UndoPredictor32(uint8_t* row, uint32_t count);
-
-// ---- Readers ---------------------------------------------------------------------
-
-// Portable Network Graphics ("png"): every colour type and bit depth, Adam7
-// interlace, the palette and the ancillary chunks gAMA, bKGD and tRNS.
-// Every chunk read is checked against its CRC. Grey with alpha becomes an
-// 8-bit grey bitmap and RGB with alpha a 32-bit one with the alpha kept in
-// the fourth byte; a tRNS colour becomes the bitmap's transparent colour.
-// Loading only; SaveStream writes the bitmap as BMP.
-class TPNGGraphic : public TFormatGraphic {
-  TOLVANE_FORMAT_CLASS(TPNGGraphic)
-public:
-  TPNGGraphic();
-  ~TPNGGraphic() override;
-
-  void LoadStream(TStream& stream) override;
-  // More than 8 bytes left, the first 8 the PNG signature; the position is
-  // restored.
-  static bool ProbeStream(TStream& stream);
-  // The header chunk (which must come first) and a gAMA chunk before IEND.
-  bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
-
-  // The 13 data bytes of the header chunk, in host order.
-  struct TPngHeader {
-    uint32_t Width = 0;
-    uint32_t Height = 0;
-    uint8_t BitDepth = 0;
-    uint8_t ColorType = 0;
-    uint8_t Compression = 0;
-    uint8_t Filter = 0;
-    uint8_t Interlace = 0;
-    friend bool operator==(const TPngHeader&, const TPngHeader&) = default;
-  };
-
-private:
-  // Chunks.
-  bool IsChunk(const char* type) const;
-  bool IsCritical() const { return (ChunkType[0] & 0x20) == 0; }
-  uint32_t ReadChunkHeader(TStream& stream);
-  void CheckChunkLength(TStream& stream) const;
-  void ReadChunkData(TStream& stream);
-  void SkipChunk(TStream& stream);
-  TPngHeader ReadHeader(TStream& stream);
-  void CheckMemory() const;
-  // The palette and the ancillary chunks.
-  bool ReadKnownChunk(TStream& stream, const TPngHeader& header);
-  void ReadPalette(TStream& stream, const TPngHeader& header);
-  void ReadGamma(TStream& stream);
-  void ReadBackground(TStream& stream, const TPngHeader& header);
-  void ReadTransparency(TStream& stream, const TPngHeader& header);
-  bool ColorOfSamples(const TPngHeader& header, const std::vector<uint8_t>& data, TColor& colour) const;
-  // Image data.
-  uint32_t SetupColorManager(uint8_t colorType, uint8_t bitDepth);
-  void ReadImageData(TStream& stream, const TPngHeader& header);
-  bool NextInput(TStream& stream);
-  int32_t Inflate(uint8_t*& dest, size_t count);
-  bool InflateData(TStream& stream, uint8_t* buffer, size_t count);
-  void CheckDataEnd(TStream& stream);
-  void FreeLoadState();
-
-  std::vector<uint8_t> RawBuffer;          // the data of the chunk read last
-  const uint8_t* CurrentSource = nullptr;  // the inflater's position in RawBuffer
-  uint32_t IDATSize = 0;                   // data length of the IDAT chunk being inflated
-  uint32_t ChunkLength = 0;
-  uint8_t ChunkType[4] = {};
-  uint32_t ChunkCrc = 0;
-  std::unique_ptr<TLZ77Decoder> Decoder;   // made for one load
-  uint32_t SourceBPP = 1;                  // bytes per complete pixel, the filter distance
-  HPALETTE PngPalette;
-  TColor BackgroundColor = 0xFFFFFF;
-  TColor TransparentColor = 0x1FFFFFFF;    // none
-  // bKGD and tRNS as stored; their colours are worked out once the colour
-  // manager knows the image.
-  std::vector<uint8_t> FBackground, FTransparency;
-  size_t FInputLeft = 0;                   // IDAT bytes the inflater has not consumed
-  TPngHeader FInfoHeader;                  // as ReadImageInfo read it
-  bool FImageRead = false;
-  uint64_t FImageBytes = 0;                // zlib bytes handed to the inflater
-};
 
 // ---- Registration list ---------------------------------------------------------
 
@@ -426,3 +330,6 @@ void RegisterAllFormats();
 void UnregisterAllFormats();
 
 }  // namespace tolvane
+
+// Every reader of the library, so that this unit's header names every class.
+#include "graphics/readers/PNGGraphic.h"

@@ -1,7 +1,7 @@
 // setup: adds the finder to the configuration of three file managers.
 #include <QApplication>
 
-#include "installer/Unit1.h"
+#include "installer/SetupWindow.h"
 #include "platform/QtFileDialogs.h"
 #include "platform/QtMessageBoxes.h"
 
@@ -9,7 +9,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(tolvane::ApplicationTitle));
   tolvane::TQtMessageBoxes boxes;
-  tolvane::TForm1 form(boxes, std::make_unique<tolvane::TQtOpenDialog>());
+  tolvane::setup::TForm1 form(boxes, std::make_unique<tolvane::TQtOpenDialog>());
   form.OnClose = [] { QCoreApplication::quit(); };
   form.show();
   return app.exec();

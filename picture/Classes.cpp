@@ -1,4 +1,5 @@
 #include "Classes.h"
+#include "ByteOrder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -235,5 +236,7 @@ std::vector<uint8_t> ReadFileBytes(const std::string& fileName) {
   data.resize(f.Read(data.data(), data.size()));
   return data;
 }
+
+void byteorder_detail::RaiseShortRead() { throw EReadError(SysConst::SReadError); }
 
 }  // namespace tolvane

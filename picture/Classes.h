@@ -1,5 +1,5 @@
-// Class metadata, geometry and streams: the base on which graphics, readers
-// and codecs are written.
+// Class metadata, geometry and streams (TStream, TFileStream, TMemoryStream):
+// the base on which graphics, readers and codecs are written.
 #pragma once
 
 #include <cstddef>

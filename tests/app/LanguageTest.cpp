@@ -22,7 +22,7 @@
 #include "app/GraphicUnits.h"
 #include "app/ImageControl.h"
 #include "app/SelDirectory.h"
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 #include "picture/Graphics.h"
 
 namespace tolvane {

@@ -16,9 +16,9 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "GraphicCompression.h"
-#include "GraphicFormats.h"
-#include "GraphicStrings.h"
+#include "graphics/GraphicCompression.h"
+#include "graphics/GraphicFormats.h"
+#include "graphics/GraphicStrings.h"
 
 #ifndef JCS_EXTENSIONS
 #error "libjpeg must offer the extended colour spaces (blue-green-red output)"

@@ -20,6 +20,10 @@ namespace tolvane {
 // The application's title: the caption of its standard error box.
 inline constexpr const char* ApplicationTitle = "Tolvane Installer";
 
+// setup's window: its own namespace, so that it and ravelk's main window,
+// which share the class name, never meet under one qualified name.
+namespace setup {
+
 class TForm1 : public QWidget {
 public:
   // Message boxes go to boxes (which must outlive the window); the open
@@ -62,4 +66,5 @@ private:
   TMessageBoxes& Boxes;
 };
 
+}  // namespace setup
 }  // namespace tolvane

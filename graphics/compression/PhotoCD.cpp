@@ -4,8 +4,8 @@
 #include <array>
 #include <vector>
 
-#include "GraphicColor.h"
-#include "GraphicCompression.h"
+#include "graphics/GraphicColor.h"
+#include "graphics/GraphicCompression.h"
 
 namespace tolvane {
 

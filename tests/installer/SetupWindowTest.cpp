@@ -1,4 +1,4 @@
-#include "installer/Unit1.h"
+#include "installer/SetupWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,8 @@
 
 namespace tolvane {
 namespace {
+
+using setup::TForm1;
 
 struct TShownBox {
   TMessageKind Kind;

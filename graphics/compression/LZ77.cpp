@@ -1,8 +1,8 @@
 // The deflate decoder over zlib.
 #include <cstring>
 
-#include "GraphicCompression.h"
-#include "GraphicStrings.h"
+#include "graphics/GraphicCompression.h"
+#include "graphics/GraphicStrings.h"
 
 namespace tolvane {
 

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "GraphicCompression.h"
-#include "GraphicFormats.h"
-#include "GraphicStrings.h"
+#include "graphics/GraphicCompression.h"
+#include "graphics/readers/PNGGraphic.h"
+#include "graphics/GraphicStrings.h"
 
 namespace tolvane {
 
@@ -252,34 +252,27 @@ void TPNGGraphic::LoadStream(TStream& stream) {
   if (ImageProperties.Compression != icLZ77)
     RaiseInvalidGraphicFmt(S::SUnsupportedFeature, {S::SCompressionScheme, S::SFormatPNG});
 
-  try {
-    Decoder = std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, false);
-    Decoder->BeginDecoding();
-    ReadChunkHeader(stream);
-    for (;;) {
-      if (IsChunk("IDAT") && !FImageRead) {
-        NextStage(S::STransfering);
-        ReadImageData(stream, header);
-        FImageRead = true;
-        // The chunk after the image data is handled as any other.
-      } else if (ReadKnownChunk(stream, header)) {
-        ReadChunkHeader(stream);
-        continue;
-      }
-      SkipChunk(stream);
-      if (IsChunk("IEND")) break;
-      if (IsCritical()) RaiseInvalidGraphic(S::SUnknownCriticalChunk);
+  Decoder = std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, false);
+  Decoder->BeginDecoding();
+  ReadChunkHeader(stream);
+  for (;;) {
+    if (IsChunk("IDAT") && !FImageRead) {
+      NextStage(S::STransfering);
+      ReadImageData(stream, header);
+      FImageRead = true;
+      // The chunk after the image data is handled as any other.
+    } else if (ReadKnownChunk(stream, header)) {
       ReadChunkHeader(stream);
+      continue;
     }
-    // A file without image data is no picture, not an empty one.
-    if (FImageBytes == 0) RaisePng(S::SInvalidImage);
-    Decoder->EndDecoding();
-  } catch (...) {
-    FreeLoadState();
-    EndProgress();
-    throw;
+    SkipChunk(stream);
+    if (IsChunk("IEND")) break;
+    if (IsCritical()) RaiseInvalidGraphic(S::SUnknownCriticalChunk);
+    ReadChunkHeader(stream);
   }
-  FreeLoadState();
+  // A file without image data is no picture, not an empty one.
+  if (FImageBytes == 0) RaisePng(S::SInvalidImage);
+  Decoder->EndDecoding();
   EndProgress();
 }
 

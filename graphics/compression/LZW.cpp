@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "GraphicCompression.h"
+#include "graphics/GraphicCompression.h"
 
 namespace tolvane {
 

@@ -2,7 +2,7 @@
 // pixel, and raw pixels, one code per byte.
 #include <algorithm>
 
-#include "GraphicCompression.h"
+#include "graphics/GraphicCompression.h"
 
 namespace tolvane {
 

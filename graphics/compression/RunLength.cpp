@@ -1,5 +1,5 @@
 // The decoder interface and the run-length decoders.
-#include "GraphicCompression.h"
+#include "graphics/GraphicCompression.h"
 
 #include <algorithm>
 #include <cstring>

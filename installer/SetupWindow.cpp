@@ -1,4 +1,4 @@
-#include "installer/Unit1.h"
+#include "installer/SetupWindow.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -55,10 +55,12 @@ struct TManager {
   QCheckBox* Check;
   const char* Filter;
   const char* Name;
-  bool (TForm1::*Install)(const std::string&);
+  bool (setup::TForm1::*Install)(const std::string&);
 };
 
 }  // namespace
+
+namespace setup {
 
 TForm1::TForm1(TMessageBoxes& boxes, std::unique_ptr<TOpenDialog> openDialog, QWidget* parent)
     : QWidget(parent, Qt::Tool), OpenDialog1(std::move(openDialog)), Boxes(boxes) {
@@ -135,4 +137,5 @@ bool TForm1::InstallFree(const std::string& executable) { return tolvane::Instal
 
 bool TForm1::Backup(const std::string& path) { return tolvane::Backup(path); }
 
+}  // namespace setup
 }  // namespace tolvane
