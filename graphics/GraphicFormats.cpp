@@ -83,10 +83,10 @@ void TFormatGraphic::CheckImageSize(const char* formatName, TPixelLayout layout)
     RaiseInvalidGraphicFmt(GraphicStrings::SInvalidImage, {formatName});
 }
 
-void TFormatGraphic::StartProgress(int32_t width) {
+void TFormatGraphic::StartProgress(int32_t width, const char* text) {
   ProgressRect = Rect(0, 0, width, 1);
   FProgressOpen = true;
-  ReportProgress(this, TProgressStage::psStarting, 0, false, ProgressRect, GraphicStrings::SPreparing);
+  ReportProgress(this, TProgressStage::psStarting, 0, false, ProgressRect, text ? text : GraphicStrings::SPreparing);
 }
 
 void TFormatGraphic::NextStage(const char* text) {

@@ -200,8 +200,8 @@ protected:
   void CheckImageSize(const char* formatName, TPixelLayout layout) const;
 
   // Progress: a one-row ProgressRect at the top, width pixels wide, and the
-  // first stage ("Preparing...").
-  void StartProgress(int32_t width);
+  // first stage: text, or "Preparing..." when none is given.
+  void StartProgress(int32_t width, const char* text = nullptr);
   // Ends the current stage and starts the next with its text.
   void NextStage(const char* text);
   // After a row: psRunning with rowsDone of ImageProperties.Height in percent
@@ -333,3 +333,6 @@ void UnregisterAllFormats();
 
 // Every reader of the library, so that this unit's header names every class.
 #include "graphics/readers/PNGGraphic.h"
+#include "graphics/readers/AutodeskGraphic.h"
+#include "graphics/readers/CUTGraphic.h"
+#include "graphics/readers/RLAGraphic.h"

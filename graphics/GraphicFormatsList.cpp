@@ -165,8 +165,8 @@ const TRegistration Registrations[] = {
     {"scr", nullptr, Raster, "", S::SDescWordScreenCapture},
 
     // TRLAGraphic
-    {"rpf", nullptr, Raster, S::SDescAliasWavefront, ""},
-    {"rla", nullptr, Raster, "", ""},
+    {"rpf", ClassOf<TRLAGraphic>, Raster, S::SDescAliasWavefront, ""},
+    {"rla", ClassOf<TRLAGraphic>, Raster, "", ""},
 
     // TSGIGraphic
     {"sgi", nullptr, Raster, S::SDescSGI, S::SDescSGITrueColor},
@@ -185,8 +185,8 @@ const TRegistration Registrations[] = {
     {"pbm", nullptr, Raster, "", S::SDescPortableBitmap},
 
     // TAutodeskGraphic
-    {"cel", nullptr, Raster, S::SDescAutodesk, ""},
-    {"pic", nullptr, Raster, S::SDescAutodesk, ""},
+    {"cel", ClassOf<TAutodeskGraphic>, Raster, S::SDescAutodesk, ""},
+    {"pic", ClassOf<TAutodeskGraphic>, Raster, S::SDescAutodesk, ""},
 
     // TPCDGraphic
     {"pcd", nullptr, Raster, S::SDescPhotoCD, ""},
@@ -195,7 +195,7 @@ const TRegistration Registrations[] = {
     {"gif", nullptr, Animated, S::SDescCompuServe, ""},
 
     // TCUTGraphic
-    {"cut", nullptr, Raster, S::SDescDrHalo, ""},
+    {"cut", ClassOf<TCUTGraphic>, Raster, S::SDescDrHalo, ""},
 
     // TPSPGraphic
     {"psp", nullptr, RasterAndVector, S::SDescPaintshopPro, ""},
