@@ -100,6 +100,9 @@ void TForm1::Handle(const std::function<void()>& handler) {
 void TForm1::FormCreate() {
   std::string dir = QCoreApplication::applicationDirPath().toStdString();
   ProgramPath = UnixPathToWine(dir + "/ravelk");
+  // The file managers are Windows programs under Wine, installed below the
+  // prefix's drive_c; the prefix itself is hidden in the home directory.
+  OpenDialog1->InitialDir = WineDriveCDirectory(TWineEnvironment::FromProcess());
 }
 
 void TForm1::Button1Click() {

@@ -11,7 +11,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <vector>
 
 #include "TempDir.h"
@@ -89,6 +91,15 @@ TEST_F(Form1Test, ShowsItsControlsAndNamesTheFinderBesideIt) {
   // The notice stays inside the window, whatever the font's width.
   for (QLabel* label : {form.Label1, form.Label2, form.Label3})
     EXPECT_LE(label->geometry().right(), 199) << label->text().toStdString();
+}
+
+TEST_F(Form1Test, TheFileDialogOpensInTheWinePrefixsDriveC) {
+  std::filesystem::create_directories(Dir / "prefix/drive_c");
+  const char* old = std::getenv("WINEPREFIX");
+  const std::string saved = old ? old : "";
+  ::setenv("WINEPREFIX", (Dir / "prefix").c_str(), 1);
+  EXPECT_EQ(MakeForm({}).OpenDialog1->InitialDir, Dir / "prefix/drive_c");
+  old ? ::setenv("WINEPREFIX", saved.c_str(), 1) : ::unsetenv("WINEPREFIX");
 }
 
 TEST_F(Form1Test, InstallWithNothingTickedOnlyCloses) {
