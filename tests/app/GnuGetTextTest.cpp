@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "GetTextTestUtil.h"
 #include "app/GnuGetText.h"
@@ -295,6 +303,43 @@ TEST_F(Languages, TheAppendedTableComesFirstAndDamageFallsBackToTheDisk) {
   // A table that lies outside the file is no table.
   Location.TableOffset = 1u << 30;
   EXPECT_EQ(Shown("pl"), "Brak duplikatów");
+}
+
+// Runs act while a FIFO waits for a writer; true when act had to be freed
+// by one (after two seconds), as an open for blocking reads would need.
+bool NeededAWriter(const std::string& fifo, const std::function<void()>& act) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false, freed = false;
+  std::thread watchdog([&] {
+    std::unique_lock lock(m);
+    if (cv.wait_for(lock, std::chrono::seconds(2), [&] { return done; })) return;
+    int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      freed = true;
+      ::close(fd);
+    }
+  });
+  act();
+  {
+    std::lock_guard lock(m);
+    done = true;
+  }
+  cv.notify_one();
+  watchdog.join();
+  return freed;
+}
+
+TEST_F(Languages, AFifoWhereACatalogueIsLookedForIsNoCatalogue) {
+  const std::string fifo = Dir.Path + "locale/fr/LC_MESSAGES/default.mo";
+  WriteBytes(fifo, "");
+  ASSERT_EQ(::unlink(fifo.c_str()), 0);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(NeededAWriter(fifo, [&] { EXPECT_EQ(Shown("fr"), "-"); }));
+  // Nor does a FIFO in place of the program file hold a table.
+  Location.ProgramFile = fifo;
+  Location.TableOffset = 8;
+  EXPECT_FALSE(NeededAWriter(fifo, [&] { EXPECT_EQ(Shown("pl"), "Brak duplikatów"); }));
 }
 
 TEST_F(Languages, TheStartingLanguageComesFromTheEnvironmentAndSelectingOneTranslatesTheProgram) {
