@@ -157,6 +157,7 @@ std::string TSelDirectoryDlg::SelectedFolder() const {
 
 void TSelDirectoryDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  CentreOnScreen(this);
   FormShow();
 }
 

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTest>
 
@@ -104,6 +105,25 @@ TEST_F(SelDirectoryTest, ATypedDirectoryCountsOnlyOnceOkHasTakenTheTreeThere) {
   std::filesystem::remove(Dir.Path + "/one");
   Show(1, Dir.Path + "/one", [&](TSelDirectoryDlg* d) { d->OKBtn->click(); });
   EXPECT_EQ(Dialog.SelectedPath, Dir.Path + "/two");
+}
+
+// Both windows open in the middle of the screen, wherever the main window is.
+TEST(SecondaryWindows, OpenCentredOnTheScreen) {
+  QWidget owner;
+  owner.setGeometry(0, 0, 200, 150);
+  owner.show();
+  TSelDirectoryDlg dialog(&owner);
+  TAboutBox about(&owner);
+  for (QDialog* d : {static_cast<QDialog*>(&dialog), static_cast<QDialog*>(&about)}) {
+    QPoint centre, expected;
+    test::WhenModal<QDialog>([&](QDialog* shown) {
+      centre = shown->frameGeometry().center();
+      expected = shown->screen()->availableGeometry().center();
+      shown->reject();
+    });
+    d->exec();
+    EXPECT_LE((centre - expected).manhattanLength(), 2) << d->windowTitle().toStdString();
+  }
 }
 
 TEST(AboutBox, ThanksAndNamesTheLibrariesItUses) {
