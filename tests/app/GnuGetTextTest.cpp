@@ -28,12 +28,12 @@ const std::string Po = PoText({
      "\nmsgctxt \"menu\"\nmsgid \"Open\"\nmsgstr \"Öffnen\"\n";
 
 void PutWord(std::string& mo, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) mo[at + i] = static_cast<char>(v >> (8 * i));
+  for (size_t i = 0; i < 4; ++i) mo[at + i] = static_cast<char>(v >> (8 * i));
 }
 
 uint32_t GetWord(const std::string& mo, size_t at) {
   uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(mo[at + i]);
+  for (size_t i = 4; i-- > 0;) v = v << 8 | static_cast<unsigned char>(mo[at + i]);
   return v;
 }
 
@@ -116,7 +116,7 @@ uint64_t TableOffset(const std::string& file) {
   std::string bytes = ReadBytes(file);
   uint64_t record = FindEmbeddedRecord(bytes);
   uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[record + EmbeddedMarkerSize + i]);
+  for (size_t i = 8; i-- > 0;) v = v << 8 | static_cast<unsigned char>(bytes[record + EmbeddedMarkerSize + i]);
   return v;
 }
 
@@ -173,7 +173,7 @@ TEST(EmbeddedFiles, TheRecordMustStandOnce) {
 
 std::string Entry(uint64_t next, uint64_t offset, uint64_t size, const std::string& name) {
   std::string e(EmbeddedEntrySize, ' ');
-  for (int i = 0; i < 8; ++i) {
+  for (size_t i = 0; i < 8; ++i) {
     e[i] = static_cast<char>(next >> (8 * i));
     e[8 + i] = static_cast<char>(offset >> (8 * i));
     e[16 + i] = static_cast<char>(size >> (8 * i));
@@ -213,7 +213,7 @@ TEST(EmbeddedFiles, DamagedTablesAreRefused) {
   // The build step does not cut a program whose table it cannot read.
   TScratchDir dir;
   std::string damaged = program + Entry(end + 8, 0, 1, "a");
-  for (int i = 0; i < 8; ++i) damaged[1036 + i] = static_cast<char>(t >> (8 * i));
+  for (size_t i = 0; i < 8; ++i) damaged[1036 + i] = static_cast<char>(t >> (8 * i));
   WriteBytes(dir.Path + "program", damaged);
   EXPECT_THROW(AppendEmbeddedFiles(dir.Path + "program", {{"b", "2"}}), EEmbeddedTableError);
   EXPECT_EQ(ReadBytes(dir.Path + "program"), damaged);
