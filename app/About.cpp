@@ -146,6 +146,7 @@ void TAboutBox::FormShow() {
 
 void TAboutBox::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  CentreOnScreen(this);
   FormShow();
 }
 

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
-#include <iterator>
+#include <cstdint>
+#include <vector>
 
 #include "GnuGetText.h"
 #include "platform/UniqueFd.h"
@@ -24,12 +24,12 @@ namespace {
 
 uint64_t GetLE64(std::string_view bytes, size_t at) {
   uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+  for (size_t i = 8; i-- > 0;) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
   return v;
 }
 
 void PutLE64(std::string& bytes, size_t at, uint64_t v) {
-  for (int i = 0; i < 8; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i) & 0xFF);
+  for (size_t i = 0; i < 8; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i) & 0xFF);
 }
 
 std::string EntryName(std::string_view field) {
@@ -40,9 +40,8 @@ std::string EntryName(std::string_view field) {
 }
 
 std::string ReadWholeFile(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw EFOpenError(Format(SysConst::SFOpenErrorEx, {fileName, SysErrorMessage(errno)}));
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  std::vector<uint8_t> bytes = ReadFileBytes(fileName);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 void WriteAllAt(int fd, std::string_view bytes, uint64_t offset) {
@@ -82,23 +81,16 @@ std::string TMemoryByteSource::ReadAt(uint64_t offset, size_t count) const {
   return std::string(FBytes.substr(offset, count));
 }
 
-TFileByteSource::TFileByteSource(const std::string& fileName) : FFd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)) {
-  struct stat st {};
-  if (!FFd.Valid() || ::fstat(FFd.Get(), &st) != 0)
-    throw EFOpenError(Format(SysConst::SFOpenErrorEx, {fileName, SysErrorMessage(errno)}));
-  FSize = static_cast<uint64_t>(st.st_size);
-}
+TFileByteSource::TFileByteSource(const std::string& fileName)
+    : FStream(fileName, fmOpenRead | fmShareDenyWrite), FSize(static_cast<uint64_t>(FStream.Size())) {}
 
 std::string TFileByteSource::ReadAt(uint64_t offset, size_t count) const {
   std::string bytes(count, '\0');
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::pread(FFd.Get(), bytes.data() + done, count - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    // The file has shrunk since it was opened.
-    if (n <= 0) throw EReadError(SysConst::SReadError);
-    done += static_cast<size_t>(n);
-  }
+  // Past the end (the file has shrunk since it was opened) the read falls
+  // short and raises.
+  if (offset > static_cast<uint64_t>(INT64_MAX)) throw EReadError(SysConst::SReadError);
+  FStream.SetPosition(static_cast<int64_t>(offset));
+  FStream.ReadExact(bytes.data(), count);
   return bytes;
 }
 

@@ -3,9 +3,11 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTextDocument>
 #include <QWidget>
 
@@ -40,6 +42,15 @@ void SetHint(QWidget* widget, const char* english) { SetTranslatedProperty(widge
 
 QString PlainToolTip(const QString& text) {
   return text.isEmpty() ? text : Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap);
+}
+
+void CentreOnScreen(QWidget* window) {
+  QScreen* screen = window->screen();
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  QRect frame = window->frameGeometry();
+  frame.moveCenter(screen->availableGeometry().center());
+  window->move(frame.topLeft());
 }
 
 }  // namespace tolvane

@@ -26,4 +26,8 @@ void SetHint(QWidget* widget, const char* english);
 // like markup for markup, and a file name may ("<b>a</b>.jpg").
 QString PlainToolTip(const QString& text);
 
+// Moves a window (a dialog being shown) to the middle of its screen, where
+// the secondary windows open rather than over the main window.
+void CentreOnScreen(QWidget* window);
+
 }  // namespace tolvane

@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "picture/Classes.h"
 #include "picture/SysUtils.h"
 #include "platform/UniqueFd.h"
 
@@ -117,7 +118,9 @@ private:
   std::string_view FBytes;
 };
 
-// A file opened for reading; raises EFOpenError when it cannot be opened.
+// A regular file opened for reading through the framework's file stream,
+// so that a FIFO or device in its place never blocks; raises EFOpenError
+// when it cannot be opened.
 class TFileByteSource : public TByteSource {
 public:
   explicit TFileByteSource(const std::string& fileName);
@@ -125,7 +128,8 @@ public:
   std::string ReadAt(uint64_t offset, size_t count) const override;
 
 private:
-  TUniqueFd FFd;
+  // Reading moves the stream's position, which is no state of the source.
+  mutable TFileStream FStream;
   uint64_t FSize = 0;
 };
 

@@ -413,6 +413,9 @@ void TForm1::ShowError(const std::exception& e) {
 void TForm1::FitTexts() {
   LayOutDetails({Label1, Label2, Label3, Label4, Label5}, {Label6, Label7, Label8, Label9, Label10});
   LayOutDetails({Label11, Label12, Label13, Label14, Label15}, {Label16, Label17, Label18, Label19, Label20});
+  // The captions of another language leave the values another width.
+  for (QLabel* value : {Label6, Label7, Label8, Label9, Label10, Label16, Label17, Label18, Label19, Label20})
+    FitText(value, value->text(), FontPixels - 1, 0);
   for (QPushButton* button : {Button2, Button3, Button4, Button5, Button6, Button7, Button8})
     FitText(button, button->text(), FontPixels, 10);
 }

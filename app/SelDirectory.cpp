@@ -86,6 +86,10 @@ TSelDirectoryDlg::TSelDirectoryDlg(QWidget* parent) : QDialog(parent) {
   Treshold->setGeometry(128, 62, 60, 24);
   Treshold->setRange(1, 255);
   Treshold->setValue(1);
+  // What the field shows is what Start searches with: a typed value outside
+  // the range (0, or nothing) becomes the nearest in it, never the value
+  // the field held before.
+  Treshold->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
   Edit2 = Treshold->findChild<QLineEdit*>();
   Label3 = MakeLabel(GroupBox2, " Rise similarity threshold to find less similar files.", 196, 58, 205, 32);
   Label3->setWordWrap(true);
@@ -117,6 +121,9 @@ void TSelDirectoryDlg::FormCreate() { TranslateComponent(this); }
 
 void TSelDirectoryDlg::FormShow() {
   if (!SelectedPath.empty()) NavigateTo(SelectedPath);
+  // The field shows the folder that Start will search, also when the tree
+  // has not moved (text typed last time and never taken goes).
+  ShellTreeView1Change();
   if (ChooseLanguage) ChooseLanguage();
   RetranslateComponent(this);
 }
@@ -157,10 +164,14 @@ std::string TSelDirectoryDlg::SelectedFolder() const {
 
 void TSelDirectoryDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  CentreOnScreen(this);
   FormShow();
 }
 
 void TSelDirectoryDlg::done(int result) {
+  // Text typed into the threshold counts once the dialog closes, also when
+  // Return closed it before the field lost the focus.
+  Treshold->interpretText();
   FormClose();
   QDialog::done(result == mrOk ? mrOk : mrCancel);
 }

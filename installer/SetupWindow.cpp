@@ -1,5 +1,6 @@
 #include "installer/SetupWindow.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -99,6 +100,9 @@ void TForm1::Handle(const std::function<void()>& handler) {
 void TForm1::FormCreate() {
   std::string dir = QCoreApplication::applicationDirPath().toStdString();
   ProgramPath = UnixPathToWine(dir + "/ravelk");
+  // The file managers are Windows programs under Wine, installed below the
+  // prefix's drive_c; the prefix itself is hidden in the home directory.
+  OpenDialog1->InitialDir = WineDriveCDirectory(TWineEnvironment::FromProcess());
 }
 
 void TForm1::Button1Click() {
@@ -136,6 +140,18 @@ bool TForm1::InstallUnreal(const std::string& executable) {
 bool TForm1::InstallFree(const std::string& executable) { return tolvane::InstallFree(executable, ProgramPath); }
 
 bool TForm1::Backup(const std::string& path) { return tolvane::Backup(path); }
+
+int RunSetup(TMessageBoxes& boxes, std::unique_ptr<TOpenDialog> openDialog) {
+  // Qt does not count a tool window as a window of the application, so the
+  // closing of any message box would otherwise look like the closing of the
+  // last window and end the program under the open window. The window's own
+  // closing ends the program instead.
+  QApplication::setQuitOnLastWindowClosed(false);
+  TForm1 form(boxes, std::move(openDialog));
+  form.OnClose = [] { QCoreApplication::quit(); };
+  form.show();
+  return QApplication::exec();
+}
 
 }  // namespace setup
 }  // namespace tolvane

@@ -66,5 +66,10 @@ private:
   TMessageBoxes& Boxes;
 };
 
+// setup's own run: makes the window, shows it and runs the application's
+// event loop until the window closes; returns the loop's exit code. Needs
+// the QApplication made.
+int RunSetup(TMessageBoxes& boxes, std::unique_ptr<TOpenDialog> openDialog);
+
 }  // namespace setup
 }  // namespace tolvane

@@ -9,8 +9,5 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(tolvane::ApplicationTitle));
   tolvane::TQtMessageBoxes boxes;
-  tolvane::setup::TForm1 form(boxes, std::make_unique<tolvane::TQtOpenDialog>());
-  form.OnClose = [] { QCoreApplication::quit(); };
-  form.show();
-  return app.exec();
+  return tolvane::setup::RunSetup(boxes, std::make_unique<tolvane::TQtOpenDialog>());
 }

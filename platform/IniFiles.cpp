@@ -63,11 +63,13 @@ bool ValidKey(std::string_view name) {
 }
 
 // The bytes of a profile; nothing when it cannot be read, or when it is in
-// UTF-16 (it begins with that byte order mark): its lines are no bytes of
-// text, and an edit written into it as such would spoil the file.
+// UTF-16 (it begins with that byte order mark, or, without one, holds NUL
+// bytes, which no 8-bit profile holds): its lines are no bytes of text, and
+// an edit written into it as such would spoil the file.
 std::optional<std::string> ReadProfile(const std::string& fileName, TReadFailure* failure = nullptr) {
   auto bytes = ReadWholeFile(fileName, MaxProfileSize, failure);
-  if (bytes && (bytes->starts_with("\xFF\xFE") || bytes->starts_with("\xFE\xFF"))) {
+  if (bytes && (bytes->starts_with("\xFF\xFE") || bytes->starts_with("\xFE\xFF") ||
+                bytes->find('\0') != std::string::npos)) {
     if (failure) *failure = TReadFailure::rfUnreadable;
     return std::nullopt;
   }

@@ -1,5 +1,6 @@
 #include "platform/QtMessageBoxes.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -45,6 +46,36 @@ TMessageButton EscapeAnswer(TMessageButtons buttons) {
   return mbOK;
 }
 
+// Breaks every word wider than limit pixels into pieces that fit, one to a
+// line, so that a long file name wraps inside the box instead of being cut
+// off or running off the screen. Words that fit are left to the label's
+// own wrapping.
+QString BreakLongWords(const QString& text, const QFontMetrics& metrics, int limit) {
+  QStringList lines = text.split(QLatin1Char('\n'));
+  for (QString& line : lines) {
+    if (metrics.horizontalAdvance(line) <= limit) continue;
+    QStringList words = line.split(QLatin1Char(' '));
+    for (QString& word : words) {
+      if (metrics.horizontalAdvance(word) <= limit) continue;
+      QString broken, piece;
+      for (qsizetype i = 0; i < word.size();) {
+        // A surrogate pair is one character.
+        const qsizetype n = word[i].isHighSurrogate() && i + 1 < word.size() ? 2 : 1;
+        const QString character = word.mid(i, n);
+        if (!piece.isEmpty() && metrics.horizontalAdvance(piece + character) > limit) {
+          broken += piece + QLatin1Char('\n');
+          piece.clear();
+        }
+        piece += character;
+        i += n;
+      }
+      word = broken + piece;
+    }
+    line = words.join(QLatin1Char(' '));
+  }
+  return lines.join(QLatin1Char('\n'));
+}
+
 }  // namespace
 
 TMessageButton TQtMessageBoxes::ShowMessageBox(TMessageKind kind, TMessageButtons buttons, std::string_view text,
@@ -63,11 +94,13 @@ TMessageButton TQtMessageBoxes::ShowMessageBox(TMessageKind kind, TMessageButton
   // Lines are broken where the text breaks them: the box grows to its
   // widest line (up to most of the screen) instead of wrapping at half width.
   if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+    int limit = 800;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) limit = screen->availableGeometry().width() * 3 / 4;
+    body = BreakLongWords(body, label->fontMetrics(), limit);
+    box.setText(body);
     int widest = 0;
     for (const QString& line : body.split(QLatin1Char('\n')))
       widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
-    int limit = 800;
-    if (QScreen* screen = QGuiApplication::primaryScreen()) limit = screen->availableGeometry().width() * 3 / 4;
     label->setMinimumWidth(std::min(widest + 2, limit));
   }
   TMessageButton escape = EscapeAnswer(buttons);

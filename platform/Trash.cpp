@@ -1,9 +1,11 @@
 #include "Trash.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -69,12 +71,38 @@ std::string BaseName(const std::string& p) {
   return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
+constexpr std::string_view InfoSuffix = ".trashinfo";
+
+// The longest name that a directory takes.
+size_t NameMax(const std::string& dir) {
+  long max = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+  return max > 0 ? static_cast<size_t>(max) : NAME_MAX;
+}
+
+// The name of attempt (1, 2, ...) for base inside the trash, at most limit
+// bytes. Names that fit keep their form ("a.jpg", "a.jpg.2"); a longer one
+// is cut at a character boundary before its extension, which it keeps
+// with the attempt's number ("long….2.jpg"). The original path, whole,
+// is in the info file.
+std::string TrashName(const std::string& base, int attempt, size_t limit) {
+  const std::string number = attempt == 1 ? "" : "." + std::to_string(attempt);
+  if (base.size() + number.size() <= limit) return base + number;
+  std::string ext;
+  auto dot = base.find_last_of('.');
+  if (dot != std::string::npos && dot > 0 && base.size() - dot <= 16) ext = base.substr(dot);
+  size_t keep = limit - number.size() - ext.size();
+  // Not inside a UTF-8 sequence: back up over continuation bytes.
+  while (keep > 0 && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80) --keep;
+  return base.substr(0, keep) + number + ext;
+}
+
 }  // namespace
 
 std::string TrashEncodePath(const std::string& path) {
   static const char hex[] = "0123456789ABCDEF";
   std::string out;
-  for (unsigned char c : path) {
+  for (char ch : path) {
+    const auto c = static_cast<unsigned char>(ch);
     bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                 std::strchr("/-_.~!*'()", c) != nullptr;
     if (keep && c) {
@@ -136,9 +164,11 @@ bool MoveToTrash(const std::string& path, const TTrashPlace& place, std::time_t 
   }
 
   const std::string base = BaseName(path);
+  // Both files/NAME and info/NAME.trashinfo must be names the file system takes.
+  const size_t limit = std::min(NameMax(info), NameMax(files)) - InfoSuffix.size();
   for (int attempt = 1; attempt < 10000; ++attempt) {
-    std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
-    std::string infoFile = info + "/" + name + ".trashinfo";
+    std::string name = TrashName(base, attempt, limit);
+    std::string infoFile = info + "/" + name + std::string(InfoSuffix);
     TUniqueFd fd(::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!fd.Valid()) {
       if (errno == EEXIST) continue;

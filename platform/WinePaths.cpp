@@ -72,6 +72,15 @@ std::string WinePrefixDirectory(const TWineEnvironment& env) {
   return home == "/" ? "/.wine" : home + "/.wine";
 }
 
+std::string WineDriveCDirectory(const TWineEnvironment& env) {
+  std::string prefix = WinePrefixDirectory(env);
+  if (prefix.empty()) return {};
+  while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+  std::string driveC = (prefix == "/" ? "" : prefix) + "/drive_c";
+  std::error_code ec;
+  return fs::is_directory(driveC, ec) ? driveC : std::string();
+}
+
 bool HasDriveLetter(std::string_view path) {
   return path.size() >= 2 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
          path[1] == ':';

@@ -20,6 +20,10 @@ struct TWineEnvironment {
 // $WINEPREFIX, else ~/.wine; empty when neither is known.
 std::string WinePrefixDirectory(const TWineEnvironment& env);
 
+// The prefix's drive_c, where the Windows programs are installed; empty
+// when the prefix has none.
+std::string WineDriveCDirectory(const TWineEnvironment& env);
+
 // Whether path starts with a drive letter and a colon ("C:", "z:\dir").
 bool HasDriveLetter(std::string_view path);
 

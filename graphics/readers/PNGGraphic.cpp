@@ -397,6 +397,84 @@ bool TPNGGraphic::ColorOfSamples(const TPngHeader& header, const std::vector<uin
   }
 }
 
+namespace {
+
+// A colour one level away from colour, on every channel, so that a grey stays
+// grey: up where the stored samples lie above the key's, else down (as far
+// as the channels allow).
+TColor NeighbourColour(TColor colour, bool up) {
+  uint8_t c[3] = {GetRValue(colour), GetGValue(colour), GetBValue(colour)};
+  const bool canUp = c[0] < 255 && c[1] < 255 && c[2] < 255, canDown = c[0] > 0 && c[1] > 0 && c[2] > 0;
+  const int step = (up && canUp) || !canDown ? 1 : -1;
+  for (uint8_t& v : c) v = static_cast<uint8_t>(v + step);
+  return RGBColor(c[0], c[1], c[2]);
+}
+
+// The palette entry through which grey samples v show (as the row converter
+// picks it): low depths spread over the palette, 16-bit samples by their
+// level on the 8-bit scale.
+uint32_t GreyIndex(uint16_t v, uint8_t depth, uint8_t paletteBits) {
+  if (depth == 16) return MulDiv16(v, 255, 65535);
+  if (depth < 8)
+    return MulDiv16(v, static_cast<uint16_t>((1u << paletteBits) - 1), static_cast<uint16_t>((1u << depth) - 1));
+  return v;
+}
+
+}  // namespace
+
+void TPNGGraphic::SeparateKeyInPalette(const TPngHeader& header) {
+  if (header.ColorType != 0 || !PngPalette || FTransparency.size() < 2) return;
+  const uint32_t keyIndex =
+      GreyIndex(BigEndian16(FTransparency.data()), header.BitDepth, ColorManager.TargetBitsPerSample());
+  std::vector<TPaletteEntry> entries = PngPalette->Entries;
+  bool changed = false;
+  for (uint32_t i = 0; i < entries.size(); ++i) {
+    TPaletteEntry& e = entries[i];
+    if (i == keyIndex || RGBColor(e.peRed, e.peGreen, e.peBlue) != TransparentColor) continue;
+    const TColor moved = NeighbourColour(TransparentColor, i > keyIndex);
+    e.peRed = GetRValue(moved);
+    e.peGreen = GetGValue(moved);
+    e.peBlue = GetBValue(moved);
+    changed = true;
+  }
+  if (changed) PngPalette = std::make_shared<const TPalette>(std::move(entries));
+}
+
+void TPNGGraphic::SeparateKeyInRow(const TPngHeader& header, const uint8_t* samples, uint8_t* row,
+                                   uint32_t firstColumn, uint32_t columnStep, uint32_t width) const {
+  const bool rgb = header.ColorType == 2;
+  if (!rgb && !(header.ColorType == 0 && header.BitDepth == 16)) return;  // the palette keeps them apart
+  const size_t channels = rgb ? 3 : 1, sampleBytes = header.BitDepth == 16 ? 2 : 1;
+  uint16_t key[3];
+  for (size_t c = 0; c < channels; ++c) key[c] = BigEndian16(FTransparency.data() + 2 * c);
+  const uint8_t keyBytes[3] = {GetBValue(TransparentColor), GetGValue(TransparentColor), GetRValue(TransparentColor)};
+  const uint32_t keyIndex = rgb ? 0 : GreyIndex(key[0], 16, 8);
+  for (uint32_t x = firstColumn; x < width; x += columnStep, samples += channels * sampleBytes) {
+    bool same = true;
+    // Which way the stored samples lie from the key's, for the direction of
+    // the level kept apart.
+    int64_t above = 0;
+    for (size_t c = 0; c < channels; ++c) {
+      const uint16_t v = sampleBytes == 2 ? BigEndian16(samples + 2 * c) : samples[c];
+      same = same && v == key[c];
+      above += int64_t{v} - key[c];
+    }
+    if (same) continue;
+    if (rgb) {
+      uint8_t* pixel = row + size_t{x} * 3;
+      if (std::memcmp(pixel, keyBytes, 3) != 0) continue;
+      const TColor moved = NeighbourColour(TransparentColor, above > 0);
+      pixel[0] = GetBValue(moved);
+      pixel[1] = GetGValue(moved);
+      pixel[2] = GetRValue(moved);
+    } else if (row[x] == keyIndex) {
+      // The neighbouring entry shows one level away (the palette was kept
+      // apart from the key).
+      row[x] = static_cast<uint8_t>((above > 0 && keyIndex < 255) || keyIndex == 0 ? keyIndex + 1 : keyIndex - 1);
+    }
+  }
+}
+
 // ---- Ancillary chunks and the palette ----------------------------------------------
 
 void TPNGGraphic::ReadPalette(TStream& stream, const TPngHeader& header) {
@@ -454,6 +532,8 @@ void TPNGGraphic::ReadImageData(TStream& stream, const TPngHeader& header) {
   TColor colour;
   if (ColorOfSamples(header, FBackground, colour)) BackgroundColor = colour;
   if (!FTransparency.empty() && ColorOfSamples(header, FTransparency, colour)) TransparentColor = colour;
+  const bool keyed = TransparentColor != NoTransparentColor;
+  if (keyed) SeparateKeyInPalette(header);
   if (PngPalette) AssignPalette(PngPalette);
   const int32_t width = static_cast<int32_t>(p.Width), height = static_cast<int32_t>(p.Height);
   ResizeWidth(width);
@@ -470,18 +550,19 @@ void TPNGGraphic::ReadImageData(TStream& stream, const TPngHeader& header) {
   // Each row is decoded into the buffer that did not hold the row before,
   // which is its prior line.
   std::vector<uint8_t> buffers[2] = {std::vector<uint8_t>(rowBytes(p.Width)), std::vector<uint8_t>(rowBytes(p.Width))};
-  auto decodeRow = [&](int which, size_t bytes, int32_t y, uint8_t mask) {
+  auto decodeRow = [&](int which, size_t bytes, int32_t y, const TAdam7Pass& pass) {
     uint8_t* line = buffers[which].data();
     if (!InflateData(stream, line, bytes)) return false;
     UnfilterRow(line[0], line + 1, bytes - 1, SourceBPP, buffers[which ^ 1].data() + 1);
-    ColorManager.ConvertRow(line + 1, RowPointer(y), p.Width, mask);
+    ColorManager.ConvertRow(line + 1, RowPointer(y), p.Width, pass.Mask);
+    if (keyed) SeparateKeyInRow(header, line + 1, RowPointer(y), pass.StartColumn, pass.ColumnStep, p.Width);
     return true;
   };
 
   if (header.Interlace != 1) {
     const size_t bytes = rowBytes(p.Width);
     for (int32_t y = 0; y < height; ++y) {
-      if (!decodeRow(y & 1, bytes, y, 0xFF)) break;
+      if (!decodeRow(y & 1, bytes, y, Adam7Passes[6])) break;
       RowDone(static_cast<uint32_t>(y));
     }
   } else {
@@ -493,7 +574,7 @@ void TPNGGraphic::ReadImageData(TStream& stream, const TPngHeader& header) {
       int which = 0;
       std::memset(buffers[1].data(), 0, bytes);  // the first row of a pass has a zero prior line
       for (uint32_t y = a.StartRow; y < p.Height && more; y += a.RowStep, which ^= 1) {
-        more = decodeRow(which, bytes, static_cast<int32_t>(y), a.Mask);
+        more = decodeRow(which, bytes, static_cast<int32_t>(y), a);
         if (more && pass == 6) RowDone(y + 1);
       }
     }

@@ -58,6 +58,12 @@ private:
   void ReadBackground(TStream& stream, const TPngHeader& header);
   void ReadTransparency(TStream& stream, const TPngHeader& header);
   bool ColorOfSamples(const TPngHeader& header, const std::vector<uint8_t>& data, TColor& colour) const;
+  // The transparent colour stands for the tRNS samples alone: pixels whose
+  // stored samples differ from them but that gamma or the scaling of 16-bit
+  // samples would show in the same colour are kept one level apart.
+  void SeparateKeyInPalette(const TPngHeader& header);
+  void SeparateKeyInRow(const TPngHeader& header, const uint8_t* samples, uint8_t* row, uint32_t firstColumn,
+                        uint32_t columnStep, uint32_t width) const;
   // Image data.
   uint32_t SetupColorManager(uint8_t colorType, uint8_t bitDepth);
   void ReadImageData(TStream& stream, const TPngHeader& header);

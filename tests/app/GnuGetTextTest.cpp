@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "GetTextTestUtil.h"
 #include "app/GnuGetText.h"
@@ -20,12 +28,12 @@ const std::string Po = PoText({
      "\nmsgctxt \"menu\"\nmsgid \"Open\"\nmsgstr \"Öffnen\"\n";
 
 void PutWord(std::string& mo, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) mo[at + i] = static_cast<char>(v >> (8 * i));
+  for (size_t i = 0; i < 4; ++i) mo[at + i] = static_cast<char>(v >> (8 * i));
 }
 
 uint32_t GetWord(const std::string& mo, size_t at) {
   uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(mo[at + i]);
+  for (size_t i = 4; i-- > 0;) v = v << 8 | static_cast<unsigned char>(mo[at + i]);
   return v;
 }
 
@@ -108,7 +116,7 @@ uint64_t TableOffset(const std::string& file) {
   std::string bytes = ReadBytes(file);
   uint64_t record = FindEmbeddedRecord(bytes);
   uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[record + EmbeddedMarkerSize + i]);
+  for (size_t i = 8; i-- > 0;) v = v << 8 | static_cast<unsigned char>(bytes[record + EmbeddedMarkerSize + i]);
   return v;
 }
 
@@ -165,7 +173,7 @@ TEST(EmbeddedFiles, TheRecordMustStandOnce) {
 
 std::string Entry(uint64_t next, uint64_t offset, uint64_t size, const std::string& name) {
   std::string e(EmbeddedEntrySize, ' ');
-  for (int i = 0; i < 8; ++i) {
+  for (size_t i = 0; i < 8; ++i) {
     e[i] = static_cast<char>(next >> (8 * i));
     e[8 + i] = static_cast<char>(offset >> (8 * i));
     e[16 + i] = static_cast<char>(size >> (8 * i));
@@ -205,7 +213,7 @@ TEST(EmbeddedFiles, DamagedTablesAreRefused) {
   // The build step does not cut a program whose table it cannot read.
   TScratchDir dir;
   std::string damaged = program + Entry(end + 8, 0, 1, "a");
-  for (int i = 0; i < 8; ++i) damaged[1036 + i] = static_cast<char>(t >> (8 * i));
+  for (size_t i = 0; i < 8; ++i) damaged[1036 + i] = static_cast<char>(t >> (8 * i));
   WriteBytes(dir.Path + "program", damaged);
   EXPECT_THROW(AppendEmbeddedFiles(dir.Path + "program", {{"b", "2"}}), EEmbeddedTableError);
   EXPECT_EQ(ReadBytes(dir.Path + "program"), damaged);
@@ -295,6 +303,43 @@ TEST_F(Languages, TheAppendedTableComesFirstAndDamageFallsBackToTheDisk) {
   // A table that lies outside the file is no table.
   Location.TableOffset = 1u << 30;
   EXPECT_EQ(Shown("pl"), "Brak duplikatów");
+}
+
+// Runs act while a FIFO waits for a writer; true when act had to be freed
+// by one (after two seconds), as an open for blocking reads would need.
+bool NeededAWriter(const std::string& fifo, const std::function<void()>& act) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false, freed = false;
+  std::thread watchdog([&] {
+    std::unique_lock lock(m);
+    if (cv.wait_for(lock, std::chrono::seconds(2), [&] { return done; })) return;
+    int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      freed = true;
+      ::close(fd);
+    }
+  });
+  act();
+  {
+    std::lock_guard lock(m);
+    done = true;
+  }
+  cv.notify_one();
+  watchdog.join();
+  return freed;
+}
+
+TEST_F(Languages, AFifoWhereACatalogueIsLookedForIsNoCatalogue) {
+  const std::string fifo = Dir.Path + "locale/fr/LC_MESSAGES/default.mo";
+  WriteBytes(fifo, "");
+  ASSERT_EQ(::unlink(fifo.c_str()), 0);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(NeededAWriter(fifo, [&] { EXPECT_EQ(Shown("fr"), "-"); }));
+  // Nor does a FIFO in place of the program file hold a table.
+  Location.ProgramFile = fifo;
+  Location.TableOffset = 8;
+  EXPECT_FALSE(NeededAWriter(fifo, [&] { EXPECT_EQ(Shown("pl"), "Brak duplikatów"); }));
 }
 
 TEST_F(Languages, TheStartingLanguageComesFromTheEnvironmentAndSelectingOneTranslatesTheProgram) {

@@ -194,7 +194,7 @@ TEST_F(MainWindow, CommandLineSearchFillsTheGridAndPreviewsTheFirstPair) {
 
   EXPECT_EQ(form.Grid.SelectionRect(), (CellRange{0, 1, 1, 1}));
   char size[32];
-  std::snprintf(size, sizeof size, "%.2f kB", std::filesystem::file_size(Dir() + "/A.bmp") / 1024.0);
+  std::snprintf(size, sizeof size, "%.2f kB", static_cast<double>(std::filesystem::file_size(Dir() + "/A.bmp")) / 1024.0);
   EXPECT_EQ(Left(), (Row{"A.bmp", size, "320x240px (0.08 Mp)", "24 bpp", "Windows BMP"}));
   EXPECT_EQ(Right()[0], "A.jpg");
   EXPECT_EQ(Right()[2], "320x240px (0.08 Mp)");  // the file's size, whatever the preview's decoding
@@ -665,6 +665,34 @@ TEST_F(MainWindow, SwitchesLanguageAtRunTimeWindowsAndMessagesAlike) {
   EXPECT_EQ(Right()[0], "No duplicates");
   EXPECT_EQ(Left()[0], "A.bmp");
   EXPECT_EQ(form.StatusPanel1->text(), QStringLiteral("Total time:     1.50 sec"));
+}
+
+// Switching the language moves the values to after the new captions: every
+// value must still fit the room left to it.
+TEST_F(MainWindow, ValuesFitTheirLabelsAfterALanguageSwitch) {
+  SetCatalogueLocation({"", 0, CATALOGUE_DIR "/"});
+  struct TEnglishAgain {
+    ~TEnglishAgain() { SelectLanguage("en"); }
+  } englishAgain;
+  // Pictures whose dimensions make a long value.
+  test::TTempDir big;
+  ASSERT_TRUE(test::Convert({"-size", "1600x1200", "gradient:black-white", big / "a.jpg"}) &&
+              test::Convert({big / "a.jpg", "-quality", "40", big / "b.jpg"}));
+  TForm1& form = MakeForm({big.Path, "10"});
+  form.Handle([&] { form.FormActivate(); });
+  ASSERT_EQ(Text(form.Label7), "1600x1200px (1.92 Mp)");
+  auto overflowing = [&] {
+    std::vector<std::string> wide;
+    for (QLabel* label : {form.Label6, form.Label7, form.Label8, form.Label9, form.Label10, form.Label16,
+                          form.Label17, form.Label18, form.Label19, form.Label20})
+      if (label->fontMetrics().horizontalAdvance(label->text()) > label->width()) wide.push_back(Text(label));
+    return wide;
+  };
+  EXPECT_EQ(overflowing(), std::vector<std::string>{});
+  for (QAction* language : {form.Deutsch1, form.Polski1, form.English1}) {
+    Trigger(language);
+    EXPECT_EQ(overflowing(), std::vector<std::string>{}) << language->text().toStdString();
+  }
 }
 
 }  // namespace

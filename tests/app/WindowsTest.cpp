@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTest>
 
@@ -104,6 +105,70 @@ TEST_F(SelDirectoryTest, ATypedDirectoryCountsOnlyOnceOkHasTakenTheTreeThere) {
   std::filesystem::remove(Dir.Path + "/one");
   Show(1, Dir.Path + "/one", [&](TSelDirectoryDlg* d) { d->OKBtn->click(); });
   EXPECT_EQ(Dialog.SelectedPath, Dir.Path + "/two");
+}
+
+TEST_F(SelDirectoryTest, TheDirectoryFieldShowsTheFolderThatStartSearches) {
+  // Text typed last time and never taken is gone when the dialog opens again
+  // at the same folder (the tree's selection does not change).
+  Show(1, Dir.Path + "/one", [&](TSelDirectoryDlg* d) {
+    d->Edit1->setText(QStringLiteral("/typed/but/not/taken"));
+    d->CancelBtn->click();
+  });
+  std::string typed;
+  Show(1, Dir.Path + "/one", [&](TSelDirectoryDlg* d) {
+    typed = d->Edit1->text().toStdString();
+    d->CancelBtn->click();
+  });
+  EXPECT_EQ(typed, Dir.Path + "/one");
+  // Nor when the remembered directory is gone and the tree stays put.
+  Show(1, Dir.Path + "/one", [&](TSelDirectoryDlg* d) {
+    d->Edit1->setText(QStringLiteral("/typed"));
+    d->CancelBtn->click();
+  });
+  Show(1, Dir.Path + "/gone", [&](TSelDirectoryDlg* d) {
+    typed = d->Edit1->text().toStdString();
+    d->CancelBtn->click();
+  });
+  EXPECT_EQ(typed, Dir.Path + "/one");
+}
+
+TEST_F(SelDirectoryTest, AThresholdTypedOutsideItsRangeIsBroughtIntoIt) {
+  // Start takes what the field shows: 0 is below the range and becomes 1
+  // (never the value the field held before).
+  for (bool byKey : {false, true}) {
+    QString shown;
+    Show(10, Dir.Path + "/one", [&](TSelDirectoryDlg* d) {
+      d->Edit2->selectAll();
+      QTest::keyClicks(d->Treshold, QStringLiteral("0"));
+      EXPECT_EQ(d->Edit2->text(), QStringLiteral("0"));
+      if (byKey)
+        QTest::keyClick(d->Treshold, Qt::Key_Return);
+      else
+        d->OKBtn->click();
+      shown = d->Edit2->text();
+    });
+    EXPECT_EQ(Dialog.Treshold->value(), 1) << byKey;
+    EXPECT_EQ(shown, QStringLiteral("1"));
+  }
+}
+
+// Both windows open in the middle of the screen, wherever the main window is.
+TEST(SecondaryWindows, OpenCentredOnTheScreen) {
+  QWidget owner;
+  owner.setGeometry(0, 0, 200, 150);
+  owner.show();
+  TSelDirectoryDlg dialog(&owner);
+  TAboutBox about(&owner);
+  for (QDialog* d : {static_cast<QDialog*>(&dialog), static_cast<QDialog*>(&about)}) {
+    QPoint centre, expected;
+    test::WhenModal<QDialog>([&](QDialog* shown) {
+      centre = shown->frameGeometry().center();
+      expected = shown->screen()->availableGeometry().center();
+      shown->reject();
+    });
+    d->exec();
+    EXPECT_LE((centre - expected).manhattanLength(), 2) << d->windowTitle().toStdString();
+  }
 }
 
 TEST(AboutBox, ThanksAndNamesTheLibrariesItUses) {

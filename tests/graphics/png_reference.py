@@ -133,9 +133,19 @@ def level8(v, depth):
     return v // 257 if depth == 16 else v * 255 // ((1 << depth) - 1)
 
 
+def neighbour(colour, up):
+    """The colour one level away on every channel: up, or down, as far as the
+    channels allow."""
+    step = np.where((up & np.all(colour < 255)) | ~np.all(colour > 0), 1, -1)
+    return colour + step
+
+
 def render(pixels, ct, depth, palette=None, trns=None, gama=None):
-    """The picture on white: alpha is not shown; the tRNS colour of a grey or
-    RGB image is transparent; palette indices past the palette are black."""
+    """The picture on white: alpha is not shown; pixels whose samples equal
+    the tRNS samples of a grey or RGB image are transparent, and others that
+    would show in the key's colour stay one level apart (up where their
+    samples lie above the key's); palette indices past the palette are
+    black."""
     t = gamma_table(gama)
     if ct == 3:
         table = np.zeros((256, 3), np.int64)
@@ -148,7 +158,19 @@ def render(pixels, ct, depth, palette=None, trns=None, gama=None):
     if trns is not None and ct in (0, 2):
         key = np.array(struct.unpack(">%dH" % (len(trns) // 2), trns)).reshape(1, 1, -1)
         colour = render(key, ct, depth, gama=gama)[0, 0]
-        out = np.where(np.all(out == colour, axis=2, keepdims=True), 255, out)
+        is_key = np.all(pixels == key, axis=2, keepdims=True)
+        above = (pixels - key).sum(axis=2, keepdims=True) > 0
+        if ct == 0 and depth == 16:
+            # Grey shows through a palette of 8-bit levels: a pixel on the
+            # key's level takes the next level on its side.
+            idx, kidx = pixels // 257, key // 257
+            moved = np.where((above & (kidx < 255)) | (kidx == 0), kidx + 1, kidx - 1)
+            idx = np.where((idx == kidx) & ~is_key, moved, idx)
+            out = np.repeat(t[idx], 3, axis=2)
+            above = idx > kidx
+        apart = np.all(out == colour, axis=2, keepdims=True) & ~is_key
+        out = np.where(apart, neighbour(colour, above), out)
+        out = np.where(is_key, 255, out)
     return out.astype(np.int16)
 
 # ---- Reference decodes ------------------------------------------------------------------
@@ -303,6 +325,20 @@ def generated(c):
         data = png_file(px, ct, depth, depth == 8, palette=palette, trns=trns, gama=gama)
         c.pixels(f"gamma{gama}-ct{ct}-{depth}.png", data, render(px, ct, depth, palette, trns, gama),
                  reference=False)
+    # tRNS under gAMA: the key is matched on the stored samples, so that the
+    # levels around it, which gamma (or the scaling of 16-bit samples) shows
+    # in the key's colour, stay visible.
+    for ct, depth, key in ((2, 8, 250), (0, 8, 250), (2, 16, 0xFA40), (0, 16, 0xFA40), (0, 16, 0x0140),
+                           (0, 4, 15), (0, 16, 0)):
+        near = np.clip(key + np.arange(-6, 7) * (1 if depth <= 8 else 97), 0, (1 << depth) - 1)
+        px = RNG.choice(near, size=(9, 11, 1)).repeat(CHANNELS[ct], axis=2)
+        px[1::3, ::2, -1] = key  # RGB pixels that differ from the key in one sample
+        px[0, 0] = key
+        trns = struct.pack(">%dH" % CHANNELS[ct], *[key] * CHANNELS[ct])
+        for interlace in (0, 1):
+            data = png_file(px, ct, depth, interlace, trns=trns, gama=100000)
+            c.pixels(f"key-gamma-ct{ct}-{depth}-{key}-i{interlace}.png", data,
+                     render(px, ct, depth, trns=trns, gama=100000), reference=False)
     # Interlaced images of every width and height from 1 to 9.
     for w in range(1, 10):
         for h in range(1, 10):

@@ -99,6 +99,19 @@ TEST(InstallButtons, MissingCountOrConfigurationFails) {
   EXPECT_FALSE(std::filesystem::exists(dir / "FreeCommander.ini"));
 }
 
+// Text in UTF-16 holds NUL bytes, with or without a byte order mark: bytes
+// written into it as 8-bit lines would spoil the file.
+TEST(InstallFree, RefusesAConfigurationInUtf16) {
+  TTempDir dir;
+  for (const std::string& wide : {std::string("\xFF\xFE[\0T\0o\0o\0l\0s\0]\0\r\0\n\0", 20),
+                                  std::string("[\0T\0o\0o\0l\0s\0]\0\r\0\n\0", 18),
+                                  std::string("\0[\0T\0o\0o\0l\0s\0]\0\r\0\n", 18)}) {
+    WriteFile(dir / "FreeCommander.ini", wide);
+    EXPECT_FALSE(InstallFree(dir / "FreeCommander.exe", Ravelk));
+    EXPECT_EQ(ReadFile(dir / "FreeCommander.ini"), wide);
+  }
+}
+
 TEST(InstallButtons, CountThatIsNoDecimalIntegerRaisesBeforeWriting) {
   TTempDir dir;
   for (const char* bad : {"abc", "$10", "3x", "2147483647", "99999999999"}) {

@@ -6,12 +6,19 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 
+#include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <vector>
 
 #include "TempDir.h"
+#include "QtTestEnvironment.h"
+#include "platform/QtMessageBoxes.h"
 #include "platform/WinePaths.h"
 
 namespace tolvane {
@@ -86,6 +93,15 @@ TEST_F(Form1Test, ShowsItsControlsAndNamesTheFinderBesideIt) {
     EXPECT_LE(label->geometry().right(), 199) << label->text().toStdString();
 }
 
+TEST_F(Form1Test, TheFileDialogOpensInTheWinePrefixsDriveC) {
+  std::filesystem::create_directories(Dir / "prefix/drive_c");
+  const char* old = std::getenv("WINEPREFIX");
+  const std::string saved = old ? old : "";
+  ::setenv("WINEPREFIX", (Dir / "prefix").c_str(), 1);
+  EXPECT_EQ(MakeForm({}).OpenDialog1->InitialDir, Dir / "prefix/drive_c");
+  old ? ::setenv("WINEPREFIX", saved.c_str(), 1) : ::unsetenv("WINEPREFIX");
+}
+
 TEST_F(Form1Test, InstallWithNothingTickedOnlyCloses) {
   TForm1& form = MakeForm({});
   form.Button1->click();
@@ -136,6 +152,39 @@ TEST_F(Form1Test, InvalidCountShowsErrorAndKeepsWindowOpen) {
   EXPECT_EQ(Boxes.Shown[0].Caption, "Tolvane Installer");
   EXPECT_EQ(Closed, 0);
   EXPECT_TRUE(form.isVisible());
+}
+
+// The program as it runs for real: its own event loop and Qt's message
+// boxes. The error box closes, and the window must still be there.
+TEST(SetupProgram, KeepsItsWindowOpenAfterAMessageBox) {
+  test::TTempDir dir;
+  test::WriteFile(dir / "DEFAULT.BAR", "[Buttonbar]\r\nButtoncount=abc\r\n");
+  QApplication::setQuitOnLastWindowClosed(true);  // Qt's default, as in a fresh program
+  QString shown;
+  bool openAfterBox = false;
+  QTimer::singleShot(0, [&] {
+    QPointer<TForm1> form;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* f = dynamic_cast<TForm1*>(w)) form = f;
+    ASSERT_TRUE(form);
+    form->TotalCommanderCheck->setChecked(true);
+    test::WhenModal<QMessageBox>([&](QMessageBox* box) {
+      shown = box->text();
+      box->button(QMessageBox::Ok)->click();
+    });
+    form->Button1->click();
+    // Once the events of the closed box have passed, the window is still
+    // open and the program still runs; Cancel then ends it.
+    QTimer::singleShot(50, [&, form] {
+      if (!form) return;
+      openAfterBox = form->isVisible();
+      form->Button2->click();
+    });
+  });
+  TQtMessageBoxes boxes;
+  EXPECT_EQ(setup::RunSetup(boxes, std::make_unique<TFakeOpenDialog>(std::deque<std::string>{dir / "totalcmd.exe"})), 0);
+  EXPECT_EQ(shown, QStringLiteral("'abc' is not a valid integer value"));
+  EXPECT_TRUE(openAfterBox);
 }
 
 }  // namespace

@@ -2,7 +2,12 @@
 
 #include <QAbstractButton>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <QScreen>
+
+#include <vector>
 
 #include "QtTestEnvironment.h"
 #include "TempDir.h"
@@ -33,6 +38,31 @@ TEST(QtMessageBoxes, ShowsPlainTextAndReturnsThePressedButton) {
   });
   EXPECT_EQ(boxes.ShowMessageBox(TMessageKind::mkInformation, mbOK | mbCancel, "Scan?", "Tolvane"), mbCancel);
   EXPECT_EQ(title, QStringLiteral("Tolvane"));
+}
+
+TEST(QtMessageBoxes, ALongNameWrapsInsideTheScreen) {
+  const std::string name = "/pictures/" + std::string(700, 'x') + ".jpg";
+  const std::string text = "Cannot delete " + name + "\r\nIt stays where it is.";
+  QString shown;
+  int width = 0, room = 0;
+  std::vector<std::string> clipped;
+  test::WhenModal<QMessageBox>([&](QMessageBox* box) {
+    shown = box->text();
+    width = box->frameGeometry().width();
+    room = box->screen()->availableGeometry().width();
+    // The label wraps between words; no word may be wider than the label.
+    auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    for (const QString& word : shown.split(QRegularExpression(QStringLiteral("[ \n]"))))
+      if (label->fontMetrics().horizontalAdvance(word) > label->width()) clipped.push_back(word.toStdString());
+    box->accept();
+  });
+  TQtMessageBoxes().ShowMessageBox(TMessageKind::mkError, mbOK, text);
+  EXPECT_LE(width, room);
+  EXPECT_EQ(clipped, std::vector<std::string>{});
+  // Only line breaks are added: the name is whole, and the lines that fit stay.
+  EXPECT_EQ(QString(shown).remove(QLatin1Char('\n')),
+            QString::fromStdString("Cannot delete " + name + "It stays where it is."));
+  EXPECT_TRUE(shown.endsWith(QStringLiteral("\nIt stays where it is.")));
 }
 
 TEST(QtOpenDialog, ReturnsTheChosenFileOrCancel) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "TempDir.h"
@@ -103,6 +104,46 @@ TEST(Trash, NothingIsLostWhenTheTrashCannotBeWritten) {
     fs::remove_all(shm);
   }
   EXPECT_FALSE(TFreedesktopTrash().MoveToRecycleBin(dir / "missing.jpg"));
+}
+
+// A name of up to 255 bytes leaves no room for ".trashinfo": the name inside
+// the trash is shortened (whole characters, extension kept, still unique)
+// and the info file keeps the whole original path for restoring.
+TEST(Trash, LongNamesAreShortenedInsideTheTrashOnly) {
+  TTempDir dir;
+  EnvScope data("XDG_DATA_HOME", dir / "data");
+  // 2 + 3 * 81 + 4 = 249 bytes, of three-byte characters after the first two.
+  std::string name = "ab";
+  for (int i = 0; i < 81; ++i) name += "\xE2\x82\xAC";
+  name += ".jpg";
+  fs::create_directories(dir / "one");
+  fs::create_directories(dir / "two");
+  WriteFile(dir / ("one/" + name), "first");
+  WriteFile(dir / ("two/" + name), "second");
+  TTrashPlace place = TrashPlaceFor(dir / ("one/" + name));
+  ASSERT_TRUE(MoveToTrash(dir / ("one/" + name), place, Noon()));
+  ASSERT_TRUE(MoveToTrash(dir / ("two/" + name), place, Noon()));
+  EXPECT_FALSE(fs::exists(dir / ("one/" + name)));
+  EXPECT_FALSE(fs::exists(dir / ("two/" + name)));
+
+  const std::string real = fs::canonical(dir.Path).string();
+  std::map<std::string, std::string> restorable;  // original path -> contents
+  for (const auto& entry : fs::directory_iterator(place.TrashDir + "/info")) {
+    const std::string info = entry.path().filename().string();
+    EXPECT_LE(info.size(), 255u);
+    ASSERT_TRUE(info.ends_with(".jpg.trashinfo")) << info;
+    const std::string stored = info.substr(0, info.size() - 10);
+    // Whole UTF-8 characters only, before the number of a second name.
+    std::string stem = stored.substr(0, stored.size() - 4);
+    if (stem.ends_with(".2")) stem.resize(stem.size() - 2);
+    EXPECT_EQ(stem.substr(stem.size() - 3), "\xE2\x82\xAC") << stored;
+    const std::string text = ReadFile(entry.path().string());
+    const std::string path = text.substr(text.find("Path=") + 5, text.find("\nDeletionDate") - text.find("Path=") - 5);
+    restorable[path] = ReadFile(place.TrashDir + "/files/" + stored);
+  }
+  EXPECT_EQ(restorable, (std::map<std::string, std::string>{
+                            {TrashEncodePath(real + "/one/" + name), "first"},
+                            {TrashEncodePath(real + "/two/" + name), "second"}}));
 }
 
 TEST(Trash, PathEncoding) {

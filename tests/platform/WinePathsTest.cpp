@@ -48,5 +48,16 @@ TEST(WinePaths, PrefixComesFromTheEnvironment) {
   EXPECT_EQ(UnixPathToWine("/opt/tolvane/ravelk"), "Z:\\opt\\tolvane\\ravelk");
 }
 
+TEST(WinePaths, DriveCOnlyWhereThePrefixHasOne) {
+  test::TTempDir dir;
+  fs::create_directories(dir / "home/.wine/drive_c");
+  fs::create_directories(dir / "other");
+  EXPECT_EQ(WineDriveCDirectory({"", dir / "home"}), dir / "home/.wine/drive_c");
+  EXPECT_EQ(WineDriveCDirectory({dir / "other/", dir / "home"}), "");  // $WINEPREFIX wins, and has none
+  fs::create_directories(dir / "other/drive_c");
+  EXPECT_EQ(WineDriveCDirectory({dir / "other/", dir / "home"}), dir / "other/drive_c");
+  EXPECT_EQ(WineDriveCDirectory({"", ""}), "");
+}
+
 }  // namespace
 }  // namespace tolvane
