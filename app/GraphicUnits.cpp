@@ -1,5 +1,7 @@
 #include "GraphicUnits.h"
 
+#include "formats/SLDimage.h"
+#include "formats/WBMPImage.h"
 #include "formats/jp2_aic/QorImage.h"
 #include "graphics/GraphicFormats.h"
 #include "picture/Jpeg.h"
@@ -22,11 +24,15 @@ void InitializeGraphicUnits() {
   InitializeJpegUnit();
   RegisterAllFormats();
   InitializeCodecUnits();
+  InitializeWBMPImageUnit();
+  InitializeSLDimageUnit();
 }
 
 void FinalizeGraphicUnits() {
   if (!Initialized) return;
   Initialized = false;
+  // The slide unit never takes its class out of the registry.
+  FinalizeWBMPImageUnit();
   FinalizeCodecUnits();
   UnregisterAllFormats();
   FinalizeJpegUnit();

@@ -129,7 +129,10 @@ int Write(const std::string& in, const std::string& out) {
   if (!cls) throw EInvalidGraphic(Format(GraphicsConst::SUnknownExtension, {ext}));
   if (!WritesOwnFormat(cls)) throw EInvalidGraphicOperation(Format("No writer for .%s files (%s)", {ext, cls->Name}));
   std::unique_ptr<TGraphic> writer = TGraphic::ConstructEmpty(cls);
-  writer->CopyFrom(&pixels);
+  // A graphic of the writer's own class is copied as it is (a slide's
+  // records, not its pixels); anything else through its pixels.
+  if (&source.ClassType() == cls) writer->CopyFrom(&source);
+  else writer->CopyFrom(&pixels);
   writer->SaveFile(out);
   return 0;
 }
