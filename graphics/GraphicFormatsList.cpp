@@ -175,8 +175,8 @@ const TRegistration Registrations[] = {
     {"bw", nullptr, Raster, "", S::SDescSGIMono},
 
     // TPSDGraphic
-    {"psd", nullptr, Layered, S::SDescPhotoshop, ""},
-    {"pdd", nullptr, Layered, "", ""},
+    {"psd", ClassOf<TPSDGraphic>, Layered, S::SDescPhotoshop, ""},
+    {"pdd", ClassOf<TPSDGraphic>, Layered, "", ""},
 
     // TPPMGraphic
     {"ppm", nullptr, Raster, S::SDescPortableMap, S::SDescPortablePixelMap},
