@@ -193,13 +193,14 @@ void TPSDGraphic::ReadRowCounts(TStream& stream, uint32_t planes) {
   const uint64_t tableBytes = uint64_t{p.Height} * p.PsdChannels * 2;
   RequireBytes(stream, tableBytes);
   const int64_t tableStart = stream.Position();
-  std::vector<uint8_t> stored(size_t{planes} * p.Height * 2);
-  stream.ReadExact(stored.data(), stored.size());
   FRowCounts.resize(size_t{planes} * p.Height);
+  stream.ReadExact(FRowCounts.data(), FRowCounts.size() * 2);
   uint64_t packed = 0;
-  for (size_t i = 0; i < FRowCounts.size(); ++i) {
-    FRowCounts[i] = LoadBE16(stored.data() + 2 * i);
-    packed += FRowCounts[i];
+  for (uint16_t& count : FRowCounts) {
+    uint8_t stored[2];
+    std::memcpy(stored, &count, 2);
+    count = LoadBE16(stored);
+    packed += count;
   }
   FDataStart = tableStart + static_cast<int64_t>(tableBytes);
   stream.SetPosition(FDataStart);
