@@ -198,7 +198,7 @@ const TRegistration Registrations[] = {
     {"cut", nullptr, Raster, S::SDescDrHalo, ""},
 
     // TPSPGraphic
-    {"psp", nullptr, RasterAndVector, S::SDescPaintshopPro, ""},
+    {"psp", ClassOf<TPSPGraphic>, RasterAndVector, S::SDescPaintshopPro, ""},
 
     // TPNGGraphic
     {"png", ClassOf<TPNGGraphic>, Raster, S::SDescPNG, ""},
