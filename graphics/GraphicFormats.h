@@ -332,7 +332,9 @@ void UnregisterAllFormats();
 }  // namespace tolvane
 
 // Every reader of the library, so that this unit's header names every class.
-#include "graphics/readers/PNGGraphic.h"
 #include "graphics/readers/AutodeskGraphic.h"
 #include "graphics/readers/CUTGraphic.h"
+#include "graphics/readers/PNGGraphic.h"
+#include "graphics/readers/PSDGraphic.h"
+#include "graphics/readers/PSPGraphic.h"
 #include "graphics/readers/RLAGraphic.h"

@@ -175,8 +175,8 @@ const TRegistration Registrations[] = {
     {"bw", nullptr, Raster, "", S::SDescSGIMono},
 
     // TPSDGraphic
-    {"psd", nullptr, Layered, S::SDescPhotoshop, ""},
-    {"pdd", nullptr, Layered, "", ""},
+    {"psd", ClassOf<TPSDGraphic>, Layered, S::SDescPhotoshop, ""},
+    {"pdd", ClassOf<TPSDGraphic>, Layered, "", ""},
 
     // TPPMGraphic
     {"ppm", nullptr, Raster, S::SDescPortableMap, S::SDescPortablePixelMap},
@@ -198,7 +198,7 @@ const TRegistration Registrations[] = {
     {"cut", ClassOf<TCUTGraphic>, Raster, S::SDescDrHalo, ""},
 
     // TPSPGraphic
-    {"psp", nullptr, RasterAndVector, S::SDescPaintshopPro, ""},
+    {"psp", ClassOf<TPSPGraphic>, RasterAndVector, S::SDescPaintshopPro, ""},
 
     // TPNGGraphic
     {"png", ClassOf<TPNGGraphic>, Raster, S::SDescPNG, ""},

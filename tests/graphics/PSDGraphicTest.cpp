@@ -1,0 +1,73 @@
+// The Photoshop reader on hand-made files: what the probe accepts and a
+// file that starts inside a stream. Pixels, modes and messages are checked
+// by psd_reference.py through imgdump.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "graphics/GraphicFormats.h"
+#include "picture/ByteOrder.h"
+
+namespace tolvane {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A Photoshop file: header, empty sections, raw composite of `channels`
+// planes whose samples are their plane number + 1.
+Bytes Psd(const char* signature, uint16_t version, uint16_t channels, uint16_t mode, uint32_t width = 3,
+          uint32_t height = 2) {
+  Bytes d(signature, signature + 4);
+  AppendBE16(d, version);
+  d.insert(d.end(), 6, 0);
+  AppendBE16(d, channels);
+  AppendBE32(d, height);
+  AppendBE32(d, width);
+  AppendBE16(d, 8);
+  AppendBE16(d, mode);
+  for (int section = 0; section < 3; ++section) AppendBE32(d, 0);
+  AppendBE16(d, 0);
+  for (uint16_t c = 0; c < channels; ++c) d.insert(d.end(), size_t{width} * height, static_cast<uint8_t>(c + 1));
+  return d;
+}
+
+template <class T> bool Probe(const Bytes& data, int64_t at = 0) {
+  TMemoryStream stream(data);
+  stream.SetPosition(at);
+  const bool result = T::StaticClass().ProbeStream(stream);
+  EXPECT_EQ(stream.Position(), at);
+  return result;
+}
+
+TEST(PSDGraphic, ProbeTakesAnyCaseButOnlyVersionOne) {
+  EXPECT_TRUE(Probe<TPSDGraphic>(Psd("8BPS", 1, 3, 3)));
+  EXPECT_TRUE(Probe<TPSDGraphic>(Psd("8bps", 1, 3, 3)));
+  EXPECT_FALSE(Probe<TPSDGraphic>(Psd("8BPS", 2, 3, 3)));
+  EXPECT_FALSE(Probe<TPSDGraphic>(Psd("8BPS", 0, 3, 3)));
+  Bytes shortFile = Psd("8BPS", 1, 3, 3);
+  shortFile.resize(26);
+  EXPECT_FALSE(Probe<TPSDGraphic>(shortFile));
+}
+
+TEST(PSDGraphic, LoadsFromInsideAStreamAndAgain) {
+  Bytes data{1, 2, 3, 4, 5};
+  const Bytes rgb = Psd("8BPS", 1, 3, 3);
+  data.insert(data.end(), rgb.begin(), rgb.end());
+  TMemoryStream stream(data);
+  stream.SetPosition(5);
+  TPSDGraphic g;
+  g.LoadStream(stream);
+  EXPECT_EQ(g.ImageWidth(), 3);
+  EXPECT_EQ(g.PixelLayoutOf(), pl24Bit);
+  EXPECT_EQ(g.PixelColor(2, 1), RGBColor(1, 2, 3));
+  // The same graphic takes a grey file next.
+  TMemoryStream grey(Psd("8BPS", 1, 1, 1, 4, 4));
+  g.LoadStream(grey);
+  EXPECT_EQ(g.PixelLayoutOf(), pl8Bit);
+  EXPECT_EQ(g.PixelColor(3, 3), RGBColor(1, 1, 1));
+}
+
+}  // namespace
+}  // namespace tolvane
