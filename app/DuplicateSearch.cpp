@@ -5,6 +5,9 @@
 #include <cmath>
 
 #include "DirectoryScan.h"
+#include "FingerprintPool.h"
+#include "GraphicUnits.h"
+#include "graphics/GraphicCompression.h"
 #include "ResultGrid.h"
 
 namespace tolvane {
@@ -146,21 +149,37 @@ void TDuplicateFinder::ReportProgress(int step, size_t i, size_t count, int& las
 }
 
 bool TDuplicateFinder::ComputeFingerprints(const std::vector<std::string>& files, std::vector<Fingerprint>& prints) {
+  prints.assign(files.size(), Fingerprint{});
+  const unsigned workers = WorkerCount(Jobs, files.size());
+  if (workers > 1) return ComputeFingerprintsInPool(files, prints, workers);
   TPicture picture;
   TBitmap target;
   target.SetPixelLayout(pl24Bit);
   target.ResizeWidth(16);
   target.ResizeHeight(8);
-  prints.assign(files.size(), Fingerprint{});
   int last = -1;
   for (size_t i = 0; i < files.size(); ++i) {
-    try {
-      ComputeFingerprint(ScanDir, files[i], picture, prints[i], target);
-    } catch (const std::exception&) {
-      // A picture that fails while it is drawn (damaged compressed data)
-      // counts as unreadable, like one that fails to load.
-      prints[i] = Fingerprint{};
-    }
+    prints[i] = FingerprintOneFile(ScanDir, files[i], picture, target).Print;
+    if (!FView.ProcessMessages()) return false;
+    ReportProgress(1, i, files.size(), last);
+  }
+  return true;
+}
+
+// The workers load and draw; this thread alone touches the window, and it
+// takes the results in list order, so that progress, warnings and the
+// fingerprints come out as on one thread. Leaving, by return or exception,
+// stops and joins the workers.
+bool TDuplicateFinder::ComputeFingerprintsInPool(const std::vector<std::string>& files,
+                                                 std::vector<Fingerprint>& prints, unsigned workers) {
+  PrepareGraphicUnitsForThreads(files);
+  TFingerprintPool pool(ScanDir, files, workers);
+  int last = -1;
+  for (size_t i = 0; i < files.size(); ++i) {
+    TFingerprintResult result = pool.Take(i);
+    for (const auto& [text, caption] : result.Warnings) ShowCompressionWarning(text, caption);
+    if (result.Failure) std::rethrow_exception(result.Failure);
+    prints[i] = result.Print;
     if (!FView.ProcessMessages()) return false;
     ReportProgress(1, i, files.size(), last);
   }

@@ -96,6 +96,9 @@ public:
   uint8_t Busy = 0;
   // One group per row from row 1 on.
   TStringGrid StringGrid1;
+  // Threads that compute fingerprints: 0 for one per core, 1 for all on
+  // the calling thread. Results are the same with any number.
+  unsigned Jobs = 0;
 
   // Asks for confirmation, then searches ScanDir (with its subdirectories
   // when asked) and fills StringGrid1. A request while a search runs is
@@ -109,6 +112,8 @@ public:
 private:
   class TRunGuard;
   bool ComputeFingerprints(const std::vector<std::string>& files, std::vector<Fingerprint>& prints);
+  bool ComputeFingerprintsInPool(const std::vector<std::string>& files, std::vector<Fingerprint>& prints,
+                                 unsigned workers);
   bool FillGrid(const std::vector<std::string>& files, const std::vector<std::vector<uint32_t>>& groups);
   void ReportProgress(int step, size_t i, size_t count, int& last);
   std::string Text(const char* english) { return FView.ResourceText(english); }

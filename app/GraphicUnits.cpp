@@ -28,6 +28,18 @@ void InitializeGraphicUnits() {
   InitializeSLDimageUnit();
 }
 
+void PrepareGraphicUnitsForThreads([[maybe_unused]] const std::vector<std::string>& files) {
+#ifdef TOLVANE_HAVE_METAFILE_PLAYER
+  for (const std::string& file : files) {
+    TGraphicClass cls = TPicture::FindGraphicKind(PictureExtensionOf(file));
+    if (cls && cls->InheritsFrom(TMetafile::StaticClass())) {
+      TMetafileTextSupport::Ensure();
+      return;
+    }
+  }
+#endif
+}
+
 void FinalizeGraphicUnits() {
   if (!Initialized) return;
   Initialized = false;

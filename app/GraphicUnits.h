@@ -4,6 +4,9 @@
 // initialiser.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace tolvane {
 
 // Registers every graphic class with the picture registry, in unit order:
@@ -12,5 +15,11 @@ namespace tolvane {
 void InitializeGraphicUnits();
 // Unregisters them again, in the reverse order. Runs once after Initialize.
 void FinalizeGraphicUnits();
+
+// Does, on the calling thread, what drawing files on other threads must not
+// do lazily there: for metafiles, making the GUI application that their
+// text needs (only where a program keeps a TMetafileTextSupport). Call it
+// on the main thread before worker threads draw any of files.
+void PrepareGraphicUnitsForThreads(const std::vector<std::string>& files);
 
 }  // namespace tolvane

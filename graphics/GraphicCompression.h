@@ -15,6 +15,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <zlib.h>
 
@@ -38,8 +40,26 @@ using TCompressionWarningHook = std::function<void(const std::string& text, cons
 // Installs a hook (an empty one restores the default) and returns the one
 // it replaces. Set it while nothing decodes (at start-up).
 TCompressionWarningHook SetCompressionWarningHook(TCompressionWarningHook hook);
-// Passes a warning to the hook in force.
+// Passes a warning to the hook in force, or to the capture of the calling
+// thread when it has one.
 void ShowCompressionWarning(const std::string& text, const std::string& caption) noexcept;
+
+// While it lives, warnings raised on the thread that made it are kept in
+// Warnings instead of reaching the hook: a worker thread must not open a
+// message box, so the thread that owns the window shows them afterwards.
+// Captures nest; the innermost one takes the warnings.
+class TCompressionWarningCapture {
+public:
+  TCompressionWarningCapture();
+  ~TCompressionWarningCapture();
+  TCompressionWarningCapture(const TCompressionWarningCapture&) = delete;
+  TCompressionWarningCapture& operator=(const TCompressionWarningCapture&) = delete;
+
+  std::vector<std::pair<std::string, std::string>> Warnings;  // text, caption
+
+private:
+  TCompressionWarningCapture* FOuter;
+};
 
 class TDecoder : public TObject {
   TOLVANE_CLASS(TDecoder)

@@ -49,9 +49,19 @@ TCompressionWarningHook SetCompressionWarningHook(TCompressionWarningHook hook) 
   return previous;
 }
 
+namespace {
+// Per thread, so no other thread ever sees it.
+thread_local TCompressionWarningCapture* CurrentCapture = nullptr;
+}  // namespace
+
+TCompressionWarningCapture::TCompressionWarningCapture() : FOuter(CurrentCapture) { CurrentCapture = this; }
+
+TCompressionWarningCapture::~TCompressionWarningCapture() { CurrentCapture = FOuter; }
+
 void ShowCompressionWarning(const std::string& text, const std::string& caption) noexcept {
   try {
-    Hook()(text, caption);
+    if (CurrentCapture) CurrentCapture->Warnings.emplace_back(text, caption);
+    else Hook()(text, caption);
   } catch (...) {
     // A warning must never end a decode.
   }

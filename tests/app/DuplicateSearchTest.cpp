@@ -2,8 +2,14 @@
 
 #include "AppTestUtil.h"
 #include "app/DuplicateSearch.h"
+#include "app/FingerprintPool.h"
 #include "app/GraphicUnits.h"
 #include "app/ResultGrid.h"
+#include "graphics/GraphicCompression.h"
+#ifdef TOLVANE_HAVE_METAFILE_PLAYER
+#include "picture/metafile/MetafilePlayer.h"
+#include "tests/picture/metafile/MetafileWriters.h"
+#endif
 
 namespace tolvane {
 namespace {
@@ -183,6 +189,114 @@ TEST_F(Search, WhateverEndsASearchBusyIsClearedAndThePanelHidden) {
   EXPECT_EQ(Finder.Busy, 0);
   EXPECT_EQ(View.Log.back(), "panel hidden");
   EXPECT_EQ(std::count(View.Log.begin(), View.Log.end(), "panel shown"), 1);
+}
+
+TEST_F(Search, ThreadsChangeNothingThatTheWindowSees) {
+  // Many files, some unreadable or failing only when drawn, in every order
+  // the workers may finish them: one thread and five give the same window.
+  const std::string broken("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x08\x00\x08\x01\x01\x11\x00"
+                           "\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00\x12\x34\xFF\xD9", 29);
+  for (int i = 0; i < 60; ++i) {
+    const std::string name = Dir.Path() + "p" + std::to_string(100 + i);
+    if (i % 7 == 3) test::WriteFile(name + ".jpg", broken);
+    else if (i % 11 == 5) test::WriteFile(name + ".bmp", "BM not a bitmap");
+    else test::WriteBmp(name + ".bmp", i % 3 == 0 ? Rect(0, 0, 16, 16) : i % 3 == 1 ? Rect(16, 0, 32, 16) : Rect(0, 0, 32, 8));
+  }
+  Finder.SimilarityThreshold = 13;
+  Finder.Jobs = 1;
+  Finder.BeginFindingDups(false);
+  const auto rows = Rows();
+  const auto log = View.Log;
+  ASSERT_EQ(rows.size(), 4u);
+  for (unsigned jobs : {5u, 0u}) {
+    View.Log.clear();
+    Finder.Jobs = jobs;
+    Finder.BeginFindingDups(false);
+    EXPECT_EQ(Rows(), rows) << jobs;
+    EXPECT_EQ(View.Log, log) << jobs;
+  }
+}
+
+TEST_F(Search, ClosingOrFailingWindowStopsTheWorkers) {
+  for (int i = 0; i < 40; ++i) test::WriteBmp(Dir.Path() + "p" + std::to_string(i) + ".bmp", Rect(0, 0, 16, 16));
+  Finder.Jobs = 4;
+  for (int left : {0, 7}) {  // closed after the first file, or after a few
+    View.Log.clear();
+    View.MessagesLeft = left;
+    Finder.BeginFindingDups(false);
+    EXPECT_EQ(Finder.Busy, 0);
+    EXPECT_EQ(View.Log.back(), "panel hidden");
+    EXPECT_FALSE(View.Has("buttons"));
+  }
+  View.MessagesLeft = 1 << 30;
+  int calls = 0;
+  View.OnMessages = [&] {
+    if (++calls == 3) throw EAbort("stop");
+  };
+  EXPECT_THROW(Finder.BeginFindingDups(false), EAbort);  // the workers are joined on the way out
+  EXPECT_EQ(Finder.Busy, 0);
+  View.OnMessages = nullptr;
+  Finder.BeginFindingDups(false);
+  EXPECT_EQ(Rows().size(), 1u);
+  EXPECT_EQ(Rows()[0].size(), 40u);
+}
+
+#ifdef TOLVANE_HAVE_METAFILE_PLAYER
+TEST_F(Search, MetafileTextDrawsOnWorkerThreads) {
+  // Text needs the GUI application; the search makes it before the workers
+  // start, and the workers then lay out glyphs at the same time.
+  TMetafileTextSupport support;
+  for (int i = 0; i < 24; ++i) {  // in pairs: each text twice, in list order
+    const int k = i / 2;
+    std::vector<uint8_t> font, text;
+    for (int32_t v : {1, -72 - 8 * (k % 3), 0, 0, 0, 700, 0, 0}) test::PutU32(font, static_cast<uint32_t>(v));
+    for (char c : std::string("DejaVu Sans")) test::PutU16(font, static_cast<uint8_t>(c));
+    font.resize(4 + 92, 0);
+    for (int32_t v : {0, 0, -1, -1, 1, 0, 0, 12 + 40 * (k % 4), 12, 2, 76, 0, 0, 0, 0, 0, 0})
+      test::PutU32(text, static_cast<uint32_t>(v));
+    for (char c : std::string("HW")) test::PutU16(text, static_cast<uint8_t>(c));
+    const std::vector<uint8_t> bytes = test::TEmfWriter(0, 0, 5080, 2540)
+                                           .AddRaw(82, font)  // font
+                                           .Add(37, {1})      // selected
+                                           .Add(18, {1})      // transparent background
+                                           .AddRaw(84, text)  // text
+                                           .Finish();
+    test::WriteFile(Dir.Path() + "t" + std::to_string(10 + i) + ".emf", std::string(bytes.begin(), bytes.end()));
+  }
+  Finder.Jobs = 1;
+  Finder.BeginFindingDups(false);
+  const auto rows = Rows();
+  EXPECT_GE(rows.size(), 6u);  // the glyphs were drawn: the pictures differ
+  Finder.Jobs = 6;
+  Finder.BeginFindingDups(false);
+  EXPECT_EQ(Rows(), rows);
+}
+#endif
+
+TEST(FingerprintPool, WorkersPerCoreAndWarningsKeptPerThread) {
+  EXPECT_EQ(WorkerCount(1, 100), 1u);
+  EXPECT_EQ(WorkerCount(8, 3), 3u);
+  EXPECT_EQ(WorkerCount(8, 0), 1u);
+  EXPECT_EQ(WorkerCount(0, 1000), std::max(1u, std::thread::hardware_concurrency()));
+  std::vector<std::string> shown;
+  TCompressionWarningHook previous =
+      SetCompressionWarningHook([&](const std::string& text, const std::string&) { shown.push_back(text); });
+  {
+    TCompressionWarningCapture outer;
+    {
+      TCompressionWarningCapture inner;
+      ShowCompressionWarning("inner", "c");
+      EXPECT_EQ(inner.Warnings.size(), 1u);
+    }
+    // Another thread has no capture: its warning reaches the hook.
+    std::thread([] { ShowCompressionWarning("elsewhere", "c"); }).join();
+    ShowCompressionWarning("outer", "c");
+    ASSERT_EQ(outer.Warnings.size(), 1u);
+    EXPECT_EQ(outer.Warnings[0], (std::pair<std::string, std::string>("outer", "c")));
+  }
+  ShowCompressionWarning("after", "c");
+  SetCompressionWarningHook(std::move(previous));
+  EXPECT_EQ(shown, (std::vector<std::string>{"elsewhere", "after"}));
 }
 
 }  // namespace
