@@ -1,12 +1,15 @@
 // finddups: the finder's search without a window.
-//   finddups DIR THRESHOLD [--recursive]
+//   finddups DIR THRESHOLD [--recursive] [--jobs N]
 // Scans DIR (with its subdirectories when asked), groups near-duplicate
 // pictures whose fingerprints differ in fewer than THRESHOLD bits, and
 // writes to standard output the duplicates list that "Save List" would
 // write for the resulting grid. THRESHOLD is read like ravelk's command
-// line: a decimal integer of which the low 8 bits count.
+// line: a decimal integer of which the low 8 bits count. --jobs N computes
+// fingerprints on N threads (default: one per core; 1 computes them all on
+// the main thread); the list is the same with any N.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/DuplicateSearch.h"
@@ -36,18 +39,31 @@ public:
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: finddups DIR THRESHOLD [--recursive]\n");
+  std::fprintf(stderr, "usage: finddups DIR THRESHOLD [--recursive] [--jobs N]\n");
   return 2;
+}
+
+// A thread count of 1 or more, in decimal.
+bool ParseJobs(const char* text, unsigned& jobs) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || value < 1 || value > 4096) return false;
+  jobs = static_cast<unsigned>(value);
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 4 || argv[1][0] == '\0') return Usage();
+  if (argc < 3 || argv[1][0] == '\0') return Usage();
   bool recursive = false;
-  if (argc == 4) {
-    if (std::string(argv[3]) != "--recursive") return Usage();
-    recursive = true;
+  unsigned jobs = 0;
+  for (int i = 3; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--recursive" && !recursive) recursive = true;
+    else if (option == "--jobs" && jobs == 0 && i + 1 < argc && ParseJobs(argv[i + 1], jobs)) ++i;
+    else return Usage();
   }
   int rc = 0;
 #ifdef TOLVANE_HAVE_METAFILE_PLAYER
@@ -57,6 +73,7 @@ int main(int argc, char** argv) {
   try {
     TConsoleView view;
     TDuplicateFinder finder(view);
+    finder.Jobs = jobs;
     finder.SimilarityThreshold = static_cast<uint8_t>(StrToInt(argv[2]) & 0xFF);
     finder.ScanDir = argv[1];
     if (finder.ScanDir.empty() || finder.ScanDir.back() != '/') finder.ScanDir += '/';

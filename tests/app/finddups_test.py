@@ -49,9 +49,60 @@ def make_pictures(d):
     shutil.copy(scene, os.path.join(d, ".hidden", "scene.bmp"))
 
 
-def finddups(*args):
+def run_finddups(*args):
     r = subprocess.run([FINDDUPS, *args], capture_output=True, check=True)
     return r.stdout.decode("utf-8"), r.stderr.decode("utf-8")
+
+
+class JobsDiffer(Exception):
+    pass
+
+
+def finddups(*args):
+    """Runs the search on every core, and checks that one thread and three
+    threads write exactly the same list and messages."""
+    out, err = run_finddups(*args)
+    for jobs in ("1", "3"):
+        other = run_finddups(*args, "--jobs", jobs)
+        if other != (out, err):
+            raise JobsDiffer(f"{args} --jobs {jobs}:\n {other!r}\n all cores: {(out, err)!r}")
+    return out, err
+
+
+def make_mixed(d):
+    """Several hundred small pictures in the formats the finder reads, the
+    same scenes in several formats and sizes, with truncated copies among
+    them: workers finish files out of order, fail on some, and the list
+    must still be the one-thread list."""
+    import random
+    from PIL import Image, ImageDraw
+    rng = random.Random(24)
+    forms = [("bmp", "BMP"), ("jpg", "JPEG"), ("png", "PNG"), ("ppm", "PPM"), ("pcx", "PCX"),
+             ("tga", "TGA"), ("gif", "GIF"), ("tif", "TIFF"), ("sgi", "SGI"), ("ico", "ICO"), ("jp2", "JPEG2000")]
+    n = 0
+    for scene in range(40):
+        w, h = rng.randint(16, 96), rng.randint(8, 64)
+        base = Image.new("RGB", (w, h), tuple(rng.randrange(256) for _ in range(3)))
+        draw = ImageDraw.Draw(base)
+        for _ in range(4):
+            x0, y0 = rng.randrange(w), rng.randrange(h)
+            draw.rectangle([x0, y0, x0 + rng.randint(2, w), y0 + rng.randint(2, h)],
+                           fill=tuple(rng.randrange(256) for _ in range(3)))
+        for ext, kind in rng.sample(forms, 6):
+            picture = base if rng.random() < 0.6 else base.resize((w * 2, h * 2))
+            if kind in ("GIF", "PCX") or (kind == "PNG" and rng.random() < 0.3):
+                picture = picture.convert("P")
+            name = os.path.join(d, f"{n:04d}_{scene}.{ext}")
+            picture.save(name, kind)
+            n += 1
+            if rng.random() < 0.08:
+                with open(name, "rb") as f:
+                    data = f.read()
+                with open(name, "r+b") as f:
+                    f.truncate(max(1, len(data) * rng.randint(1, 9) // 10))
+    os.mkdir(os.path.join(d, "deeper"))
+    for i in range(20):
+        Image.new("L", (24, 12), i * 12).save(os.path.join(d, "deeper", f"grey{i}.pgm"))
 
 
 def check(label, got, expected):
@@ -93,8 +144,16 @@ def main():
         out, err = finddups(sub, "5")
         ok &= check("one picture", out, HEADER.format(sub + "/") + "\"\"\r\n")
         ok &= check("warning", err, "No image files found in the specified directory!\n")
+    with tempfile.TemporaryDirectory() as d:
+        make_mixed(d)
+        for t, rest in (("1", ()), ("10", ()), ("40", ("--recursive",))):
+            out, _ = finddups(d, t, *rest)
+            ok &= check(f"mixed t={t} has groups", out.count("\r\n") > 2, True)
     r = subprocess.run([FINDDUPS, "/tmp", "x"], capture_output=True)
     ok &= check("bad threshold", (r.returncode, r.stderr), (1, b"error: EConvertError: 'x' is not a valid integer value\n"))
+    for bad in (["--jobs"], ["--jobs", "0"], ["--jobs", "two"], ["--jobs", "2", "--jobs", "2"]):
+        r = subprocess.run([FINDDUPS, "/tmp", "1", *bad], capture_output=True)
+        ok &= check(f"usage {bad}", r.returncode, 2)
     return 0 if ok else 1
 
 
