@@ -41,8 +41,10 @@ inline int PackedDistance(const TPackedPrint& a, const TPackedPrint& b) {
 constexpr uint32_t YieldInterval = 1024;
 
 // The passes are where a large search spends its time: on processors that
-// have it, they run with the population-count instruction.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// have it, they run with the population-count instruction. Not under
+// ThreadSanitizer: the clone resolver runs before the sanitizer's runtime
+// is ready and would crash the program at start.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define TOLVANE_POPCOUNT_CLONES __attribute__((target_clones("popcnt", "default")))
 #else
 #define TOLVANE_POPCOUNT_CLONES
