@@ -179,10 +179,10 @@ const TRegistration Registrations[] = {
     {"pdd", nullptr, Layered, "", ""},
 
     // TPPMGraphic
-    {"ppm", nullptr, Raster, S::SDescPortableMap, S::SDescPortablePixelMap},
-    {"pnm", nullptr, Raster, S::SDescPortableMap, S::SDescPortablePixelMap},
-    {"pgm", nullptr, Raster, "", S::SDescPortableGrayMap},
-    {"pbm", nullptr, Raster, "", S::SDescPortableBitmap},
+    {"ppm", ClassOf<TPPMGraphic>, Raster, S::SDescPortableMap, S::SDescPortablePixelMap},
+    {"pnm", ClassOf<TPPMGraphic>, Raster, S::SDescPortableMap, S::SDescPortablePixelMap},
+    {"pgm", ClassOf<TPPMGraphic>, Raster, "", S::SDescPortableGrayMap},
+    {"pbm", ClassOf<TPPMGraphic>, Raster, "", S::SDescPortableBitmap},
 
     // TAutodeskGraphic
     {"cel", nullptr, Raster, S::SDescAutodesk, ""},
