@@ -334,3 +334,4 @@ void UnregisterAllFormats();
 // Every reader of the library, so that this unit's header names every class.
 #include "graphics/readers/PNGGraphic.h"
 #include "graphics/readers/PPMGraphic.h"
+#include "graphics/readers/PCXGraphic.h"

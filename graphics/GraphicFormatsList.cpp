@@ -160,9 +160,9 @@ const TRegistration Registrations[] = {
     {"eps", nullptr, Raster, S::SDescEPS, ""},
 
     // TPCXGraphic
-    {"pcx", nullptr, Raster, S::SDescPCX, ""},
-    {"pcc", nullptr, Raster, "", ""},
-    {"scr", nullptr, Raster, "", S::SDescWordScreenCapture},
+    {"pcx", ClassOf<TPCXGraphic>, Raster, S::SDescPCX, ""},
+    {"pcc", ClassOf<TPCXGraphic>, Raster, "", ""},
+    {"scr", ClassOf<TPCXGraphic>, Raster, "", S::SDescWordScreenCapture},
 
     // TRLAGraphic
     {"rpf", nullptr, Raster, S::SDescAliasWavefront, ""},
