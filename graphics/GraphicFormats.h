@@ -335,3 +335,4 @@ void UnregisterAllFormats();
 #include "graphics/readers/PNGGraphic.h"
 #include "graphics/readers/PPMGraphic.h"
 #include "graphics/readers/PCXGraphic.h"
+#include "graphics/readers/SGIGraphic.h"

@@ -169,10 +169,10 @@ const TRegistration Registrations[] = {
     {"rla", nullptr, Raster, "", ""},
 
     // TSGIGraphic
-    {"sgi", nullptr, Raster, S::SDescSGI, S::SDescSGITrueColor},
-    {"rgba", nullptr, Raster, "", S::SDescSGITrueColorAlpha},
-    {"rgb", nullptr, Raster, "", S::SDescSGITrueColor},
-    {"bw", nullptr, Raster, "", S::SDescSGIMono},
+    {"sgi", ClassOf<TSGIGraphic>, Raster, S::SDescSGI, S::SDescSGITrueColor},
+    {"rgba", ClassOf<TSGIGraphic>, Raster, "", S::SDescSGITrueColorAlpha},
+    {"rgb", ClassOf<TSGIGraphic>, Raster, "", S::SDescSGITrueColor},
+    {"bw", ClassOf<TSGIGraphic>, Raster, "", S::SDescSGIMono},
 
     // TPSDGraphic
     {"psd", nullptr, Layered, S::SDescPhotoshop, ""},
