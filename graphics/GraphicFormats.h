@@ -336,3 +336,4 @@ void UnregisterAllFormats();
 #include "graphics/readers/PPMGraphic.h"
 #include "graphics/readers/PCXGraphic.h"
 #include "graphics/readers/SGIGraphic.h"
+#include "graphics/readers/PCDGraphic.h"

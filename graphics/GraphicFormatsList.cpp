@@ -189,7 +189,7 @@ const TRegistration Registrations[] = {
     {"pic", nullptr, Raster, S::SDescAutodesk, ""},
 
     // TPCDGraphic
-    {"pcd", nullptr, Raster, S::SDescPhotoCD, ""},
+    {"pcd", ClassOf<TPCDGraphic>, Raster, S::SDescPhotoCD, ""},
 
     // TGIFGraphic
     {"gif", nullptr, Animated, S::SDescCompuServe, ""},
