@@ -176,7 +176,10 @@ void TPPMGraphic::LoadStream(TStream& stream) {
   EndProgress();
 }
 
-void TPPMGraphic::FreeLoadState() { FRawRow = {}; }
+void TPPMGraphic::FreeLoadState() {
+  FRawRow = {};
+  FStream = nullptr;  // the stream may not outlive the load
+}
 
 // A sample on the 0..255 scale, rounded; samples above the maximum count
 // as the maximum.
