@@ -41,6 +41,24 @@ void SkipSubBlocks(TStream& stream) {
   for (uint8_t length = stream.ReadByte(); length != 0; length = stream.ReadByte()) SkipExact(stream, length);
 }
 
+bool EndsStrayBytes(uint8_t b) { return b == 0x21 || b == 0x2C || b == 0x3B; }
+
+// Passes over bytes that belong to no block, up to the next byte that may
+// start one, which is left to be read. They are looked through a block at a
+// time: a file padded with junk costs a read per block, not per byte.
+void SkipStrayBytes(TStream& stream) {
+  uint8_t block[4096];
+  for (;;) {
+    const size_t got = stream.Read(block, sizeof block);
+    const uint8_t* found = std::find_if(block, block + got, EndsStrayBytes);
+    if (found != block + got) {
+      stream.Seek(-static_cast<int64_t>(block + got - found), TSeekOrigin::soCurrent);
+      return;
+    }
+    if (got < sizeof block) throw EReadError(SysConst::SReadError);
+  }
+}
+
 bool IsGifSignature(const uint8_t* header) {
   return UpperCase(std::string_view(reinterpret_cast<const char*>(header), 3)) == "GIF";
 }
@@ -69,7 +87,10 @@ uint8_t TGIFGraphic::SkipExtensions() {
   for (;;) {
     const uint8_t b = stream.ReadByte();
     if (b == ImageSeparator || b == Trailer) return b;
-    if (b != ExtensionIntroducer) continue;  // stray bytes between blocks
+    if (b != ExtensionIntroducer) {
+      SkipStrayBytes(stream);
+      continue;
+    }
     // Every extension, whatever its label, is a label byte followed by
     // sub-blocks; its data may hold any byte, separators included.
     stream.ReadByte();

@@ -77,6 +77,12 @@ TEST(TargaGraphicTest, WriterKeepsTheIndicesAndPaletteOfAFourBitBitmap) {
   EXPECT_EQ(Bytes(data.begin() + 27, data.begin() + 18 + 768), Bytes(768 - 9, 0));  // past the palette: zeros
   EXPECT_EQ(Bytes(data.begin() + 18 + 768, data.end()), (Bytes{0x02, 0, 1, 2, 0x81, 2, 0x00, 1}));
 
+  TMemoryStream raw;
+  graphic.WriteTarga(raw, false);
+  ASSERT_EQ(raw.Data().size(), 18u + 768 + 6);
+  EXPECT_EQ(raw.Data()[2], 1);
+  EXPECT_EQ(Bytes(raw.Data().end() - 6, raw.Data().end()), (Bytes{0, 1, 2, 2, 2, 1}));
+
   TTargaGraphic back;
   stream.SetPosition(0);
   back.LoadStream(stream);

@@ -182,6 +182,9 @@ def hand_made(d):
     expect_output(d, "huge.gif", gif_file(8, 8, rows, PALETTE, screen=(65535, 65535), descriptor_size=(0, 0)),
                   error=INVALID)
     expect_output(d, "stray-bytes.gif", full[:25] + b"\x00\x07" + full[25:], "TGIFGraphic 8x8 pl8Bit")
+    junk = bytes(b for b in range(256) if b not in b"!,;") * 40
+    expect_pixels(d, "junk.gif", full[:25] + junk + full[25:], render(rows, PALETTE))
+    expect_output(d, "junk-to-end.gif", full[:25] + junk, error=READ)
     expect_output(d, "extension-cut.gif", full[:25] + b"!\x99\x05ab", error=READ)
     expect_output(d, "no-trailer.gif", full[:25], error=READ)
     expect_output(d, "table-cut.gif", full[:20], error=READ)
