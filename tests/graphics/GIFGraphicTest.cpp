@@ -1,6 +1,6 @@
-// The GIF reader on a hand-made file: what a loaded graphic holds beyond its
-// pixels (properties, palette, rows after interlace) and its progress
-// reports. The conformance set and malformed files: gif_reference.py.
+// The GIF reader on a hand-made file: the palette, the rows after interlace
+// and the progress reports. The conformance set and malformed files:
+// gif_reference.py.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,27 +22,6 @@ const Bytes Interlaced = {
     0xFF, 0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, 0x02, 0x00, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x0A, 0x00,
     0xC1, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x02, 0x12, 0x44, 0x28, 0x30,
     0x22, 0x42, 0x89, 0x03, 0x35, 0x22, 0xD4, 0x38, 0x30, 0xA1, 0xC6, 0x81, 0x09, 0xB5, 0x02, 0x00, 0x3B};
-
-TEST(GIFGraphicTest, ProbeAndProperties) {
-  TMemoryStream stream(Interlaced);
-  EXPECT_TRUE(TGIFGraphic::ProbeStream(stream));
-  EXPECT_EQ(stream.Position(), 0);
-  TMemoryStream shortStream(Bytes(Interlaced.begin(), Interlaced.begin() + 22));
-  EXPECT_FALSE(TGIFGraphic::ProbeStream(shortStream));
-
-  TGIFGraphic graphic;
-  ASSERT_TRUE(graphic.ReadImageInfo(stream, 0));
-  const TImageProperties& p = graphic.ImageProperties;
-  EXPECT_EQ(p.Version, 89u);
-  EXPECT_EQ(p.Width, 3u);
-  EXPECT_EQ(p.Height, 10u);
-  EXPECT_EQ(p.ColorScheme, ckIndexed);
-  EXPECT_EQ(p.BitsPerSample, 2);  // from the local table, which replaces the global one
-  EXPECT_EQ(p.BitsPerPixel, 2);
-  EXPECT_EQ(p.Compression, icLZW);
-  EXPECT_TRUE(p.Interlaced);
-  EXPECT_TRUE(p.GifLocalColorTable);
-}
 
 TEST(GIFGraphicTest, RowsAndLocalPalette) {
   TGIFGraphic graphic;

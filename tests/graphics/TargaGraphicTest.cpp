@@ -1,7 +1,7 @@
 // The Targa reader and writer on hand-made bitmaps and headers: the probe,
-// the properties, what the writer puts into the header and the map, that it
-// leaves the bitmap as it was, and its write errors. The conformance sets
-// and malformed files: targa_reference.py.
+// what the writer puts into the header and the map, that it leaves the
+// bitmap as it was, and its write errors. The conformance sets and
+// malformed files: targa_reference.py.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -35,22 +35,6 @@ TEST(TargaGraphicTest, ProbeTestsTheEntrySizeOnlyWithAMap) {
   EXPECT_FALSE(Probe(Header(0, 2, 0, 4, 4, 12)));
   TMemoryStream headerOnly(Header(0, 2, 0, 4, 4, 24));
   EXPECT_FALSE(TTargaGraphic::ProbeStream(headerOnly));
-}
-
-TEST(TargaGraphicTest, Properties) {
-  TTargaGraphic graphic;
-  TMemoryStream rgb16(Header(0, 10, 0, 300, 2, 16));
-  ASSERT_TRUE(graphic.ReadImageInfo(rgb16, 0));
-  EXPECT_EQ(graphic.ImageProperties.Width, 300u);
-  EXPECT_EQ(graphic.ImageProperties.ColorScheme, ckRGB);
-  EXPECT_EQ(graphic.ImageProperties.BitsPerSample, 5);
-  EXPECT_EQ(graphic.ImageProperties.BitsPerPixel, 15);
-  EXPECT_EQ(graphic.ImageProperties.Compression, icRLE);
-  TMemoryStream greyAlpha(Header(0, 3, 0, 1, 1, 16));
-  ASSERT_TRUE(graphic.ReadImageInfo(greyAlpha, 0));
-  EXPECT_EQ(graphic.ImageProperties.ColorScheme, ckGreyAlpha);
-  EXPECT_EQ(graphic.ImageProperties.SamplesPerPixel, 2);
-  EXPECT_EQ(graphic.ImageProperties.Compression, icNone);
 }
 
 // A 4-bit bitmap with a palette of its own colours, none of them in the
