@@ -145,11 +145,11 @@ const TRegistration Registrations[] = {
     {"dib", ClassOf<TBitmap>, Raster, "", S::SDescDIB},
 
     // TTargaGraphic
-    {"win", nullptr, Raster, S::SDescTruevision, ""},
-    {"vst", nullptr, Raster, "", ""},
-    {"vda", nullptr, Raster, "", ""},
-    {"tga", nullptr, Raster, "", ""},
-    {"icb", nullptr, Raster, "", ""},
+    {"win", ClassOf<TTargaGraphic>, Raster, S::SDescTruevision, ""},
+    {"vst", ClassOf<TTargaGraphic>, Raster, "", ""},
+    {"vda", ClassOf<TTargaGraphic>, Raster, "", ""},
+    {"tga", ClassOf<TTargaGraphic>, Raster, "", ""},
+    {"icb", ClassOf<TTargaGraphic>, Raster, "", ""},
 
     // TTIFFGraphic
     {"tiff", nullptr, MultiImage, S::SDescTIFF, S::SDescMacTIFF},
@@ -192,7 +192,7 @@ const TRegistration Registrations[] = {
     {"pcd", ClassOf<TPCDGraphic>, Raster, S::SDescPhotoCD, ""},
 
     // TGIFGraphic
-    {"gif", nullptr, Animated, S::SDescCompuServe, ""},
+    {"gif", ClassOf<TGIFGraphic>, Animated, S::SDescCompuServe, ""},
 
     // TCUTGraphic
     {"cut", ClassOf<TCUTGraphic>, Raster, S::SDescDrHalo, ""},
