@@ -1,0 +1,182 @@
+#include "LibOpenJpeg.h"
+
+#include <array>
+#include <cstring>
+
+namespace tolvane {
+
+namespace {
+
+constexpr std::array<uint8_t, 12> kJp2Signature = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50,
+                                                   0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
+constexpr std::array<uint8_t, 4> kCodestreamStart = {0xFF, 0x4F, 0xFF, 0x51};
+
+constexpr OPJ_SIZE_T kStreamError = static_cast<OPJ_SIZE_T>(-1);
+
+TOpjStream& Self(void* self) { return *static_cast<TOpjStream*>(self); }
+
+}  // namespace
+
+TOpjContent OpjContentOf(const uint8_t* header, size_t size) {
+  if (size >= kJp2Signature.size() && std::memcmp(header, kJp2Signature.data(), kJp2Signature.size()) == 0)
+    return ocJP2;
+  if (size >= kCodestreamStart.size() && std::memcmp(header, kCodestreamStart.data(), kCodestreamStart.size()) == 0)
+    return ocCodestream;
+  return ocUnknown;
+}
+
+// ------------------------------------------------------------------ stream
+
+TOpjStream::TOpjStream(TStream& stream, bool input) : FStream(stream), FInput(input) {
+  FBase = stream.Position();
+  if (input) FLength = stream.Remaining();
+  FHandle = opj_stream_create(BufferSize, input ? OPJ_STREAM_READ : OPJ_STREAM_WRITE);
+  if (!FHandle) return;
+  opj_stream_set_user_data(FHandle, this, nullptr);
+  if (input) {
+    opj_stream_set_user_data_length(FHandle, static_cast<OPJ_UINT64>(FLength));
+    opj_stream_set_read_function(FHandle, &ReadProc);
+  } else {
+    opj_stream_set_write_function(FHandle, &WriteProc);
+  }
+  opj_stream_set_skip_function(FHandle, &SkipProc);
+  opj_stream_set_seek_function(FHandle, &SeekProc);
+}
+
+TOpjStream::~TOpjStream() {
+  if (FHandle) opj_stream_destroy(FHandle);
+}
+
+OPJ_SIZE_T TOpjStream::ReadProc(void* buffer, OPJ_SIZE_T count, void* self) {
+  TOpjStream& s = Self(self);
+  if (s.FFailed) return kStreamError;
+  try {
+    const size_t got = s.FStream.Read(buffer, count);
+    // The library takes "nothing read" as an error result, not as 0.
+    return got == 0 ? kStreamError : got;
+  } catch (...) {
+    s.FFailed = true;
+    return kStreamError;
+  }
+}
+
+OPJ_SIZE_T TOpjStream::WriteProc(void* buffer, OPJ_SIZE_T count, void* self) {
+  TOpjStream& s = Self(self);
+  if (s.FFailed) return kStreamError;
+  try {
+    s.FStream.WriteExact(buffer, count);
+    return count;
+  } catch (...) {
+    s.FFailed = true;
+    return kStreamError;
+  }
+}
+
+OPJ_OFF_T TOpjStream::SkipProc(OPJ_OFF_T count, void* self) {
+  TOpjStream& s = Self(self);
+  if (s.FFailed) return -1;
+  try {
+    const int64_t from = s.FStream.Position();
+    int64_t to = from + count;
+    if (to < s.FBase) return -1;
+    // A reader never moves past the data; a writer may leave a gap that it
+    // fills later (the JP2 writer reserves its code-stream box header so).
+    if (s.FInput && to > s.FBase + s.FLength) to = s.FBase + s.FLength;
+    const int64_t reached = s.FStream.Seek(to, TSeekOrigin::soBeginning);
+    if (reached != to) return -1;
+    return to == from && count > 0 ? -1 : static_cast<OPJ_OFF_T>(to - from);
+  } catch (...) {
+    s.FFailed = true;
+    return -1;
+  }
+}
+
+OPJ_BOOL TOpjStream::SeekProc(OPJ_OFF_T offset, void* self) {
+  TOpjStream& s = Self(self);
+  if (s.FFailed || offset < 0) return OPJ_FALSE;
+  if (s.FInput && offset > s.FLength) return OPJ_FALSE;
+  try {
+    const int64_t to = s.FBase + offset;
+    return s.FStream.Seek(to, TSeekOrigin::soBeginning) == to ? OPJ_TRUE : OPJ_FALSE;
+  } catch (...) {
+    s.FFailed = true;
+    return OPJ_FALSE;
+  }
+}
+
+// ---------------------------------------------------------------- messages
+
+void TOpjMessages::Install(opj_codec_t* codec) {
+  opj_set_error_handler(codec, &OnError, this);
+  opj_set_warning_handler(codec, &OnQuiet, this);
+  opj_set_info_handler(codec, &OnQuiet, this);
+}
+
+void TOpjMessages::OnError(const char* message, void* self) {
+  try {
+    static_cast<TOpjMessages*>(self)->FLastError = message ? message : "";
+  } catch (...) {
+    // Out of memory while keeping a message: the failure is reported anyway.
+  }
+}
+
+// ----------------------------------------------------------------- decoder
+
+TOpjDecoder::TOpjDecoder(TStream& stream) {
+  const int64_t start = stream.Position();
+  std::array<uint8_t, kJp2Signature.size()> header{};
+  const size_t got = stream.Read(header.data(), header.size());
+  stream.SetPosition(start);
+  FContent = OpjContentOf(header.data(), got);
+  if (FContent == ocUnknown) return;
+  FStream = std::make_unique<TOpjStream>(stream, true);
+}
+
+bool TOpjDecoder::ReadHeader() {
+  if (FContent == ocUnknown || !FStream->Handle()) return false;
+  FCodec.reset(opj_create_decompress(FContent == ocJP2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
+  if (!FCodec) return false;
+  FMessages.Install(FCodec.get());
+  opj_dparameters_t parameters;
+  opj_set_default_decoder_parameters(&parameters);
+  if (!opj_setup_decoder(FCodec.get(), &parameters)) return false;
+  if (!opj_decoder_set_strict_mode(FCodec.get(), OPJ_TRUE)) return false;
+  opj_image_t* image = nullptr;
+  const bool read = opj_read_header(FStream->Handle(), FCodec.get(), &image) != OPJ_FALSE;
+  FImage.reset(image);
+  return read && FImage && !FStream->Failed();
+}
+
+bool TOpjDecoder::Decode() {
+  if (!FCodec || !FImage) return false;
+  if (!opj_decode(FCodec.get(), FStream->Handle(), FImage.get())) return false;
+  if (!opj_end_decompress(FCodec.get(), FStream->Handle())) return false;
+  return !FStream->Failed();
+}
+
+// ----------------------------------------------------------------- encoder
+
+bool EncodeJp2(opj_image_t& image, TStream& stream, const TOpjEncodeOptions& options) {
+  opj_cparameters_t parameters;
+  opj_set_default_encoder_parameters(&parameters);
+  parameters.tcp_numlayers = 1;
+  parameters.cp_disto_alloc = 1;
+  parameters.tcp_rates[0] = options.Ratio;  // 0: lossless
+  parameters.irreversible = 0;
+  parameters.numresolution = static_cast<int>(options.Resolutions);
+  parameters.tcp_mct = options.ColorTransform ? 1 : 0;
+
+  TOpjMessages messages;
+  TOpjCodecHandle codec(opj_create_compress(OPJ_CODEC_JP2));
+  if (!codec) return false;
+  messages.Install(codec.get());
+  if (!opj_setup_encoder(codec.get(), &parameters, &image)) return false;
+  TOpjStream out(stream, false);
+  if (!out.Handle()) return false;
+  if (!opj_start_compress(codec.get(), &image, out.Handle())) return false;
+  if (!opj_encode(codec.get(), out.Handle())) return false;
+  if (!opj_end_compress(codec.get(), out.Handle())) return false;
+  return !out.Failed();
+}
+
+}  // namespace tolvane
