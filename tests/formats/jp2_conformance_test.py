@@ -187,12 +187,32 @@ def finder_and_errors(f, d):
         f.check(rc == 1 and err == DECODE_ERROR, f"{name}: {err}")
 
 
+def fuzz_seeds(f, d):
+    """The fuzz seeds load as made (or fail as meant), and so do the inputs
+    that once went wrong, kept in tests/fuzz/regressions."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    seeds = os.path.join(d, "seeds")
+    sh(f"/usr/bin/python3 {os.path.join(here, '..', 'fuzz', 'seeds', 'jp2.py')} {seeds}")
+    expected = {"grey.jpc": "16x8 pl8Bit", "rgb.jp2": "16x16 pl24Bit", "sub420-offset.jp2": "13x7 pl24Bit",
+                "signed16.jpc": "9x5 pl8Bit", "tiles-rpcl.jpc": "20x12 pl24Bit", "palette.jp2": "8x4 pl24Bit",
+                "rgba.jp2": COLOUR_ERROR, "header-only.jpc": DECODE_ERROR}
+    for name, result in expected.items():
+        rc, out, err, _ = imgdump(os.path.join(seeds, name))
+        f.check((out == "TQorImage " + result) if rc == 0 else err == result, f"seed {name}: {out}{err}")
+    regressions = os.path.join(here, "..", "fuzz", "regressions")
+    for name in sorted(os.listdir(regressions)) if os.path.isdir(regressions) else []:
+        if name.endswith((".jp2", ".jpc")):
+            rc, out, err, _ = imgdump(os.path.join(regressions, name))
+            f.check(rc == 0 or err in (DECODE_ERROR, COLOUR_ERROR), f"regression {name}: {err}")
+
+
 def main():
     f = Failures()
     with workdir() as d:
         conformance(f, d)
         writer(f, d)
         finder_and_errors(f, d)
+        fuzz_seeds(f, d)
     f.exit()
 
 

@@ -1,0 +1,80 @@
+"""Benchmark (not a test): time per file of loading large JPEG 2000
+photographs through the picture registry (imgdump, one process per file,
+nothing written) against opj_decompress decoding the same files (one
+process per file, raw samples written to a scratch file) in the same run.
+
+    /usr/bin/python3 bench/jp2_bench.py BUILD_DIR [--runs N] [--threads N] [FILE...]
+
+BUILD_DIR is a Release build (cmake -S . -B build-rel -G Ninja
+-DCMAKE_BUILD_TYPE=Release; cmake --build build-rel --target imgdump).
+Without files, a 4000x3000 photograph-like picture is made with ImageMagick
+and written lossy (ratio 20, irreversible) and lossless by opj_compress.
+
+Both decoders use the library's thread setting: one thread unless told
+otherwise. --threads N runs both with N threads (OPJ_NUM_THREADS for
+imgdump, -threads for opj_decompress), so like is compared with like.
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def timed(args, env):
+    start = time.perf_counter()
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    return time.perf_counter() - start
+
+
+def make_pictures(tmp):
+    photo = os.path.join(tmp, "photo.ppm")
+    # Smooth structure with fine detail on top, closer to a photograph than noise.
+    subprocess.run(["convert-im6.q16", "-seed", "21", "-size", "4000x3000", "plasma:fractal", "-blur", "0x2",
+                    "(", "-size", "4000x3000", "xc:gray50", "+noise", "Gaussian", ")",
+                    "-compose", "overlay", "-composite", "-depth", "8", photo], check=True)
+    files = []
+    for name, options in (("lossy.jp2", ["-I", "-r", "20"]), ("lossless.jp2", [])):
+        target = os.path.join(tmp, name)
+        subprocess.run(["opj_compress", "-i", photo, "-o", target, *options], check=True, stdout=subprocess.DEVNULL)
+        files.append(target)
+    return files
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build")
+    parser.add_argument("files", nargs="*")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--threads", type=int, default=1)
+    args = parser.parse_args()
+    imgdump = os.path.join(args.build, "tools", "imgdump")
+    env = dict(os.environ)
+    env.pop("OPJ_NUM_THREADS", None)
+    threads_option = []
+    if args.threads > 1:
+        env["OPJ_NUM_THREADS"] = str(args.threads)
+        threads_option = ["-threads", str(args.threads)]
+
+    with tempfile.TemporaryDirectory(prefix="jp2-bench-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None) as tmp:
+        files = args.files or make_pictures(tmp)
+        scratch = os.path.join(tmp, "out.raw")
+        print(f"threads: {args.threads}, runs: {args.runs} (median per file)")
+        print(f"{'file':<20} {'size':>10} {'imgdump s':>10} {'opj_decompress s':>17} {'ratio':>6}")
+        worst = 0.0
+        for path in files:
+            ours, reference = [], []
+            for _ in range(args.runs):
+                ours.append(timed([imgdump, path], env))
+                reference.append(timed(["opj_decompress", "-quiet", "-i", path, "-o", scratch, *threads_option], env))
+            a, b = statistics.median(ours), statistics.median(reference)
+            worst = max(worst, a / b)
+            print(f"{os.path.basename(path):<20} {os.path.getsize(path):>10} {a:>10.3f} {b:>17.3f} {a / b:>6.2f}")
+        print(f"worst ratio {worst:.2f} (goal: at most 1.30)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
