@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "picture/ByteOrder.h"
+
 namespace tolvane {
 
 namespace {
@@ -23,6 +25,85 @@ TOpjContent OpjContentOf(const uint8_t* header, size_t size) {
   if (size >= kCodestreamStart.size() && std::memcmp(header, kCodestreamStart.data(), kCodestreamStart.size()) == 0)
     return ocCodestream;
   return ocUnknown;
+}
+
+// --------------------------------------------------------------- JP2 boxes
+
+namespace {
+
+constexpr uint32_t BoxType(const char (&name)[5]) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(name[0])) << 24 |
+         static_cast<uint32_t>(static_cast<uint8_t>(name[1])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(name[2])) << 8 | static_cast<uint8_t>(name[3]);
+}
+
+struct TBox {
+  uint32_t Type = 0;
+  int64_t Body = 0;  // stream position of the box's contents
+  int64_t End = 0;   // stream position after the box
+};
+
+// The box at the stream's position, ending at or before `limit`; false when
+// none fits.
+bool ReadBox(TStream& stream, int64_t limit, TBox& box) {
+  const int64_t start = stream.Position();
+  if (limit - start < 8) return false;
+  uint8_t header[16];
+  stream.ReadExact(header, 8);
+  uint64_t length = LoadBE32(header);
+  box.Type = LoadBE32(header + 4);
+  int64_t headerSize = 8;
+  if (length == 1) {
+    if (limit - start < 16) return false;
+    stream.ReadExact(header + 8, 8);
+    length = uint64_t{LoadBE32(header + 8)} << 32 | LoadBE32(header + 12);
+    headerSize = 16;
+  } else if (length == 0) {
+    length = static_cast<uint64_t>(limit - start);  // up to the end
+  }
+  if (length < static_cast<uint64_t>(headerSize) || length > static_cast<uint64_t>(limit - start)) return false;
+  box.Body = start + headerSize;
+  box.End = start + static_cast<int64_t>(length);
+  return true;
+}
+
+uint32_t PaletteColumnsOf(TStream& stream, int64_t end) {
+  // A bound on the boxes visited, so that a file of empty boxes costs little.
+  constexpr int kMaxBoxes = 256;
+  TBox box;
+  for (int top = 0; top < kMaxBoxes && ReadBox(stream, end, box); ++top) {
+    if (box.Type == BoxType("jp2c")) return 0;
+    if (box.Type == BoxType("jp2h")) {
+      TBox inner;
+      stream.SetPosition(box.Body);
+      for (int sub = 0; sub < kMaxBoxes && ReadBox(stream, box.End, inner); ++sub) {
+        if (inner.Type == BoxType("pclr")) {
+          if (inner.End - inner.Body < 3) return 0;
+          uint8_t head[3];
+          stream.ReadExact(head, 3);
+          return head[2];
+        }
+        stream.SetPosition(inner.End);
+      }
+      return 0;
+    }
+    stream.SetPosition(box.End);
+  }
+  return 0;
+}
+
+}  // namespace
+
+uint32_t Jp2PaletteColumns(TStream& stream) {
+  const int64_t start = stream.Position();
+  uint32_t columns = 0;
+  try {
+    columns = PaletteColumnsOf(stream, start + stream.Remaining());
+  } catch (const EReadError&) {
+    columns = 0;
+  }
+  stream.SetPosition(start);
+  return columns;
 }
 
 // ------------------------------------------------------------------ stream
@@ -129,7 +210,12 @@ TOpjDecoder::TOpjDecoder(TStream& stream) {
   stream.SetPosition(start);
   FContent = OpjContentOf(header.data(), got);
   if (FContent == ocUnknown) return;
+  if (FContent == ocJP2) FPaletteColumns = Jp2PaletteColumns(stream);
   FStream = std::make_unique<TOpjStream>(stream, true);
+}
+
+uint32_t TOpjDecoder::MaxComponents() const {
+  return (FImage ? FImage->numcomps : 0) + FPaletteColumns;
 }
 
 bool TOpjDecoder::ReadHeader() {

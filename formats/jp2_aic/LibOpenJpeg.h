@@ -31,6 +31,13 @@ enum TOpjContent : uint8_t { ocUnknown, ocJP2, ocCodestream };
 // then SIZ, FF 4F FF 51); anything else is ocUnknown.
 TOpjContent OpjContentOf(const uint8_t* header, size_t size);
 
+// The number of colour columns of the palette box in the header box of the
+// JP2 file at the stream's position, 0 without one. The library expands a
+// palette into that many full-size components only while decoding, so the
+// memory it will take must be judged from the box beforehand. The position
+// is restored; unreadable boxes count as no palette (the library judges them).
+uint32_t Jp2PaletteColumns(TStream& stream);
+
 // An OpenJPEG stream over a TStream, buffered by 8192 bytes. Positions are
 // relative to the TStream's position when the adapter was made, because a
 // picture may start in the middle of a stream. The TStream stays open; an
@@ -85,6 +92,9 @@ public:
   TOpjDecoder& operator=(const TOpjDecoder&) = delete;
 
   TOpjContent Content() const { return FContent; }
+  // A bound on the components a decoded picture may have: the header's and
+  // the palette's columns.
+  uint32_t MaxComponents() const;
   // Reads the headers; Image() then holds the geometry without samples.
   // False for unknown content or a header the library refuses.
   bool ReadHeader();
@@ -95,6 +105,7 @@ public:
 
 private:
   TOpjContent FContent = ocUnknown;
+  uint32_t FPaletteColumns = 0;
   TOpjMessages FMessages;
   std::unique_ptr<TOpjStream> FStream;
   TOpjCodecHandle FCodec;  // destroyed before the stream it reads

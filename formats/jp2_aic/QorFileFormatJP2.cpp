@@ -105,13 +105,13 @@ void TQorJP2FileFormat::LoadStream(TStream& stream) {
   if (!decoder.ReadHeader()) RaiseError(JP2Const::SUnableToDecode);
 
   // The declared size is checked before the library allocates its samples
-  // (four bytes per sample of every component).
+  // (four bytes per sample of every component, palette columns included).
   const opj_image_t* header = decoder.Image();
   if (header->x1 <= header->x0 || header->y1 <= header->y0) RaiseError(JP2Const::SUnableToDecode);
   const int64_t width = int64_t{header->x1} - header->x0;
   const int64_t height = int64_t{header->y1} - header->y0;
   if (!ImageSizeAllowed(width, height, 24)) RaiseError(JP2Const::SUnableToDecode);
-  if (uint64_t{header->numcomps} * static_cast<uint64_t>(width * height) * 4 > MaxImageBytes)
+  if (uint64_t{decoder.MaxComponents()} * static_cast<uint64_t>(width * height) * 4 > MaxImageBytes)
     RaiseError(JP2Const::SUnableToDecode);
 
   if (!decoder.Decode()) RaiseError(JP2Const::SUnableToDecode);

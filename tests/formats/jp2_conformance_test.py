@@ -199,6 +199,18 @@ def fuzz_seeds(f, d):
     for name, result in expected.items():
         rc, out, err, _ = imgdump(os.path.join(seeds, name))
         f.check((out == "TQorImage " + result) if rc == 0 else err == result, f"seed {name}: {out}{err}")
+    # A palette is expanded only while decoding; its columns count in the
+    # size check beforehand (here 2^28 pixels of one component would pass,
+    # three more palette columns make 4 GiB of samples).
+    sys.path.insert(0, os.path.join(here, "..", "fuzz", "seeds"))
+    import jp2 as seedmaker  # noqa: E402
+    big = seedmaker.jp2(16384, 16384, [(8, False, 1, 1)], seedmaker.SRGB,
+                        extra=seedmaker.palette_boxes([(0, 0, 0), (255, 255, 255)]), levels=1)
+    with open(os.path.join(d, "big-palette.jp2"), "wb") as fh:
+        fh.write(big)
+    rc, out, err, _ = imgdump(os.path.join(d, "big-palette.jp2"))
+    f.check(rc == 1 and err == DECODE_ERROR, "big-palette.jp2: " + out + err)
+
     regressions = os.path.join(here, "..", "fuzz", "regressions")
     for name in sorted(os.listdir(regressions)) if os.path.isdir(regressions) else []:
         if name.endswith((".jp2", ".jpc")):
