@@ -1,7 +1,9 @@
 """Benchmark (not a test): time per file of loading large JPEG 2000
 photographs through the picture registry (imgdump, one process per file,
 nothing written) against opj_decompress decoding the same files (one
-process per file, raw samples written to a scratch file) in the same run.
+process per file, a PPM written to a scratch file in /dev/shm) in the same
+run. Also shown is the decode time that opj_decompress reports itself,
+which leaves out its start-up and its output: the strictest yardstick.
 
     /usr/bin/python3 bench/jp2_bench.py BUILD_DIR [--runs N] [--threads N] [FILE...]
 
@@ -16,6 +18,7 @@ imgdump, -threads for opj_decompress), so like is compared with like.
 """
 import argparse
 import os
+import re
 import statistics
 import subprocess
 import sys
@@ -24,9 +27,12 @@ import time
 
 
 def timed(args, env):
+    """Wall time of a run, and the decode time it reports (seconds) if any."""
     start = time.perf_counter()
-    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
-    return time.perf_counter() - start
+    p = subprocess.run(args, check=True, capture_output=True, text=True, env=env)
+    wall = time.perf_counter() - start
+    m = re.search(r"decode time: (\d+) ms", p.stdout + p.stderr)
+    return wall, int(m.group(1)) / 1000 if m else None
 
 
 def make_pictures(tmp):
@@ -49,7 +55,7 @@ def main():
     parser.add_argument("files", nargs="*")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--threads", type=int, default=1)
-    args = parser.parse_args()
+    args = parser.parse_intermixed_args()
     imgdump = os.path.join(args.build, "tools", "imgdump")
     env = dict(os.environ)
     env.pop("OPJ_NUM_THREADS", None)
@@ -60,19 +66,23 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="jp2-bench-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None) as tmp:
         files = args.files or make_pictures(tmp)
-        scratch = os.path.join(tmp, "out.raw")
+        scratch = os.path.join(tmp, "out.ppm")
         print(f"threads: {args.threads}, runs: {args.runs} (median per file)")
-        print(f"{'file':<20} {'size':>10} {'imgdump s':>10} {'opj_decompress s':>17} {'ratio':>6}")
+        print(f"{'file':<14} {'size':>9} {'imgdump s':>10} {'opj_decompress s':>17} {'ratio':>6}"
+              f" {'its decode s':>13} {'ratio':>6}")
         worst = 0.0
         for path in files:
-            ours, reference = [], []
+            ours, reference, decode = [], [], []
             for _ in range(args.runs):
-                ours.append(timed([imgdump, path], env))
-                reference.append(timed(["opj_decompress", "-quiet", "-i", path, "-o", scratch, *threads_option], env))
-            a, b = statistics.median(ours), statistics.median(reference)
+                ours.append(timed([imgdump, path], env)[0])
+                wall, own = timed(["opj_decompress", "-i", path, "-o", scratch, *threads_option], env)
+                reference.append(wall)
+                decode.append(own or wall)
+            a, b, c = statistics.median(ours), statistics.median(reference), statistics.median(decode)
             worst = max(worst, a / b)
-            print(f"{os.path.basename(path):<20} {os.path.getsize(path):>10} {a:>10.3f} {b:>17.3f} {a / b:>6.2f}")
-        print(f"worst ratio {worst:.2f} (goal: at most 1.30)")
+            print(f"{os.path.basename(path):<14} {os.path.getsize(path):>9} {a:>10.3f} {b:>17.3f} {a / b:>6.2f}"
+                  f" {c:>13.3f} {a / c:>6.2f}")
+        print(f"worst ratio to opj_decompress {worst:.2f} (goal: at most 1.30)")
     return 0
 
 
