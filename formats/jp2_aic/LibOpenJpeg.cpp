@@ -1,6 +1,8 @@
 #include "LibOpenJpeg.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "picture/ByteOrder.h"
@@ -128,11 +130,28 @@ TOpjStream::~TOpjStream() {
   if (FHandle) opj_stream_destroy(FHandle);
 }
 
+void TOpjStream::LimitLength(int64_t length) {
+  if (!FInput || !FHandle || length >= FLength) return;
+  FLength = std::max<int64_t>(length, 0);
+  opj_stream_set_user_data_length(FHandle, static_cast<OPJ_UINT64>(FLength));
+}
+
+int64_t TOpjStream::Consumed() {
+  try {
+    return FStream.Position() - FBase;
+  } catch (...) {
+    FFailed = true;
+    return 0;
+  }
+}
+
 OPJ_SIZE_T TOpjStream::ReadProc(void* buffer, OPJ_SIZE_T count, void* self) {
   TOpjStream& s = Self(self);
   if (s.FFailed) return kStreamError;
   try {
-    const size_t got = s.FStream.Read(buffer, count);
+    const int64_t left = s.FBase + s.FLength - s.FStream.Position();
+    if (left <= 0) return kStreamError;
+    const size_t got = s.FStream.Read(buffer, std::min<uint64_t>(count, static_cast<uint64_t>(left)));
     // The library takes "nothing read" as an error result, not as 0.
     return got == 0 ? kStreamError : got;
   } catch (...) {
@@ -233,8 +252,10 @@ bool TOpjDecoder::ReadHeader() {
   return read && FImage && !FStream->Failed();
 }
 
-bool TOpjDecoder::Decode() {
+bool TOpjDecoder::Decode(uint64_t dataLimit) {
   if (!FCodec || !FImage) return false;
+  const uint64_t limit = static_cast<uint64_t>(FStream->Consumed()) + dataLimit;
+  if (limit < static_cast<uint64_t>(INT64_MAX)) FStream->LimitLength(static_cast<int64_t>(limit));
   if (!opj_decode(FCodec.get(), FStream->Handle(), FImage.get())) return false;
   if (!opj_end_decompress(FCodec.get(), FStream->Handle())) return false;
   return !FStream->Failed();

@@ -53,6 +53,13 @@ public:
   TOpjStream& operator=(const TOpjStream&) = delete;
 
   opj_stream_t* Handle() const { return FHandle; }
+  // A reader: the data end at `length` bytes from the start, if that is
+  // sooner than the stream's end, so that the library neither reads nor
+  // reserves memory for more.
+  void LimitLength(int64_t length);
+  // The bytes from the start to the TStream's position (the library may
+  // have buffered some of them without using them yet).
+  int64_t Consumed();
   // Whether the TStream raised during a read, write or seek.
   bool Failed() const { return FFailed; }
 
@@ -98,8 +105,10 @@ public:
   // Reads the headers; Image() then holds the geometry without samples.
   // False for unknown content or a header the library refuses.
   bool ReadHeader();
-  // Decodes every component and reads to the end of the code stream.
-  bool Decode();
+  // Decodes every component and reads to the end of the code stream, taking
+  // at most dataLimit bytes past the headers (the library holds a tile's
+  // coded data in memory, and a small picture must not cost a large file).
+  bool Decode(uint64_t dataLimit);
   const opj_image_t* Image() const { return FImage.get(); }
   const std::string& LastError() const { return FMessages.LastError(); }
 

@@ -90,6 +90,16 @@ void FillRow(const TComponentMap& map, const TSampleScale& scale, uint32_t y, ui
   for (uint32_t x = 0; x < width; ++x, out += step) *out = scale(src[map.Columns[x]]);
 }
 
+// A generous bound on the coded data of a picture: even a lossless code
+// stream with many layers and small code blocks stays well under four times
+// the raw samples, plus room for markers of a small picture.
+uint64_t CodedDataLimit(const opj_image_t& header, uint32_t components) {
+  uint32_t deepest = 8;
+  for (uint32_t c = 0; c < header.numcomps; ++c) deepest = std::max(deepest, std::min(header.comps[c].prec, 32u));
+  const uint64_t pixels = (uint64_t{header.x1} - header.x0) * (uint64_t{header.y1} - header.y0);
+  return pixels * components * ((deepest + 7) / 8) * 4 + (uint64_t{16} << 20);
+}
+
 }  // namespace
 
 uint32_t JP2ResolutionCount(int32_t width, int32_t height) {
@@ -114,7 +124,7 @@ void TQorJP2FileFormat::LoadStream(TStream& stream) {
   if (uint64_t{decoder.MaxComponents()} * static_cast<uint64_t>(width * height) * 4 > MaxImageBytes)
     RaiseError(JP2Const::SUnableToDecode);
 
-  if (!decoder.Decode()) RaiseError(JP2Const::SUnableToDecode);
+  if (!decoder.Decode(CodedDataLimit(*header, decoder.MaxComponents()))) RaiseError(JP2Const::SUnableToDecode);
   const opj_image_t& image = *decoder.Image();
   if (image.numcomps != 1 && image.numcomps != 3) RaiseError(JP2Const::SColorSpaces);
   if (image.x1 - image.x0 != width || image.y1 - image.y0 != height) RaiseError(JP2Const::SUnableToDecode);

@@ -211,6 +211,27 @@ def fuzz_seeds(f, d):
     rc, out, err, _ = imgdump(os.path.join(d, "big-palette.jp2"))
     f.check(rc == 1 and err == DECODE_ERROR, "big-palette.jp2: " + out + err)
 
+    # A small picture whose last tile-part runs over 150 MiB of padding (a
+    # sparse file): the coded data taken is bounded by the picture.
+    cs = bytearray(seedmaker.codestream(16, 8, [(8, False, 1, 1)], levels=3))
+    sot = cs.index(b"\xff\x90")
+    cs[sot + 6:sot + 10] = bytes(4)  # tile-part length 0: up to the end
+    for name, padding in (("plain.jpc", 0), ("padded.jpc", 150 << 20)):
+        with open(os.path.join(d, name), "wb") as fh:
+            fh.write(cs[:-2])
+            fh.seek(padding, 1)
+            fh.write(cs[-2:])
+    peak = {}
+    for name in ("plain.jpc", "padded.jpc"):
+        rc, out, err = run(["/usr/bin/python3", "-c", "import resource, subprocess, sys; "
+                            "r = subprocess.run(sys.argv[1:], capture_output=True); "
+                            "print(r.returncode, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)",
+                            os.environ["IMGDUMP"], os.path.join(d, name)])
+        code, peak[name] = (int(v) for v in out.split())
+        f.check(code in (0, 1), f"{name}: exit {code}")
+    f.check(peak["padded.jpc"] - peak["plain.jpc"] < 80 << 10,
+            f"padding cost {(peak['padded.jpc'] - peak['plain.jpc']) >> 10} MiB")
+
     regressions = os.path.join(here, "..", "fuzz", "regressions")
     for name in sorted(os.listdir(regressions)) if os.path.isdir(regressions) else []:
         if name.endswith((".jp2", ".jpc")):
