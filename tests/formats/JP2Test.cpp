@@ -85,28 +85,28 @@ std::vector<uint8_t> Codestream(const std::vector<uint8_t>& jp2) {
 
 // A JP2 file of components made by `sample(c, x, y)` on their own grids,
 // written losslessly through the adapter.
-struct TComponentSpec {
+struct TComponentShape {
   uint32_t Dx = 1, Dy = 1, Precision = 8;
   bool Signed = false;
 };
-std::vector<uint8_t> SyntheticJp2(uint32_t w, uint32_t h, const std::vector<TComponentSpec>& specs,
+std::vector<uint8_t> SyntheticJp2(uint32_t w, uint32_t h, const std::vector<TComponentShape>& shapes,
                                   const std::function<int32_t(size_t, uint32_t, uint32_t)>& sample) {
-  std::vector<opj_image_cmptparm_t> parms(specs.size());
-  for (size_t c = 0; c < specs.size(); ++c) {
+  std::vector<opj_image_cmptparm_t> parms(shapes.size());
+  for (size_t c = 0; c < shapes.size(); ++c) {
     parms[c] = {};
-    parms[c].dx = specs[c].Dx;
-    parms[c].dy = specs[c].Dy;
-    parms[c].w = (w + specs[c].Dx - 1) / specs[c].Dx;
-    parms[c].h = (h + specs[c].Dy - 1) / specs[c].Dy;
-    parms[c].prec = specs[c].Precision;
-    parms[c].sgnd = specs[c].Signed;
+    parms[c].dx = shapes[c].Dx;
+    parms[c].dy = shapes[c].Dy;
+    parms[c].w = (w + shapes[c].Dx - 1) / shapes[c].Dx;
+    parms[c].h = (h + shapes[c].Dy - 1) / shapes[c].Dy;
+    parms[c].prec = shapes[c].Precision;
+    parms[c].sgnd = shapes[c].Signed;
   }
-  const auto count = static_cast<uint32_t>(specs.size());
+  const auto count = static_cast<uint32_t>(shapes.size());
   TOpjImage image(opj_image_create(count, parms.data(), count >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY));
   EXPECT_TRUE(image);
   image->x1 = w;
   image->y1 = h;
-  for (size_t c = 0; c < specs.size(); ++c)
+  for (size_t c = 0; c < shapes.size(); ++c)
     for (uint32_t y = 0; y < parms[c].h; ++y)
       for (uint32_t x = 0; x < parms[c].w; ++x) image->comps[c].data[y * parms[c].w + x] = sample(c, x, y);
   TOpjEncodeOptions options;
@@ -238,8 +238,8 @@ TEST(JP2Reader, SubsampledComponentsSampledNearest) {
 TEST(JP2Reader, ComponentCountsAndMalformedFiles) {
   auto one = [](size_t, uint32_t x, uint32_t) { return static_cast<int32_t>(x); };
   for (size_t count : {2u, 4u}) {
-    std::vector<TComponentSpec> specs(count);
-    EXPECT_EQ(LoadError(SyntheticJp2(6, 4, specs, one)),
+    std::vector<TComponentShape> shapes(count);
+    EXPECT_EQ(LoadError(SyntheticJp2(6, 4, shapes, one)),
               "Internal error (TQorJP2FileFormat): Only RGB and grayscale output color spaces supported");
   }
 
