@@ -121,7 +121,7 @@ std::unique_ptr<TBitmap> Decode(const TJPEGData& data, TJpegDecodeScale scale, T
   bmp.ResizeHeight(static_cast<int32_t>(cinfo->output_height));
   if (grey) {
     std::vector<TPaletteEntry> ramp(256);
-    for (int i = 0; i < 256; ++i) ramp[i] = TPaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i), 0};
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = TPaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i), 0};
     bmp.AssignPalette(CreatePalette(std::move(ramp)));
   } else if (quantize) {
     // Two-pass quantisation has chosen its colours by now: its first pass
@@ -149,6 +149,9 @@ void ReadHeader(TJPEGData& data) {
   jpeg_create_decompress(&d->Info);
   jpeg_mem_src(&d->Info, data.Data.data(), static_cast<unsigned long>(data.Data.size()));
   jpeg_read_header(&d->Info, TRUE);
+  // The limit holds for the size the file declares, whatever scale it is
+  // decoded at later: a tiny file declaring 65500 x 65500 is no picture.
+  if (!ImageSizeAllowed(d->Info.image_width, d->Info.image_height, 32)) RaiseJpegError(JERR_IMAGE_TOO_BIG);
   data.Width = static_cast<int32_t>(d->Info.image_width);
   data.Height = static_cast<int32_t>(d->Info.image_height);
 }
