@@ -79,3 +79,56 @@ TEST(Jpeg, DeclaredSizeBeyondTheLimitIsRefusedBeforeDecoding) {
   image.LoadStream(atLimit);
   EXPECT_EQ(image.HeaderWidth(), 16384);
 }
+
+namespace {
+
+std::vector<uint8_t> Saved(TJPEGImage& image) {
+  TMemoryStream out;
+  image.SaveStream(out);
+  return out.Data();
+}
+
+std::vector<uint8_t> Pixels(TJPEGImage& image) {
+  image.SetDecodeScale(ScaleHalf);
+  const TBitmapImage& decoded = image.DecodedBitmap().Image();
+  return decoded.Bits;
+}
+
+}  // namespace
+
+TEST(Jpeg, KeepsTheCompressedDataUpToItsEndMarkerAndNoMore) {
+  std::vector<uint8_t> commented = EncodeJpeg(40, 30);
+  // Marker bytes inside a segment end nothing.
+  const std::vector<uint8_t> com = {0xFF, 0xFE, 0x00, 0x08, 0xFF, 0xD9, 0xFF, 0xD9, 0x00, 0xFF};
+  commented.insert(commented.begin() + 2, com.begin(), com.end());
+  const std::vector<std::pair<const char*, std::vector<uint8_t>>> files = {
+      {"baseline", EncodeJpeg(300, 200)},
+      {"progressive", EncodeJpeg(300, 200, true)},
+      {"restart markers", EncodeJpeg(300, 200, false, 1)},
+      {"comment", commented},
+  };
+  for (const auto& [name, jpeg] : files) {
+    TMemoryStream plainStream(jpeg);
+    TJPEGImage plain;
+    plain.LoadStream(plainStream);
+    // Whatever follows the end marker (here more markers and zeros) is not read.
+    std::vector<uint8_t> padded = jpeg;
+    padded.insert(padded.end(), {0xFF, 0xD8, 0xFF, 0xD9});
+    padded.resize(padded.size() + 200000);
+    TMemoryStream paddedStream(padded);
+    TJPEGImage image;
+    image.LoadStream(paddedStream);
+    EXPECT_EQ(Saved(image), jpeg) << name;
+    EXPECT_LE(paddedStream.Position(), static_cast<int64_t>(jpeg.size() + 65536)) << name;
+    EXPECT_EQ(Pixels(image), Pixels(plain)) << name;
+  }
+  // Data without an end marker is kept as far as the file goes and decodes
+  // as a truncated file does.
+  std::vector<uint8_t> cut = EncodeJpeg(300, 200, true);
+  cut.resize(cut.size() - 2);
+  TMemoryStream cutStream(cut);
+  TJPEGImage image;
+  image.LoadStream(cutStream);
+  EXPECT_EQ(Saved(image), cut);
+  EXPECT_EQ(image.DecodedBitmap().ImageWidth(), 300);
+}
