@@ -148,11 +148,13 @@ std::unique_ptr<TBitmap> Decode(const TJPEGData& data, TJpegDecodeScale scale, T
 // but no more of it than a picture of the declared size can need: bytes
 // after the end-of-image marker are never read, and data that runs on
 // without one is cut where no encoder of such a picture could still be
-// writing it. Markers and metadata before the image may take this much.
-constexpr uint64_t MetadataAllowance = uint64_t{64} << 20;
-// Entropy-coded data per sample: at most about 3.3 bytes for baseline
-// 8-bit data with every byte stuffed, far less in any real file.
+// writing it. Markers and metadata before the image may take this much;
+constexpr uint64_t MetadataAllowance = uint64_t{16} << 20;
+// the image's scans this much per sample (baseline 8-bit data takes at
+// most about 3.3 bytes with every byte stuffed, real files far less)
 constexpr uint64_t BytesPerSampleAllowance = 8;
+// and the tables and markers between the scans this much.
+constexpr uint64_t ScanMarkerAllowance = uint64_t{1} << 20;
 constexpr size_t SourceBufferSize = 64 * 1024;
 
 // A libjpeg data source that reads the stream through a fixed buffer and
@@ -312,7 +314,7 @@ std::shared_ptr<TJPEGData> LoadData(TStream& stream) {
   data->Height = static_cast<int32_t>(info.image_height);
 
   const uint64_t samples = uint64_t{info.image_width} * info.image_height * static_cast<uint64_t>(info.num_components);
-  const uint64_t limit = MetadataAllowance + BytesPerSampleAllowance * samples;
+  const uint64_t limit = data->Data.size() + ScanMarkerAllowance + BytesPerSampleAllowance * samples;
   std::vector<uint8_t>& kept = data->Data;
   TEndFinder finder;
   // libjpeg stopped after the start-of-scan segment; at the stream's end

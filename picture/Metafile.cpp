@@ -15,6 +15,7 @@ namespace {
 TMetafilePlayer Player = nullptr;
 
 constexpr uint32_t EmrHeaderType = 1;
+constexpr uint32_t EmrEof = 14;
 constexpr uint32_t EmfSignature = 0x464D4520;  // " EMF"
 constexpr size_t EmfMinHeader = 88;
 constexpr uint32_t PlaceableKey = 0x9AC6CDD7;
@@ -124,21 +125,59 @@ TMetafileInfo ReadPlaceable(const uint8_t* p, size_t size) {
   return info;
 }
 
+// The plain metafile's frame comes from its records, once they are read.
 TMetafileInfo ReadPlain(const uint8_t* p, size_t size) {
   TMetafileInfo info;
   info.Kind = TMetafileKind::mkPlain;
   info.Length = WmfLength(p, size);
-  info.Frame = WmfWindow(p, info.Length);
   return info;
 }
 
-TMetafileInfo ReadMetafileInfo(const std::vector<uint8_t>& data) {
-  const uint8_t* p = data.data();
-  const size_t size = data.size();
-  if (size >= EmfMinHeader && LE32(p) == EmrHeaderType && LE32(p + 40) == EmfSignature) return ReadEnhanced(p, size);
-  if (size >= 4 && LE32(p) == PlaceableKey) return ReadPlaceable(p, size);
-  if (IsWmfHeader(p, size)) return ReadPlain(p, size);
+// p holds the file's first bytes (as many as an enhanced header needs, or
+// the whole file when it is shorter); size is the length of the file.
+TMetafileInfo ReadMetafileInfo(const uint8_t* p, size_t prefix, size_t size) {
+  if (prefix >= EmfMinHeader && LE32(p) == EmrHeaderType && LE32(p + 40) == EmfSignature) return ReadEnhanced(p, size);
+  if (prefix >= PlaceableHeaderSize + WmfHeaderSize && LE32(p) == PlaceableKey) return ReadPlaceable(p, size);
+  if (prefix >= 4 && LE32(p) == PlaceableKey) InvalidMetafile();
+  if (IsWmfHeader(p, prefix)) return ReadPlain(p, size);
   InvalidMetafile();
+}
+
+// Appends up to count bytes of the stream to data, a block at a time so that
+// a length the file does not hold reserves nothing; false at the stream's end.
+bool AppendFromStream(TStream& stream, std::vector<uint8_t>& data, uint64_t count) {
+  constexpr uint64_t Block = uint64_t{1} << 20;
+  while (count) {
+    const size_t n = static_cast<size_t>(std::min(count, Block)), old = data.size();
+    data.resize(old + n);
+    const size_t got = stream.Read(data.data() + old, n);
+    data.resize(old + got);
+    if (got < n) return false;
+    count -= n;
+  }
+  return true;
+}
+
+// Reads records as they go until end (a length counted from the start of
+// data): a record is kept whole, or cut at end; reading stops after the
+// end-of-file record and at a record head that gives no length, so padding
+// after the records is never read. headSize is the bytes of a record head,
+// lengthOf and isEnd read it.
+template <class TLengthOf, class TIsEnd>
+void ReadRecords(TStream& stream, std::vector<uint8_t>& data, uint64_t end, size_t headSize, TLengthOf lengthOf,
+                 TIsEnd isEnd) {
+  while (data.size() + headSize <= end) {
+    const size_t at = data.size();
+    if (!AppendFromStream(stream, data, headSize)) return;
+    const uint64_t length = lengthOf(data.data() + at);
+    if (length < headSize) {
+      data.resize(at);
+      return;
+    }
+    const uint64_t kept = std::min<uint64_t>(length, end - at);
+    if (!AppendFromStream(stream, data, kept - headSize) || isEnd(data.data() + at) || kept < length) return;
+  }
+  AppendFromStream(stream, data, end - data.size());  // a tail shorter than a record head
 }
 
 }  // namespace
@@ -195,14 +234,39 @@ void TMetafile::ResizeWidth(int32_t value) {
 }
 
 void TMetafile::LoadStream(TStream& stream) {
-  int64_t left = stream.Remaining();
-  std::vector<uint8_t> data(static_cast<size_t>(std::max<int64_t>(left, 0)));
+  const int64_t start = stream.Position();
+  const uint64_t available = static_cast<uint64_t>(stream.Remaining());
+  std::vector<uint8_t> data(static_cast<size_t>(std::min<uint64_t>(available, EmfMinHeader)));
   data.resize(stream.Read(data.data(), data.size()));
-  TMetafileInfo info = ReadMetafileInfo(data);
-  int64_t width = ScaleRounded(std::llabs(int64_t{info.Frame.Right} - info.Frame.Left), PixelsPerInch, info.UnitsPerInch);
-  int64_t height = ScaleRounded(std::llabs(int64_t{info.Frame.Bottom} - info.Frame.Top), PixelsPerInch, info.UnitsPerInch);
-  if (!ImageSizeAllowed(width, height, 32)) InvalidMetafile();
-  data.resize(info.Length);
+  TMetafileInfo info = ReadMetafileInfo(data.data(), data.size(), static_cast<size_t>(std::min<uint64_t>(available, SIZE_MAX)));
+  // A size past the limits is refused before the records are read, where
+  // the header gives it.
+  int64_t width = 0, height = 0;
+  auto checkSize = [&info, &width, &height] {
+    width = ScaleRounded(std::llabs(int64_t{info.Frame.Right} - info.Frame.Left), PixelsPerInch, info.UnitsPerInch);
+    height = ScaleRounded(std::llabs(int64_t{info.Frame.Bottom} - info.Frame.Top), PixelsPerInch, info.UnitsPerInch);
+    if (!ImageSizeAllowed(width, height, 32)) InvalidMetafile();
+  };
+  if (info.Kind != TMetafileKind::mkPlain) checkSize();
+  // The records are read one by one up to the length the header declares.
+  if (info.Kind == TMetafileKind::mkEnhanced) {
+    const uint32_t headerSize = LE32(data.data() + 4);
+    data.resize(EmfMinHeader);
+    if (!AppendFromStream(stream, data, headerSize - EmfMinHeader)) InvalidMetafile();
+    ReadRecords(stream, data, info.Length, 8, [](const uint8_t* h) { return uint64_t{LE32(h + 4)}; },
+                [](const uint8_t* h) { return LE32(h) == EmrEof; });
+  } else {
+    const size_t headerEnd = (info.Kind == TMetafileKind::mkPlaceable ? PlaceableHeaderSize : 0) + WmfHeaderSize;
+    data.resize(headerEnd);
+    stream.SetPosition(start + static_cast<int64_t>(headerEnd));
+    ReadRecords(stream, data, info.Length, 6, [](const uint8_t* h) { return uint64_t{LE32(h)} * 2; },
+                [](const uint8_t* h) { return LE16(h + 4) == 0; });
+    if (info.Kind == TMetafileKind::mkPlain) {
+      info.Frame = WmfWindow(data.data(), data.size());
+      checkSize();
+    }
+  }
+  data.shrink_to_fit();
   FData = std::move(data);
   FKind = info.Kind;
   FFrame = info.Frame;
