@@ -54,6 +54,11 @@ public:
     return got;
   }
   bool Take2(uint8_t& a, uint8_t& b) {
+    if (FEnd - FPos >= 2) {  // the common case, without a call to Take
+      a = FBuffer[FPos], b = FBuffer[FPos + 1];
+      FPos += 2;
+      return true;
+    }
     uint8_t two[2];
     if (Take(two, 2) != 2) return false;
     a = two[0], b = two[1];
@@ -302,6 +307,7 @@ void TDibReader::ReadRunLength(TBitmapImage& image, bool rle4) {
     if (count) {
       const int64_t n = x < w ? std::min<int64_t>(count, w - x) : 0;
       if (rle4) FillNibbles(row, x, n, value);
+      else if (n == 1) row[x] = value;  // the commonest run in dithered pictures, without a call
       else if (n > 0) std::memset(row + x, value, static_cast<size_t>(n));
       x += n;
       continue;

@@ -1,4 +1,4 @@
-// The JPEG graphic over libjpeg: keeps the compressed file and decodes it
+// The JPEG graphic over libjpeg: keeps the compressed data and decodes it
 // when it is first drawn, at a chosen scale, so that a large photograph can
 // be reduced by decoding an eighth of each dimension.
 #pragma once
