@@ -291,8 +291,8 @@ private:
 // its end marker (see MetadataAllowance); checks the declared size.
 std::shared_ptr<TJPEGData> LoadData(TStream& stream) {
   auto data = std::make_shared<TJPEGData>();
+  auto src = std::make_unique<TStreamSource>();  // outlives the decompressor that reads it
   auto dec = std::make_unique<TDecompressor>();
-  auto src = std::make_unique<TStreamSource>();
   TDecompressor* d = dec.get();
   if (setjmp(d->Err.Jump)) RaiseJpegError(d->Err.Code);
   jpeg_create_decompress(&d->Info);
