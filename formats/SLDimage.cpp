@@ -250,7 +250,7 @@ void Tslide::LoadStream(TStream& stream) {
     TSlideRecordKind kind;
     // A tail of one byte, a truncated record or bytes that start no record
     // end the list: what came before is the slide.
-    if (!reader.Peek(1, high) || !KindOf(high, kind)) break;
+    if (SlideRecords.size() == MaxRecords || !reader.Peek(1, high) || !KindOf(high, kind)) break;
     TSlideRecord record;
     record.Kind = kind;
     if (reader.Take(record.Bytes.data(), RecordSize[kind]) != RecordSize[kind]) break;

@@ -34,6 +34,10 @@ public:
   static constexpr size_t HeaderSize = 31;
   // Vertices a fill keeps; further ones are ignored.
   static constexpr size_t MaxFillVertices = 1000;
+  // Records a slide keeps: far beyond any drawing, and it keeps a file of
+  // zeros (each a valid vector) from holding memory in proportion to its
+  // length. Records beyond it end the list like a truncated one.
+  static constexpr size_t MaxRecords = size_t{1} << 22;
 
   Tslide();
   ~Tslide() override;

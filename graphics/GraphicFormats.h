@@ -334,7 +334,13 @@ void UnregisterAllFormats();
 // Every reader of the library, so that this unit's header names every class.
 #include "graphics/readers/AutodeskGraphic.h"
 #include "graphics/readers/CUTGraphic.h"
+#include "graphics/readers/GIFGraphic.h"
+#include "graphics/readers/PCDGraphic.h"
+#include "graphics/readers/PCXGraphic.h"
 #include "graphics/readers/PNGGraphic.h"
+#include "graphics/readers/PPMGraphic.h"
 #include "graphics/readers/PSDGraphic.h"
 #include "graphics/readers/PSPGraphic.h"
 #include "graphics/readers/RLAGraphic.h"
+#include "graphics/readers/SGIGraphic.h"
+#include "graphics/readers/TargaGraphic.h"

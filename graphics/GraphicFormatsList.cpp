@@ -145,11 +145,11 @@ const TRegistration Registrations[] = {
     {"dib", ClassOf<TBitmap>, Raster, "", S::SDescDIB},
 
     // TTargaGraphic
-    {"win", nullptr, Raster, S::SDescTruevision, ""},
-    {"vst", nullptr, Raster, "", ""},
-    {"vda", nullptr, Raster, "", ""},
-    {"tga", nullptr, Raster, "", ""},
-    {"icb", nullptr, Raster, "", ""},
+    {"win", ClassOf<TTargaGraphic>, Raster, S::SDescTruevision, ""},
+    {"vst", ClassOf<TTargaGraphic>, Raster, "", ""},
+    {"vda", ClassOf<TTargaGraphic>, Raster, "", ""},
+    {"tga", ClassOf<TTargaGraphic>, Raster, "", ""},
+    {"icb", ClassOf<TTargaGraphic>, Raster, "", ""},
 
     // TTIFFGraphic
     {"tiff", nullptr, MultiImage, S::SDescTIFF, S::SDescMacTIFF},
@@ -160,39 +160,39 @@ const TRegistration Registrations[] = {
     {"eps", nullptr, Raster, S::SDescEPS, ""},
 
     // TPCXGraphic
-    {"pcx", nullptr, Raster, S::SDescPCX, ""},
-    {"pcc", nullptr, Raster, "", ""},
-    {"scr", nullptr, Raster, "", S::SDescWordScreenCapture},
+    {"pcx", ClassOf<TPCXGraphic>, Raster, S::SDescPCX, ""},
+    {"pcc", ClassOf<TPCXGraphic>, Raster, "", ""},
+    {"scr", ClassOf<TPCXGraphic>, Raster, "", S::SDescWordScreenCapture},
 
     // TRLAGraphic
     {"rpf", ClassOf<TRLAGraphic>, Raster, S::SDescAliasWavefront, ""},
     {"rla", ClassOf<TRLAGraphic>, Raster, "", ""},
 
     // TSGIGraphic
-    {"sgi", nullptr, Raster, S::SDescSGI, S::SDescSGITrueColor},
-    {"rgba", nullptr, Raster, "", S::SDescSGITrueColorAlpha},
-    {"rgb", nullptr, Raster, "", S::SDescSGITrueColor},
-    {"bw", nullptr, Raster, "", S::SDescSGIMono},
+    {"sgi", ClassOf<TSGIGraphic>, Raster, S::SDescSGI, S::SDescSGITrueColor},
+    {"rgba", ClassOf<TSGIGraphic>, Raster, "", S::SDescSGITrueColorAlpha},
+    {"rgb", ClassOf<TSGIGraphic>, Raster, "", S::SDescSGITrueColor},
+    {"bw", ClassOf<TSGIGraphic>, Raster, "", S::SDescSGIMono},
 
     // TPSDGraphic
     {"psd", ClassOf<TPSDGraphic>, Layered, S::SDescPhotoshop, ""},
     {"pdd", ClassOf<TPSDGraphic>, Layered, "", ""},
 
     // TPPMGraphic
-    {"ppm", nullptr, Raster, S::SDescPortableMap, S::SDescPortablePixelMap},
-    {"pnm", nullptr, Raster, S::SDescPortableMap, S::SDescPortablePixelMap},
-    {"pgm", nullptr, Raster, "", S::SDescPortableGrayMap},
-    {"pbm", nullptr, Raster, "", S::SDescPortableBitmap},
+    {"ppm", ClassOf<TPPMGraphic>, Raster, S::SDescPortableMap, S::SDescPortablePixelMap},
+    {"pnm", ClassOf<TPPMGraphic>, Raster, S::SDescPortableMap, S::SDescPortablePixelMap},
+    {"pgm", ClassOf<TPPMGraphic>, Raster, "", S::SDescPortableGrayMap},
+    {"pbm", ClassOf<TPPMGraphic>, Raster, "", S::SDescPortableBitmap},
 
     // TAutodeskGraphic
     {"cel", ClassOf<TAutodeskGraphic>, Raster, S::SDescAutodesk, ""},
     {"pic", ClassOf<TAutodeskGraphic>, Raster, S::SDescAutodesk, ""},
 
     // TPCDGraphic
-    {"pcd", nullptr, Raster, S::SDescPhotoCD, ""},
+    {"pcd", ClassOf<TPCDGraphic>, Raster, S::SDescPhotoCD, ""},
 
     // TGIFGraphic
-    {"gif", nullptr, Animated, S::SDescCompuServe, ""},
+    {"gif", ClassOf<TGIFGraphic>, Animated, S::SDescCompuServe, ""},
 
     // TCUTGraphic
     {"cut", ClassOf<TCUTGraphic>, Raster, S::SDescDrHalo, ""},

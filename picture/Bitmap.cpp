@@ -324,6 +324,30 @@ void TBitmap::FillRect(const TRect& rect, TColor colour) {
   }
 }
 
+std::vector<uint8_t> ImageToBgra(const TBitmapImage& image, uint8_t alpha) {
+  const size_t width = static_cast<size_t>(image.Width);
+  std::vector<uint8_t> out(width * static_cast<size_t>(image.Height) * 4);
+  TPixelReader reader(image);
+  for (int32_t y = 0; y < image.Height; ++y) {
+    const uint8_t* src = reader.Row(y);
+    uint8_t* d = out.data() + static_cast<size_t>(y) * width * 4;
+    if (image.Layout == pl24Bit || image.Layout == pl32Bit || image.Layout == plDevice) {
+      const size_t step = image.Layout == pl24Bit ? 3 : 4;
+      const bool keep = image.Layout == pl32Bit;
+      for (size_t x = 0; x < width; ++x, d += 4, src += step) {
+        d[0] = src[0], d[1] = src[1], d[2] = src[2];
+        d[3] = keep ? src[3] : alpha;
+      }
+      continue;
+    }
+    for (int32_t x = 0; x < image.Width; ++x, d += 4) {
+      TColor c = reader.At(src, x);
+      d[0] = GetBValue(c), d[1] = GetGValue(c), d[2] = GetRValue(c), d[3] = alpha;
+    }
+  }
+  return out;
+}
+
 std::vector<TPaletteEntry> TBitmap::EffectivePalette() const { return IndexedColours(*FImage); }
 
 void TBitmap::SetPixelLayout(TPixelLayout layout) {

@@ -181,6 +181,12 @@ struct TBitmapImage {
   HPALETTE Palette;
 };
 
+// Every pixel of the image as B, G, R, A (4 x width x height bytes, top row
+// first), indexed pixels through the palette. A is the fourth byte of pl32Bit
+// pixels and alpha for every other layout. Converts a row at a time, so an
+// image costs what its pixels cost.
+std::vector<uint8_t> ImageToBgra(const TBitmapImage& image, uint8_t alpha);
+
 enum class THandleKind : uint8_t { bmDIB, bmDDB };
 
 // An in-memory raster. Rows are stored bottom-up; RowPointer(0) is the top
@@ -287,13 +293,18 @@ public:
 
 private:
   std::shared_ptr<const TIconImage> FImage;
-  std::vector<uint8_t> FData;  // the file as loaded, written back by SaveStream
+  // Written back by SaveStream: an icon file of the one image shown, not the
+  // whole file loaded, whose other entries and padding may be any size.
+  std::vector<uint8_t> FData;
 };
 
 // Reads the image of an ICO or CUR file that a 32 x 32 display would pick
 // (the entry nearest to 32 x 32, then the deepest); raises EInvalidGraphic
-// "Icon image is not valid" for a malformed file.
-std::shared_ptr<TIconImage> ReadIconResource(const uint8_t* data, size_t size);
+// "Icon image is not valid" for a malformed file. The resource runs from the
+// stream's position to its end; only the directory, the first bytes of each
+// entry and the chosen entry's image are read. saved, when given, receives
+// an icon file holding the chosen entry alone.
+std::shared_ptr<TIconImage> ReadIconResource(TStream& stream, std::vector<uint8_t>* saved = nullptr);
 // Draws an icon image unscaled with its top-left at (x, y).
 void DrawIconImage(TBitmap& target, const TIconImage& icon, int32_t x, int32_t y);
 

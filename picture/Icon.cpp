@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "DibReader.h"
 #include "Graphics.h"
+#include "picture/ByteOrder.h"
 
 namespace tolvane {
 
@@ -14,151 +16,146 @@ namespace {
 
 [[noreturn]] void InvalidIcon() { throw EInvalidGraphic(GraphicsConst::SInvalidIcon); }
 
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t LE32(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24; }
-uint32_t BE32(const uint8_t* p) { return uint32_t{p[3]} | uint32_t{p[2]} << 8 | uint32_t{p[1]} << 16 | uint32_t{p[0]} << 24; }
-
 const uint8_t PngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr size_t DirectoryHeaderSize = 6, DirectoryEntrySize = 16;
 
 struct TEntry {
-  const uint8_t* Data = nullptr;
-  size_t Size = 0;
+  uint64_t Offset = 0;  // from the start of the resource
+  uint64_t Size = 0;
   int64_t Width = 0, Height = 0;
   int BitCount = 0;
   bool Png = false;
-  uint16_t HotX = 0, HotY = 0;
+  const uint8_t* DirectoryEntry = nullptr;
 };
 
-std::shared_ptr<TIconImage> DecodeDibEntry(const TEntry& e) {
-  const uint8_t* p = e.Data;
-  if (e.Size < 40) InvalidIcon();
-  uint32_t headerSize = LE32(p);
-  if (headerSize < 40 || headerSize > e.Size) InvalidIcon();
-  int32_t width = static_cast<int32_t>(LE32(p + 4));
-  int32_t fullHeight = static_cast<int32_t>(LE32(p + 8));
-  int bpp = LE16(p + 14);
-  uint32_t compression = LE32(p + 16);
-  uint32_t clrUsed = LE32(p + 32);
-  if (width <= 0 || fullHeight < 2 || compression != 0) InvalidIcon();
-  int32_t height = fullHeight / 2;
-  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) InvalidIcon();
-  if (!ImageSizeAllowed(width, height, 32)) InvalidIcon();
-  uint32_t colours = 0;
-  if (bpp <= 8) {
-    colours = clrUsed ? clrUsed : 1u << bpp;
-    if (colours > (1u << bpp)) InvalidIcon();
+// A read-only view of count bytes of another stream from a start position,
+// so that an entry's reader cannot read past its entry.
+class TStreamWindow : public TStream {
+public:
+  TStreamWindow(TStream& base, int64_t start, int64_t count) : FBase(base), FStart(start), FCount(count) {
+    FBase.SetPosition(start);
   }
-  size_t pos = headerSize;
-  if ((e.Size - pos) / 4 < colours) InvalidIcon();
-  const uint8_t* table = p + pos;
-  pos += size_t{colours} * 4;
-  const size_t xorRow = RowSizeOf(width, bpp), andRow = RowSizeOf(width, 1);
-  if ((e.Size - pos) / xorRow < static_cast<size_t>(height)) InvalidIcon();
-  const uint8_t* xorBits = p + pos;
-  pos += xorRow * static_cast<size_t>(height);
-  // 32-bit icons may omit the mask; their alpha then decides alone.
-  const bool hasMask = (e.Size - pos) / andRow >= static_cast<size_t>(height);
-  if (!hasMask && bpp != 32) InvalidIcon();
-  const uint8_t* andBits = p + pos;
+  size_t Read(void* buffer, size_t count) override {
+    int64_t pos = FBase.Position() - FStart;
+    size_t n = static_cast<size_t>(std::clamp<int64_t>(FCount - pos, 0, static_cast<int64_t>(count)));
+    return n ? FBase.Read(buffer, n) : 0;
+  }
+  size_t Write(const void*, size_t) override { return 0; }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    int64_t from = origin == TSeekOrigin::soBeginning ? 0
+                   : origin == TSeekOrigin::soCurrent ? FBase.Position() - FStart
+                                                      : FCount;
+    int64_t target = std::clamp<int64_t>(from + offset, 0, FCount);
+    return FBase.Seek(FStart + target, TSeekOrigin::soBeginning) - FStart;
+  }
+  int64_t Size() override { return FCount; }
 
+private:
+  TStream& FBase;
+  int64_t FStart, FCount;
+};
+
+struct TDecodedEntry {
+  std::shared_ptr<TIconImage> Icon;
+  uint64_t Used = 0;  // bytes of the entry that the image was read from
+};
+
+TDecodedEntry DecodeDibEntry(TStream& stream, int64_t base, const TEntry& e) {
+  stream.SetPosition(base + static_cast<int64_t>(e.Offset));
+  TDibReader dib(stream, e.Size, TDibKind::dkIcon, GraphicsConst::SInvalidIcon);
+  std::shared_ptr<TBitmapImage> image = dib.ReadImage();
+  std::vector<uint8_t> mask = dib.ReadIconMask();
   auto icon = std::make_shared<TIconImage>();
-  icon->Width = width;
-  icon->Height = height;
-  icon->BitsPerPixel = static_cast<uint16_t>(bpp);
-  icon->AndMask.assign(static_cast<size_t>(width) * height, 0);
-  icon->XorBgra.assign(static_cast<size_t>(width) * height * 4, 0);
+  icon->Width = image->Width;
+  icon->Height = image->Height;
+  icon->BitsPerPixel = dib.Header().BitCount;
+  icon->XorBgra = ImageToBgra(*image, 0);
+  if (mask.empty()) mask.assign(static_cast<size_t>(icon->Width) * static_cast<size_t>(icon->Height), 0);
+  icon->AndMask = std::move(mask);
   bool anyAlpha = false;
-  for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* xr = xorBits + static_cast<size_t>(height - 1 - y) * xorRow;
-    const uint8_t* ar = andBits + static_cast<size_t>(height - 1 - y) * andRow;
-    for (int32_t x = 0; x < width; ++x) {
-      uint8_t* d = &icon->XorBgra[(static_cast<size_t>(y) * width + x) * 4];
-      uint32_t index = 0;
-      switch (bpp) {
-        case 1: index = (xr[x >> 3] >> (7 - (x & 7))) & 1; break;
-        case 4: index = (x & 1) ? xr[x >> 1] & 15 : xr[x >> 1] >> 4; break;
-        case 8: index = xr[x]; break;
-        case 16: {
-          unsigned v = LE16(xr + 2 * x);
-          d[0] = static_cast<uint8_t>((v & 31) << 3 | (v & 31) >> 2);
-          d[1] = static_cast<uint8_t>(((v >> 5) & 31) << 3 | ((v >> 5) & 31) >> 2);
-          d[2] = static_cast<uint8_t>(((v >> 10) & 31) << 3 | ((v >> 10) & 31) >> 2);
-          break;
-        }
-        case 24: d[0] = xr[3 * x], d[1] = xr[3 * x + 1], d[2] = xr[3 * x + 2]; break;
-        case 32:
-          d[0] = xr[4 * x], d[1] = xr[4 * x + 1], d[2] = xr[4 * x + 2], d[3] = xr[4 * x + 3];
-          anyAlpha |= d[3] != 0;
-          break;
-      }
-      if (bpp <= 8 && index < colours) d[0] = table[4 * index], d[1] = table[4 * index + 1], d[2] = table[4 * index + 2];
-      if (hasMask) icon->AndMask[static_cast<size_t>(y) * width + x] = (ar[x >> 3] >> (7 - (x & 7))) & 1;
-    }
-  }
+  if (icon->BitsPerPixel == 32)
+    for (size_t i = 3; i < icon->XorBgra.size() && !anyAlpha; i += 4) anyAlpha = icon->XorBgra[i] != 0;
   icon->HasAlpha = anyAlpha;
-  return icon;
+  return {icon, dib.Consumed()};
 }
 
-std::shared_ptr<TIconImage> DecodePngEntry(const TEntry& e) {
+TDecodedEntry DecodePngEntry(TStream& stream, int64_t base, const TEntry& e) {
   TGraphicClass png = TPicture::FindGraphicKind("png");
   std::unique_ptr<TGraphic> graphic = TGraphic::ConstructEmpty(png);
   if (!graphic || !graphic->Is<TBitmap>()) InvalidIcon();
-  TMemoryStream stream(std::vector<uint8_t>(e.Data, e.Data + e.Size));
+  TStreamWindow window(stream, base + static_cast<int64_t>(e.Offset), static_cast<int64_t>(e.Size));
   try {
-    graphic->LoadStream(stream);
+    graphic->LoadStream(window);
   } catch (const Exception&) {
     InvalidIcon();
   }
+  const uint64_t used = static_cast<uint64_t>(window.Position());
   auto& bmp = static_cast<TBitmap&>(*graphic);
   auto icon = std::make_shared<TIconImage>();
   icon->Width = bmp.ImageWidth();
   icon->Height = bmp.ImageHeight();
   icon->BitsPerPixel = 32;
-  icon->HasAlpha = bmp.PixelLayoutOf() == pl32Bit;
-  icon->AndMask.assign(static_cast<size_t>(icon->Width) * icon->Height, 0);
-  icon->XorBgra.assign(static_cast<size_t>(icon->Width) * icon->Height * 4, 0);
-  for (int32_t y = 0; y < icon->Height; ++y) {
-    const uint8_t* row = bmp.ConstRowPointer(y);
-    for (int32_t x = 0; x < icon->Width; ++x) {
-      uint8_t* d = &icon->XorBgra[(static_cast<size_t>(y) * icon->Width + x) * 4];
-      TColor c = bmp.PixelColor(x, y);
-      d[0] = GetBValue(c), d[1] = GetGValue(c), d[2] = GetRValue(c);
-      d[3] = icon->HasAlpha ? row[4 * x + 3] : 255;
-    }
-  }
+  icon->AndMask.assign(static_cast<size_t>(icon->Width) * static_cast<size_t>(icon->Height), 0);
+  icon->XorBgra = ImageToBgra(bmp.Image(), 255);
   icon->HasAlpha = true;
-  return icon;
+  return {icon, used};
+}
+
+// The icon file that SaveStream writes: the directory entry of the image
+// shown and the bytes that image was read from.
+std::vector<uint8_t> SingleEntryFile(TStream& stream, int64_t base, const uint8_t* header, const TEntry& e,
+                                     uint64_t used) {
+  std::vector<uint8_t> out(DirectoryHeaderSize + DirectoryEntrySize);
+  std::memcpy(out.data(), header, 4);
+  StoreLE16(out.data() + 4, 1);
+  std::memcpy(out.data() + 6, e.DirectoryEntry, 8);
+  const size_t bytes = static_cast<size_t>(std::min(used, e.Size));
+  StoreLE32(out.data() + 14, static_cast<uint32_t>(bytes));
+  StoreLE32(out.data() + 18, static_cast<uint32_t>(out.size()));
+  out.resize(out.size() + bytes);
+  stream.SetPosition(base + static_cast<int64_t>(e.Offset));
+  stream.ReadExact(out.data() + DirectoryHeaderSize + DirectoryEntrySize, bytes);
+  return out;
 }
 
 }  // namespace
 
-std::shared_ptr<TIconImage> ReadIconResource(const uint8_t* data, size_t size) {
-  if (size < 6 || LE16(data) != 0) InvalidIcon();
-  uint16_t type = LE16(data + 2), count = LE16(data + 4);
-  if ((type != 1 && type != 2) || count == 0) InvalidIcon();
-  if ((size - 6) / 16 < count) InvalidIcon();
+std::shared_ptr<TIconImage> ReadIconResource(TStream& stream, std::vector<uint8_t>* saved) {
+  const int64_t base = stream.Position();
+  const uint64_t size = static_cast<uint64_t>(stream.Remaining());
+  uint8_t header[DirectoryHeaderSize];
+  if (size < sizeof header || stream.Read(header, sizeof header) != sizeof header) InvalidIcon();
+  uint16_t type = LoadLE16(header + 2), count = LoadLE16(header + 4);
+  if (LoadLE16(header) != 0 || (type != 1 && type != 2) || count == 0) InvalidIcon();
+  if ((size - DirectoryHeaderSize) / DirectoryEntrySize < count) InvalidIcon();
+  std::vector<uint8_t> directory(DirectoryEntrySize * count);
+  stream.ReadExact(directory.data(), directory.size());
+
+  // Only the first bytes of each entry are read to choose one.
   const bool pngAvailable = TPicture::FindGraphicKind("png") != nullptr;
   std::vector<TEntry> entries;
-  for (uint16_t i = 0; i < count; ++i) {
-    const uint8_t* d = data + 6 + 16 * i;
-    uint32_t bytes = LE32(d + 8), offset = LE32(d + 12);
-    if (offset > size || bytes > size - offset || bytes < 8) continue;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* d = directory.data() + DirectoryEntrySize * i;
     TEntry e;
-    e.Data = data + offset;
-    e.Size = bytes;
-    e.HotX = LE16(d + 4);
-    e.HotY = LE16(d + 6);
-    if (std::memcmp(e.Data, PngSignature, 8) == 0) {
-      if (!pngAvailable || bytes < 24) continue;
+    e.Size = LoadLE32(d + 8);
+    e.Offset = LoadLE32(d + 12);
+    e.DirectoryEntry = d;
+    if (e.Offset > size || e.Size > size - e.Offset || e.Size < 8) continue;
+    uint8_t head[40];
+    const size_t headSize = static_cast<size_t>(std::min<uint64_t>(e.Size, sizeof head));
+    stream.SetPosition(base + static_cast<int64_t>(e.Offset));
+    stream.ReadExact(head, headSize);
+    if (std::memcmp(head, PngSignature, 8) == 0) {
+      if (!pngAvailable || e.Size < 24) continue;
       e.Png = true;
-      e.Width = BE32(e.Data + 16);
-      e.Height = BE32(e.Data + 20);
+      e.Width = LoadBE32(head + 16);
+      e.Height = LoadBE32(head + 20);
       e.BitCount = 32;
     } else {
-      if (bytes < 40) continue;
-      e.Width = static_cast<int32_t>(LE32(e.Data + 4));
-      e.Height = static_cast<int32_t>(LE32(e.Data + 8)) / 2;
-      e.BitCount = LE16(e.Data + 14);
+      if (e.Size < 40) continue;
+      e.Width = LoadLES32(head + 4);
+      e.Height = LoadLES32(head + 8) / 2;
+      e.BitCount = LoadLE16(head + 14);
     }
     entries.push_back(e);
   }
@@ -167,18 +164,21 @@ std::shared_ptr<TIconImage> ReadIconResource(const uint8_t* data, size_t size) {
   const TEntry* best = &entries[0];
   for (const TEntry& e : entries)
     if (distance(e) < distance(*best) || (distance(e) == distance(*best) && e.BitCount > best->BitCount)) best = &e;
-  std::shared_ptr<TIconImage> icon = best->Png ? DecodePngEntry(*best) : DecodeDibEntry(*best);
+  TDecodedEntry decoded = best->Png ? DecodePngEntry(stream, base, *best) : DecodeDibEntry(stream, base, *best);
+  std::shared_ptr<TIconImage> icon = decoded.Icon;
   icon->IsIcon = type == 1;
-  if (type == 2) icon->HotSpotX = best->HotX, icon->HotSpotY = best->HotY;
+  if (type == 2) icon->HotSpotX = LoadLE16(best->DirectoryEntry + 4), icon->HotSpotY = LoadLE16(best->DirectoryEntry + 6);
+  if (saved) *saved = SingleEntryFile(stream, base, header, *best, decoded.Used);
   return icon;
 }
 
 void DrawIconImage(TBitmap& target, const TIconImage& icon, int32_t x, int32_t y) {
-  int32_t x0 = std::max(x, 0), x1 = std::min<int64_t>(int64_t{x} + icon.Width, target.ImageWidth());
-  int32_t y0 = std::max(y, 0), y1 = std::min<int64_t>(int64_t{y} + icon.Height, target.ImageHeight());
+  // The sum can pass 32 bits, the minimum with the target's size cannot.
+  int32_t x0 = std::max(x, 0), x1 = static_cast<int32_t>(std::min<int64_t>(int64_t{x} + icon.Width, target.ImageWidth()));
+  int32_t y0 = std::max(y, 0), y1 = static_cast<int32_t>(std::min<int64_t>(int64_t{y} + icon.Height, target.ImageHeight()));
   for (int32_t ty = y0; ty < y1; ++ty)
     for (int32_t tx = x0; tx < x1; ++tx) {
-      size_t i = static_cast<size_t>(ty - y) * icon.Width + (tx - x);
+      size_t i = static_cast<size_t>(ty - y) * static_cast<size_t>(icon.Width) + static_cast<size_t>(tx - x);
       const uint8_t* s = &icon.XorBgra[i * 4];
       TColor src = RGBColor(s[2], s[1], s[0]);
       TColor dst = target.PixelColor(tx, ty);
@@ -219,9 +219,8 @@ void TIcon::ResizeHeight(int32_t) { throw EInvalidGraphicOperation("Cannot chang
 void TIcon::ResizeWidth(int32_t) { throw EInvalidGraphicOperation("Cannot change the size of an icon"); }
 
 void TIcon::LoadStream(TStream& stream) {
-  std::vector<uint8_t> data(static_cast<size_t>(stream.Remaining()));
-  data.resize(stream.Read(data.data(), data.size()));
-  FImage = ReadIconResource(data.data(), data.size());
+  std::vector<uint8_t> data;
+  FImage = ReadIconResource(stream, &data);
   FData = std::move(data);
   NotifyChanged(this);
 }

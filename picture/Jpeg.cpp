@@ -5,9 +5,11 @@
 // heap object whose address was fixed before setjmp.
 #include "Jpeg.h"
 
+#include <array>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -121,7 +123,7 @@ std::unique_ptr<TBitmap> Decode(const TJPEGData& data, TJpegDecodeScale scale, T
   bmp.ResizeHeight(static_cast<int32_t>(cinfo->output_height));
   if (grey) {
     std::vector<TPaletteEntry> ramp(256);
-    for (int i = 0; i < 256; ++i) ramp[i] = TPaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i), 0};
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = TPaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i), 0};
     bmp.AssignPalette(CreatePalette(std::move(ramp)));
   } else if (quantize) {
     // Two-pass quantisation has chosen its colours by now: its first pass
@@ -142,15 +144,195 @@ std::unique_ptr<TBitmap> Decode(const TJPEGData& data, TJpegDecodeScale scale, T
   return std::move(s->Bitmap);
 }
 
-void ReadHeader(TJPEGData& data) {
+// The compressed data is kept for decoding later, at a scale chosen then,
+// but no more of it than a picture of the declared size can need: bytes
+// after the end-of-image marker are never read, and data that runs on
+// without one is cut where no encoder of such a picture could still be
+// writing it. Markers and metadata before the image may take this much;
+constexpr uint64_t MetadataAllowance = uint64_t{16} << 20;
+// the image's scans this much per sample (baseline 8-bit data takes at
+// most about 3.3 bytes with every byte stuffed, real files far less)
+constexpr uint64_t BytesPerSampleAllowance = 8;
+// and the tables and markers between the scans this much.
+constexpr uint64_t ScanMarkerAllowance = uint64_t{1} << 20;
+constexpr size_t SourceBufferSize = 64 * 1024;
+
+// A libjpeg data source that reads the stream through a fixed buffer and
+// keeps every byte it hands to libjpeg.
+struct TStreamSource {
+  jpeg_source_mgr Pub{};
+  TStream* Stream = nullptr;
+  std::vector<uint8_t>* Kept = nullptr;
+  bool Overflow = false;  // the header ran past MetadataAllowance
+  bool Ended = false;
+  std::array<uint8_t, SourceBufferSize> Buffer{};
+  const JOCTET FakeEnd[2] = {0xFF, JPEG_EOI};
+};
+
+// Reads up to count bytes; a failing stream counts as its end, since no
+// exception may pass through libjpeg.
+size_t ReadSome(TStream& stream, uint8_t* buffer, size_t count) noexcept {
+  try {
+    return stream.Read(buffer, count);
+  } catch (...) {
+    return 0;
+  }
+}
+
+void InitSource(j_decompress_ptr) {}
+void TermSource(j_decompress_ptr) {}
+
+boolean FillInput(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<TStreamSource*>(cinfo->src);
+  size_t n = 0;
+  if (!src->Ended && !src->Overflow) {
+    n = ReadSome(*src->Stream, src->Buffer.data(), src->Buffer.size());
+    if (n == 0) src->Ended = true;
+    if (src->Kept->size() + n > MetadataAllowance) src->Overflow = true, n = 0;
+  }
+  if (n == 0) {  // as libjpeg's own sources do: a warning and an end marker
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    src->Pub.next_input_byte = src->FakeEnd;
+    src->Pub.bytes_in_buffer = sizeof src->FakeEnd;
+    return TRUE;
+  }
+  src->Kept->insert(src->Kept->end(), src->Buffer.data(), src->Buffer.data() + n);
+  src->Pub.next_input_byte = src->Buffer.data();
+  src->Pub.bytes_in_buffer = n;
+  return TRUE;
+}
+
+void SkipInput(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  auto* src = reinterpret_cast<TStreamSource*>(cinfo->src);
+  size_t left = static_cast<size_t>(count);
+  while (left > src->Pub.bytes_in_buffer) {
+    left -= src->Pub.bytes_in_buffer;
+    FillInput(cinfo);
+  }
+  src->Pub.next_input_byte += left;
+  src->Pub.bytes_in_buffer -= left;
+}
+
+// Finds the end-of-image marker in entropy-coded data and the marker
+// segments between scans, the way libjpeg walks them: stuffed bytes,
+// fill bytes and restart markers stay inside a scan, every other marker but
+// the stand-alone ones carries a length, and a start-of-scan segment is
+// followed by entropy-coded data again.
+class TEndFinder {
+public:
+  // The offset just past the end-of-image marker, or npos when the bytes
+  // from..size() do not hold it.
+  size_t Scan(const std::vector<uint8_t>& data, size_t from) {
+    size_t i = from;
+    while (i < data.size()) {
+      const uint8_t b = data[i];
+      switch (FState) {
+        case sEntropy: {
+          const void* ff = std::memchr(data.data() + i, 0xFF, data.size() - i);
+          if (!ff) return std::string::npos;
+          i = static_cast<size_t>(static_cast<const uint8_t*>(ff) - data.data()) + 1;
+          FState = sEntropyFF;
+          continue;
+        }
+        case sEntropyFF:
+          if (b == 0x00 || (b >= JPEG_RST0 && b <= JPEG_RST0 + 7)) FState = sEntropy;
+          else if (b != 0xFF) Marker(b);
+          break;
+        case sMarker:
+          if (b == 0xFF) FState = sMarkerFF;
+          break;
+        case sMarkerFF:
+          if (b == 0x00) FState = sMarker;
+          else if (b != 0xFF) Marker(b);
+          break;
+        case sLengthHigh:
+          FLength = static_cast<size_t>(b) << 8;
+          FState = sLengthLow;
+          break;
+        case sLengthLow:
+          FLength |= b;
+          FLength = FLength >= 2 ? FLength - 2 : 0;
+          FState = sSegment;
+          if (FLength == 0) EndSegment();
+          break;
+        case sSegment: {
+          const size_t take = std::min(FLength, data.size() - i);
+          i += take, FLength -= take;
+          if (FLength == 0) EndSegment();
+          continue;
+        }
+        case sDone:
+          return i;
+      }
+      ++i;
+      if (FState == sDone) return i;
+    }
+    return std::string::npos;
+  }
+
+private:
+  enum TState : uint8_t { sEntropy, sEntropyFF, sMarker, sMarkerFF, sLengthHigh, sLengthLow, sSegment, sDone };
+
+  void Marker(uint8_t code) {
+    FMarker = code;
+    if (code == JPEG_EOI) FState = sDone;
+    else if (code == 0xD8 || code == 0x01 || (code >= JPEG_RST0 && code <= JPEG_RST0 + 7)) FState = sMarker;
+    else FState = sLengthHigh;
+  }
+  void EndSegment() { FState = FMarker == 0xDA ? sEntropy : sMarker; }
+
+  TState FState = sEntropy;  // the search starts after a start-of-scan segment
+  uint8_t FMarker = 0;
+  size_t FLength = 0;
+};
+
+// Reads the header through the stream and keeps the compressed data up to
+// its end marker (see MetadataAllowance); checks the declared size.
+std::shared_ptr<TJPEGData> LoadData(TStream& stream) {
+  auto data = std::make_shared<TJPEGData>();
+  auto src = std::make_unique<TStreamSource>();  // outlives the decompressor that reads it
   auto dec = std::make_unique<TDecompressor>();
   TDecompressor* d = dec.get();
   if (setjmp(d->Err.Jump)) RaiseJpegError(d->Err.Code);
   jpeg_create_decompress(&d->Info);
-  jpeg_mem_src(&d->Info, data.Data.data(), static_cast<unsigned long>(data.Data.size()));
+  src->Stream = &stream;
+  src->Kept = &data->Data;
+  src->Pub.init_source = InitSource;
+  src->Pub.fill_input_buffer = FillInput;
+  src->Pub.skip_input_data = SkipInput;
+  src->Pub.resync_to_restart = jpeg_resync_to_restart;
+  src->Pub.term_source = TermSource;
+  d->Info.src = &src->Pub;
   jpeg_read_header(&d->Info, TRUE);
-  data.Width = static_cast<int32_t>(d->Info.image_width);
-  data.Height = static_cast<int32_t>(d->Info.image_height);
+  if (src->Overflow) RaiseJpegError(JERR_IMAGE_TOO_BIG);
+  // The limit holds for the size the file declares, whatever scale it is
+  // decoded at later: a tiny file declaring 65500 x 65500 is no picture.
+  const jpeg_decompress_struct& info = d->Info;
+  if (!ImageSizeAllowed(info.image_width, info.image_height, 32)) RaiseJpegError(JERR_IMAGE_TOO_BIG);
+  data->Width = static_cast<int32_t>(info.image_width);
+  data->Height = static_cast<int32_t>(info.image_height);
+
+  const uint64_t samples = uint64_t{info.image_width} * info.image_height * static_cast<uint64_t>(info.num_components);
+  const uint64_t limit = data->Data.size() + ScanMarkerAllowance + BytesPerSampleAllowance * samples;
+  std::vector<uint8_t>& kept = data->Data;
+  TEndFinder finder;
+  // libjpeg stopped after the start-of-scan segment; at the stream's end
+  // its buffer is the fake end marker, which is not in kept.
+  size_t end = finder.Scan(kept, src->Ended ? kept.size() : kept.size() - src->Pub.bytes_in_buffer);
+  bool more = !src->Ended;
+  while (end == std::string::npos && more && kept.size() < limit) {
+    const size_t old = kept.size();
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(SourceBufferSize, limit - old));
+    kept.resize(old + want);
+    const size_t got = ReadSome(stream, kept.data() + old, want);
+    kept.resize(old + got);
+    more = got == want;
+    end = finder.Scan(kept, old);
+  }
+  if (end != std::string::npos) kept.resize(end);
+  kept.shrink_to_fit();
+  return data;
 }
 
 }  // namespace
@@ -221,11 +403,7 @@ void TJPEGImage::ResizeHeight(int32_t) { throw EInvalidGraphicOperation("Cannot 
 void TJPEGImage::ResizeWidth(int32_t) { throw EInvalidGraphicOperation("Cannot change the size of a JPEG image"); }
 
 void TJPEGImage::LoadStream(TStream& stream) {
-  auto data = std::make_shared<TJPEGData>();
-  data->Data.resize(static_cast<size_t>(stream.Remaining()));
-  data->Data.resize(stream.Read(data->Data.data(), data->Data.size()));
-  ReadHeader(*data);
-  FData = std::move(data);
+  FData = LoadData(stream);
   FBitmap.reset();
   NotifyChanged(this);
 }

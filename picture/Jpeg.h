@@ -1,4 +1,4 @@
-// The JPEG graphic over libjpeg: keeps the compressed file and decodes it
+// The JPEG graphic over libjpeg: keeps the compressed data and decodes it
 // when it is first drawn, at a chosen scale, so that a large photograph can
 // be reduced by decoding an eighth of each dimension.
 #pragma once
@@ -17,7 +17,7 @@ enum TJpegDecodeScale : uint8_t { ScaleFull = 0, ScaleHalf = 1, ScaleQuarter = 2
 enum TJpegDecodeSpeed : uint8_t { SpeedBestQuality = 0, SpeedBestSpeed = 1 };
 enum TJpegOutputDepth : uint8_t { Output24Bit = 0, Output8Bit = 1 };
 
-// The whole compressed file with the size its header declares.
+// The compressed data (up to its end marker) with the size its header declares.
 struct TJPEGData {
   std::vector<uint8_t> Data;
   int32_t Width = 0, Height = 0;
@@ -39,7 +39,8 @@ public:
   HPALETTE PaletteOf() override;
   void ResizeHeight(int32_t) override;
   void ResizeWidth(int32_t) override;
-  // Keeps every byte from the position to the end; reads only the header.
+  // Reads the header and keeps the compressed data up to its end marker,
+  // never more than a picture of the declared size can need; decodes nothing.
   void LoadStream(TStream& stream) override;
   void SaveStream(TStream& stream) override;
   void LoadClipboard(uint16_t format, THandle data, HPALETTE palette) override;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "Graphics.h"
+#include "picture/ByteOrder.h"
 
 namespace tolvane {
 
@@ -15,6 +16,7 @@ namespace {
 TMetafilePlayer Player = nullptr;
 
 constexpr uint32_t EmrHeaderType = 1;
+constexpr uint32_t EmrEof = 14;
 constexpr uint32_t EmfSignature = 0x464D4520;  // " EMF"
 constexpr size_t EmfMinHeader = 88;
 constexpr uint32_t PlaceableKey = 0x9AC6CDD7;
@@ -25,11 +27,6 @@ constexpr uint16_t WmfSetWindowExt = 0x020C;
 constexpr int32_t PixelsPerInch = 96;
 
 [[noreturn]] void InvalidMetafile() { throw EInvalidGraphic(GraphicsConst::SInvalidMetafile); }
-
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-int16_t LES16(const uint8_t* p) { return static_cast<int16_t>(LE16(p)); }
-uint32_t LE32(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24; }
-int32_t LES32(const uint8_t* p) { return static_cast<int32_t>(LE32(p)); }
 
 struct TMetafileInfo {
   TMetafileKind Kind = TMetafileKind::mkNone;
@@ -49,7 +46,7 @@ int64_t ScaleRounded(int64_t value, int64_t numerator, int64_t denominator) {
 
 bool IsWmfHeader(const uint8_t* p, size_t available) {
   if (available < WmfHeaderSize) return false;
-  uint16_t type = LE16(p), headerWords = LE16(p + 2);
+  uint16_t type = LoadLE16(p), headerWords = LoadLE16(p + 2);
   return (type == 1 || type == 2) && headerWords == WmfHeaderSize / 2;
 }
 
@@ -58,7 +55,7 @@ bool IsWmfHeader(const uint8_t* p, size_t available) {
 // size counts a placeable header, so a file shorter than it is kept, and
 // playback ends where its records do.
 size_t WmfLength(const uint8_t* p, size_t available) {
-  uint64_t bytes = uint64_t{LE32(p + 6)} * 2;
+  uint64_t bytes = uint64_t{LoadLE32(p + 6)} * 2;
   if (bytes < WmfHeaderSize) InvalidMetafile();
   return static_cast<size_t>(std::min<uint64_t>(bytes, available));
 }
@@ -70,11 +67,11 @@ TRect WmfWindow(const uint8_t* p, size_t size) {
   int32_t orgX = 0, orgY = 0, extX = 0, extY = 0;
   size_t pos = WmfHeaderSize;
   while (pos + 6 <= size && !(haveOrg && haveExt)) {
-    uint64_t bytes = uint64_t{LE32(p + pos)} * 2;
-    uint16_t function = LE16(p + pos + 4);
+    uint64_t bytes = uint64_t{LoadLE32(p + pos)} * 2;
+    uint16_t function = LoadLE16(p + pos + 4);
     if (bytes < 6 || bytes > size - pos || function == 0) break;
     if (bytes >= 10 && (function == WmfSetWindowOrg || function == WmfSetWindowExt)) {
-      int32_t y = LES16(p + pos + 6), x = LES16(p + pos + 8);
+      int32_t y = LoadLES16(p + pos + 6), x = LoadLES16(p + pos + 8);
       if (function == WmfSetWindowOrg && !haveOrg) orgX = x, orgY = y, haveOrg = true;
       if (function == WmfSetWindowExt && !haveExt) extX = x, extY = y, haveExt = true;
     }
@@ -88,16 +85,16 @@ TMetafileInfo ReadEnhanced(const uint8_t* p, size_t size) {
   TMetafileInfo info;
   info.Kind = TMetafileKind::mkEnhanced;
   info.UnitsPerInch = 2540;  // the frame is in 0.01 mm
-  uint32_t headerSize = LE32(p + 4);
-  uint32_t total = LE32(p + 48);
+  uint32_t headerSize = LoadLE32(p + 4);
+  uint32_t total = LoadLE32(p + 48);
   if (headerSize < EmfMinHeader || headerSize > size || total < headerSize || total > size) InvalidMetafile();
   info.Length = total;
-  info.Frame = Rect(LES32(p + 24), LES32(p + 28), LES32(p + 32), LES32(p + 36));
+  info.Frame = Rect(LoadLES32(p + 24), LoadLES32(p + 28), LoadLES32(p + 32), LoadLES32(p + 36));
   if (int64_t{info.Frame.Right} - info.Frame.Left <= 0 || int64_t{info.Frame.Bottom} - info.Frame.Top <= 0) {
     // No frame: the bounds of what was drawn, in reference-device pixels
     // (both edges inside), brought to 0.01 mm with the device's metrics.
-    int64_t devX = LES32(p + 72), devY = LES32(p + 76), mmX = LES32(p + 80), mmY = LES32(p + 84);
-    TRect b = Rect(LES32(p + 8), LES32(p + 12), LES32(p + 16), LES32(p + 20));
+    int64_t devX = LoadLES32(p + 72), devY = LoadLES32(p + 76), mmX = LoadLES32(p + 80), mmY = LoadLES32(p + 84);
+    TRect b = Rect(LoadLES32(p + 8), LoadLES32(p + 12), LoadLES32(p + 16), LoadLES32(p + 20));
     if (devX <= 0 || devY <= 0 || mmX <= 0 || mmY <= 0 || b.Right < b.Left || b.Bottom < b.Top) {
       info.Frame = TRect{};
     } else {
@@ -112,33 +109,71 @@ TMetafileInfo ReadEnhanced(const uint8_t* p, size_t size) {
 TMetafileInfo ReadPlaceable(const uint8_t* p, size_t size) {
   if (size < PlaceableHeaderSize + WmfHeaderSize) InvalidMetafile();
   uint16_t checksum = 0;
-  for (size_t i = 0; i < 20; i += 2) checksum ^= LE16(p + i);
-  if (checksum != LE16(p + 20)) InvalidMetafile();
-  uint16_t inch = LE16(p + 14);
+  for (size_t i = 0; i < 20; i += 2) checksum ^= LoadLE16(p + i);
+  if (checksum != LoadLE16(p + 20)) InvalidMetafile();
+  uint16_t inch = LoadLE16(p + 14);
   if (inch == 0 || !IsWmfHeader(p + PlaceableHeaderSize, size - PlaceableHeaderSize)) InvalidMetafile();
   TMetafileInfo info;
   info.Kind = TMetafileKind::mkPlaceable;
-  info.Frame = Rect(LES16(p + 6), LES16(p + 8), LES16(p + 10), LES16(p + 12));
+  info.Frame = Rect(LoadLES16(p + 6), LoadLES16(p + 8), LoadLES16(p + 10), LoadLES16(p + 12));
   info.UnitsPerInch = inch;
   info.Length = PlaceableHeaderSize + WmfLength(p + PlaceableHeaderSize, size - PlaceableHeaderSize);
   return info;
 }
 
+// The plain metafile's frame comes from its records, once they are read.
 TMetafileInfo ReadPlain(const uint8_t* p, size_t size) {
   TMetafileInfo info;
   info.Kind = TMetafileKind::mkPlain;
   info.Length = WmfLength(p, size);
-  info.Frame = WmfWindow(p, info.Length);
   return info;
 }
 
-TMetafileInfo ReadMetafileInfo(const std::vector<uint8_t>& data) {
-  const uint8_t* p = data.data();
-  const size_t size = data.size();
-  if (size >= EmfMinHeader && LE32(p) == EmrHeaderType && LE32(p + 40) == EmfSignature) return ReadEnhanced(p, size);
-  if (size >= 4 && LE32(p) == PlaceableKey) return ReadPlaceable(p, size);
-  if (IsWmfHeader(p, size)) return ReadPlain(p, size);
+// p holds the file's first bytes (as many as an enhanced header needs, or
+// the whole file when it is shorter); size is the length of the file.
+TMetafileInfo ReadMetafileInfo(const uint8_t* p, size_t prefix, size_t size) {
+  if (prefix >= EmfMinHeader && LoadLE32(p) == EmrHeaderType && LoadLE32(p + 40) == EmfSignature) return ReadEnhanced(p, size);
+  if (prefix >= PlaceableHeaderSize + WmfHeaderSize && LoadLE32(p) == PlaceableKey) return ReadPlaceable(p, size);
+  if (prefix >= 4 && LoadLE32(p) == PlaceableKey) InvalidMetafile();
+  if (IsWmfHeader(p, prefix)) return ReadPlain(p, size);
   InvalidMetafile();
+}
+
+// Appends up to count bytes of the stream to data, a block at a time so that
+// a length the file does not hold reserves nothing; false at the stream's end.
+bool AppendFromStream(TStream& stream, std::vector<uint8_t>& data, uint64_t count) {
+  constexpr uint64_t Block = uint64_t{1} << 20;
+  while (count) {
+    const size_t n = static_cast<size_t>(std::min(count, Block)), old = data.size();
+    data.resize(old + n);
+    const size_t got = stream.Read(data.data() + old, n);
+    data.resize(old + got);
+    if (got < n) return false;
+    count -= n;
+  }
+  return true;
+}
+
+// Reads records as they go until end (a length counted from the start of
+// data): a record is kept whole, or cut at end; reading stops after the
+// end-of-file record and at a record head that gives no length, so padding
+// after the records is never read. headSize is the bytes of a record head,
+// lengthOf and isEnd read it.
+template <class TLengthOf, class TIsEnd>
+void ReadRecords(TStream& stream, std::vector<uint8_t>& data, uint64_t end, size_t headSize, TLengthOf lengthOf,
+                 TIsEnd isEnd) {
+  while (data.size() + headSize <= end) {
+    const size_t at = data.size();
+    if (!AppendFromStream(stream, data, headSize)) return;
+    const uint64_t length = lengthOf(data.data() + at);
+    if (length < headSize) {
+      data.resize(at);
+      return;
+    }
+    const uint64_t kept = std::min<uint64_t>(length, end - at);
+    if (!AppendFromStream(stream, data, kept - headSize) || isEnd(data.data() + at) || kept < length) return;
+  }
+  AppendFromStream(stream, data, end - data.size());  // a tail shorter than a record head
 }
 
 }  // namespace
@@ -195,14 +230,39 @@ void TMetafile::ResizeWidth(int32_t value) {
 }
 
 void TMetafile::LoadStream(TStream& stream) {
-  int64_t left = stream.Remaining();
-  std::vector<uint8_t> data(static_cast<size_t>(std::max<int64_t>(left, 0)));
+  const int64_t start = stream.Position();
+  const uint64_t available = static_cast<uint64_t>(stream.Remaining());
+  std::vector<uint8_t> data(static_cast<size_t>(std::min<uint64_t>(available, EmfMinHeader)));
   data.resize(stream.Read(data.data(), data.size()));
-  TMetafileInfo info = ReadMetafileInfo(data);
-  int64_t width = ScaleRounded(std::llabs(int64_t{info.Frame.Right} - info.Frame.Left), PixelsPerInch, info.UnitsPerInch);
-  int64_t height = ScaleRounded(std::llabs(int64_t{info.Frame.Bottom} - info.Frame.Top), PixelsPerInch, info.UnitsPerInch);
-  if (!ImageSizeAllowed(width, height, 32)) InvalidMetafile();
-  data.resize(info.Length);
+  TMetafileInfo info = ReadMetafileInfo(data.data(), data.size(), static_cast<size_t>(std::min<uint64_t>(available, SIZE_MAX)));
+  // A size past the limits is refused before the records are read, where
+  // the header gives it.
+  int64_t width = 0, height = 0;
+  auto checkSize = [&info, &width, &height] {
+    width = ScaleRounded(std::llabs(int64_t{info.Frame.Right} - info.Frame.Left), PixelsPerInch, info.UnitsPerInch);
+    height = ScaleRounded(std::llabs(int64_t{info.Frame.Bottom} - info.Frame.Top), PixelsPerInch, info.UnitsPerInch);
+    if (!ImageSizeAllowed(width, height, 32)) InvalidMetafile();
+  };
+  if (info.Kind != TMetafileKind::mkPlain) checkSize();
+  // The records are read one by one up to the length the header declares.
+  if (info.Kind == TMetafileKind::mkEnhanced) {
+    const uint32_t headerSize = LoadLE32(data.data() + 4);
+    data.resize(EmfMinHeader);
+    if (!AppendFromStream(stream, data, headerSize - EmfMinHeader)) InvalidMetafile();
+    ReadRecords(stream, data, info.Length, 8, [](const uint8_t* h) { return uint64_t{LoadLE32(h + 4)}; },
+                [](const uint8_t* h) { return LoadLE32(h) == EmrEof; });
+  } else {
+    const size_t headerEnd = (info.Kind == TMetafileKind::mkPlaceable ? PlaceableHeaderSize : 0) + WmfHeaderSize;
+    data.resize(headerEnd);
+    stream.SetPosition(start + static_cast<int64_t>(headerEnd));
+    ReadRecords(stream, data, info.Length, 6, [](const uint8_t* h) { return uint64_t{LoadLE32(h)} * 2; },
+                [](const uint8_t* h) { return LoadLE16(h + 4) == 0; });
+    if (info.Kind == TMetafileKind::mkPlain) {
+      info.Frame = WmfWindow(data.data(), data.size());
+      checkSize();
+    }
+  }
+  data.shrink_to_fit();
   FData = std::move(data);
   FKind = info.Kind;
   FFrame = info.Frame;

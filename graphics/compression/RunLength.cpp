@@ -128,8 +128,10 @@ void TTargaRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t pa
   source = in.Position();
 }
 
+// A pixel that differs from both neighbours between two runs of two gets a
+// raw packet of its own, so every pixel may cost a header byte.
 size_t TTargaRLEDecoder::MaxEncodedSize(uint32_t count) const {
-  return static_cast<size_t>(count) * TargaPixelSize(ColorDepth) + (static_cast<size_t>(count) + 127) / 128;
+  return static_cast<size_t>(count) * (TargaPixelSize(ColorDepth) + 1);
 }
 
 namespace {

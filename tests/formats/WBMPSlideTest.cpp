@@ -194,6 +194,13 @@ TEST(Slide, RecordsSaveBackAsRead) {
   TMemoryStream tail(Concat({SlideHeader(9, 9), Vector(1, 1, 2, 2), {7}}));
   slide.LoadStream(tail);
   EXPECT_EQ(slide.SlideRecords.size(), 1u);
+
+  // Zeros are valid vectors; a file of them keeps only so many.
+  Bytes zeros = SlideHeader(9, 9);
+  zeros.resize(zeros.size() + 8 * (Tslide::MaxRecords + 100));
+  TMemoryStream padded(std::move(zeros));
+  slide.LoadStream(padded);
+  EXPECT_EQ(slide.SlideRecords.size(), Tslide::MaxRecords);
 }
 
 TEST(Slide, SizesAndScale) {

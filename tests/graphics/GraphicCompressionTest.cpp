@@ -205,6 +205,16 @@ TEST(TargaEncoder, RoundTripsEveryDepth) {
   }
 }
 
+// A single pixel between pairs costs a packet of its own: the output bound
+// must cover a header byte for every pixel.
+TEST(TargaEncoder, SinglePixelsBetweenPairsFitTheBound) {
+  Bytes pixels;
+  for (uint8_t i = 0; pixels.size() < 300; i = static_cast<uint8_t>(i + 2)) pixels.insert(pixels.end(), {i, 1, 1});
+  const Bytes packed = Encoded(8, pixels, 300);
+  EXPECT_EQ(packed.size(), 400u);
+  EXPECT_EQ(Bytes(packed.begin(), packed.begin() + 4), (Bytes{0x00, 0, 0x81, 1}));
+}
+
 // "ABABABA" as the classic LZW example codes it; the last code is the
 // string being defined.
 const std::vector<uint32_t> ABABABA = {'A', 'B', 258, 260};

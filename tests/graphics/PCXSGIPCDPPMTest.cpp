@@ -1,0 +1,149 @@
+// The PCX, SGI, Photo CD and portable map readers beyond their pixels: the
+// class-level probes, the image properties, the scanner's line ends at a
+// buffer boundary, and one graphic reused for several files. Pixels and
+// messages are checked by the readers' reference scripts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "graphics/GraphicFormats.h"
+
+namespace tolvane {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes PcxHeader(uint8_t maker, uint8_t version, uint8_t encoding) {
+  Bytes h(128 + 16, 0);
+  h[0] = maker;
+  h[1] = version;
+  h[2] = encoding;
+  h[3] = 8;
+  h[8] = 3;   // xmax
+  h[10] = 1;  // ymax
+  h[65] = 1;
+  h[66] = 4;
+  return h;
+}
+
+Bytes SgiHeader(uint8_t bytesPerChannel, uint8_t dimension) {
+  Bytes h(600, 0);
+  h[0] = 0x01, h[1] = 0xDA;
+  h[3] = bytesPerChannel;
+  h[5] = dimension;
+  h[7] = 2, h[9] = 2, h[11] = 3;
+  return h;
+}
+
+Bytes PcdInfo(bool overview, uint8_t rotation) {
+  Bytes d(6145, 0);
+  if (overview) std::copy_n("PCD_OPA", 7, d.begin());
+  else std::copy_n("PCD", 3, d.begin() + 2048);
+  d[10] = 0x01, d[11] = 0x02;
+  d[3586] = rotation;
+  return d;
+}
+
+template <class T> bool Probe(const Bytes& data) {
+  TMemoryStream stream(data);
+  stream.SetPosition(0);
+  const bool result = T::StaticClass().ProbeStream(stream);
+  EXPECT_EQ(stream.Position(), 0);
+  return result;
+}
+
+TEST(PCXSGIPCDPPM, ProbesAcceptTheirHeadersOnly) {
+  EXPECT_TRUE(Probe<TPCXGraphic>(PcxHeader(10, 5, 1)));
+  EXPECT_TRUE(Probe<TPCXGraphic>(PcxHeader(12, 0, 0)));
+  EXPECT_FALSE(Probe<TPCXGraphic>(PcxHeader(205, 5, 1)));  // loads, but the probe knows only 10 and 12
+  EXPECT_FALSE(Probe<TPCXGraphic>(PcxHeader(10, 4, 1)));
+  EXPECT_FALSE(Probe<TPCXGraphic>(PcxHeader(10, 5, 2)));
+  const Bytes pcx = PcxHeader(10, 5, 1);
+  EXPECT_FALSE(Probe<TPCXGraphic>(Bytes(pcx.begin(), pcx.begin() + 128)));
+
+  EXPECT_TRUE(Probe<TSGIGraphic>(SgiHeader(1, 3)));
+  EXPECT_TRUE(Probe<TSGIGraphic>(SgiHeader(2, 1)));
+  EXPECT_FALSE(Probe<TSGIGraphic>(SgiHeader(3, 3)));
+  EXPECT_FALSE(Probe<TSGIGraphic>(SgiHeader(1, 4)));
+
+  EXPECT_TRUE(Probe<TPCDGraphic>(PcdInfo(true, 0)));
+  EXPECT_TRUE(Probe<TPCDGraphic>(PcdInfo(false, 0)));
+  EXPECT_FALSE(Probe<TPCDGraphic>(Bytes(6145, 0)));
+  const Bytes pcd = PcdInfo(true, 0);
+  EXPECT_FALSE(Probe<TPCDGraphic>(Bytes(pcd.begin(), pcd.begin() + 6144)));
+
+  EXPECT_TRUE(Probe<TPPMGraphic>(Text("P6 1 1 255\n...")));
+  EXPECT_FALSE(Probe<TPPMGraphic>(Text("P7 1 1 255\n...")));
+  EXPECT_FALSE(Probe<TPPMGraphic>(Text("P6 1 1 255")));
+}
+
+TEST(PCXSGIPCDPPM, PhotoCdProperties) {
+  TPCDGraphic graphic;
+  for (uint32_t index : {0u, 2u, 3u, 9u}) {
+    TMemoryStream stream(PcdInfo(false, 6));
+    ASSERT_TRUE(graphic.ReadImageInfo(stream, index));
+    const TImageProperties& p = graphic.ImageProperties;
+    const uint32_t used = index > 5 ? 5 : index;
+    EXPECT_EQ(p.Width, 192u << used);
+    EXPECT_EQ(p.Height, 128u << used);
+    EXPECT_EQ(p.PcdRotation, 2);
+    EXPECT_EQ(p.Compression, used > 2 ? icPCDHuffman : icNone);
+    EXPECT_EQ(p.ColorScheme, ckPhotoYCC);
+  }
+  // Overview packs report their thumbnails' size whatever the index; the
+  // image count is big-endian; a turned picture exchanges the sides.
+  TMemoryStream overview(PcdInfo(true, 1));
+  ASSERT_TRUE(graphic.ReadImageInfo(overview, 2));
+  EXPECT_TRUE(graphic.ImageProperties.PcdOverview);
+  EXPECT_EQ(graphic.ImageProperties.PcdImageCount, 258);
+  EXPECT_EQ(graphic.ImageProperties.Width, 128u);
+  EXPECT_EQ(graphic.ImageProperties.Height, 192u);
+  TMemoryStream none(Bytes(6144, 0));
+  EXPECT_FALSE(graphic.ReadImageInfo(none, 2));
+  EXPECT_EQ(graphic.ImageProperties.Width, 0u);
+}
+
+TEST(PCXSGIPCDPPM, PortableMapScanner) {
+  // A CR that ends a buffer fill: the LF after it is left to the next read.
+  std::string text = "P2\n" + std::string(4096 - 3 - 1, '#') + "\r\n2 1 255 10 20\n";
+  TPPMGraphic graphic;
+  TMemoryStream stream(Text(text));
+  ASSERT_TRUE(graphic.ReadImageInfo(stream, 0));
+  EXPECT_EQ(graphic.ImageProperties.Width, 2u);
+  EXPECT_EQ(graphic.ImageProperties.Height, 1u);
+  EXPECT_EQ(graphic.NextByte(), '1');
+  EXPECT_EQ(graphic.ReadNumber(), 0u);
+  EXPECT_EQ(graphic.ReadNumber(), 20u);
+  // Too many digits stay at the largest number instead of wrapping round.
+  TMemoryStream huge(Text("P5 4294967296 99999999999 255\n"));
+  ASSERT_TRUE(graphic.ReadImageInfo(huge, 0));
+  EXPECT_EQ(graphic.ImageProperties.Width, UINT32_MAX);
+  EXPECT_EQ(graphic.ImageProperties.Height, UINT32_MAX);
+}
+
+TEST(PCXSGIPCDPPM, AGraphicReloadsCleanly) {
+  // The second file must not see the first one's palette, rows or kind.
+  TPPMGraphic ppm;
+  TMemoryStream grey(Text("P5 2 1 255\n\x10\x20"));
+  ppm.LoadStream(grey);
+  TMemoryStream colour(Text("P6 1 1 255\n\x01\x02\x03"));
+  ppm.LoadStream(colour);
+  ASSERT_EQ(ppm.PixelLayoutOf(), pl24Bit);
+  EXPECT_EQ(ppm.PixelColor(0, 0), 0x030201u);
+
+  TPCXGraphic pcx;
+  Bytes file = PcxHeader(10, 5, 0);
+  for (size_t i = 128; i < file.size(); ++i) file[i] = static_cast<uint8_t>(i);
+  TMemoryStream first(file);
+  pcx.LoadStream(first);
+  EXPECT_EQ(pcx.ImageWidth(), 4);
+  TMemoryStream empty(Bytes(200, 0));
+  pcx.LoadStream(empty);
+  EXPECT_EQ(pcx.ImageWidth(), 0);
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "picture/Jpeg.h"
+
+using namespace tolvane;
+
+namespace {
+
+// A small JPEG made in memory: a gradient, optionally progressive or with
+// restart markers, so that the tests need no tool.
+std::vector<uint8_t> EncodeJpeg(int width, int height, bool progressive = false, unsigned restartRows = 0) {
+  jpeg_compress_struct info{};
+  jpeg_error_mgr err{};
+  info.err = jpeg_std_error(&err);
+  jpeg_create_compress(&info);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &out, &size);
+  info.image_width = static_cast<JDIMENSION>(width);
+  info.image_height = static_cast<JDIMENSION>(height);
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 90, TRUE);
+  if (progressive) jpeg_simple_progression(&info);
+  info.restart_in_rows = static_cast<int>(restartRows);
+  jpeg_start_compress(&info, TRUE);
+  std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
+  while (info.next_scanline < info.image_height) {
+    for (size_t x = 0; x < row.size() / 3; ++x) {
+      row[3 * x] = static_cast<uint8_t>(x * 255 / row.size() * 3);
+      row[3 * x + 1] = static_cast<uint8_t>(info.next_scanline * 255 / info.image_height);
+      row[3 * x + 2] = static_cast<uint8_t>((x ^ info.next_scanline) * 8);
+    }
+    JSAMPROW p = row.data();
+    jpeg_write_scanlines(&info, &p, 1);
+  }
+  jpeg_finish_compress(&info);
+  std::vector<uint8_t> bytes(out, out + size);
+  jpeg_destroy_compress(&info);
+  std::free(out);
+  return bytes;
+}
+
+// Sets the size that the start-of-frame segment declares.
+void DeclareSize(std::vector<uint8_t>& jpeg, uint16_t width, uint16_t height) {
+  for (size_t i = 2; i + 9 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
+      jpeg[i + 5] = static_cast<uint8_t>(height >> 8), jpeg[i + 6] = static_cast<uint8_t>(height);
+      jpeg[i + 7] = static_cast<uint8_t>(width >> 8), jpeg[i + 8] = static_cast<uint8_t>(width);
+      return;
+    }
+  FAIL() << "no frame header";
+}
+
+}  // namespace
+
+TEST(Jpeg, DeclaredSizeBeyondTheLimitIsRefusedBeforeDecoding) {
+  std::vector<uint8_t> jpeg = EncodeJpeg(64, 48);
+  DeclareSize(jpeg, 65500, 65500);
+  TMemoryStream stream(jpeg);
+  TJPEGImage image;
+  try {
+    image.LoadStream(stream);
+    FAIL() << "loaded a picture of 65500 x 65500";
+  } catch (const EJPEG& e) {
+    EXPECT_EQ(std::string(e.what()), "JPEG error #" + std::to_string(JERR_IMAGE_TOO_BIG));
+  }
+  EXPECT_TRUE(image.IsBlank());
+  // 16384 x 16384 is exactly the pixel limit and loads.
+  DeclareSize(jpeg, 16384, 16384);
+  TMemoryStream atLimit(jpeg);
+  image.LoadStream(atLimit);
+  EXPECT_EQ(image.HeaderWidth(), 16384);
+}
+
+namespace {
+
+std::vector<uint8_t> Saved(TJPEGImage& image) {
+  TMemoryStream out;
+  image.SaveStream(out);
+  return out.Data();
+}
+
+std::vector<uint8_t> Pixels(TJPEGImage& image) {
+  image.SetDecodeScale(ScaleHalf);
+  const TBitmapImage& decoded = image.DecodedBitmap().Image();
+  return decoded.Bits;
+}
+
+}  // namespace
+
+TEST(Jpeg, KeepsTheCompressedDataUpToItsEndMarkerAndNoMore) {
+  std::vector<uint8_t> commented = EncodeJpeg(40, 30);
+  // Marker bytes inside a segment end nothing.
+  const std::vector<uint8_t> com = {0xFF, 0xFE, 0x00, 0x08, 0xFF, 0xD9, 0xFF, 0xD9, 0x00, 0xFF};
+  commented.insert(commented.begin() + 2, com.begin(), com.end());
+  const std::vector<std::pair<const char*, std::vector<uint8_t>>> files = {
+      {"baseline", EncodeJpeg(300, 200)},
+      {"progressive", EncodeJpeg(300, 200, true)},
+      {"restart markers", EncodeJpeg(300, 200, false, 1)},
+      {"comment", commented},
+  };
+  for (const auto& [name, jpeg] : files) {
+    TMemoryStream plainStream(jpeg);
+    TJPEGImage plain;
+    plain.LoadStream(plainStream);
+    // Whatever follows the end marker (here more markers and zeros) is not read.
+    std::vector<uint8_t> padded = jpeg;
+    padded.insert(padded.end(), {0xFF, 0xD8, 0xFF, 0xD9});
+    padded.resize(padded.size() + 200000);
+    TMemoryStream paddedStream(padded);
+    TJPEGImage image;
+    image.LoadStream(paddedStream);
+    EXPECT_EQ(Saved(image), jpeg) << name;
+    EXPECT_LE(paddedStream.Position(), static_cast<int64_t>(jpeg.size() + 65536)) << name;
+    EXPECT_EQ(Pixels(image), Pixels(plain)) << name;
+  }
+  // Data without an end marker is kept as far as the file goes and decodes
+  // as a truncated file does.
+  std::vector<uint8_t> cut = EncodeJpeg(300, 200, true);
+  cut.resize(cut.size() - 2);
+  TMemoryStream cutStream(cut);
+  TJPEGImage image;
+  image.LoadStream(cutStream);
+  EXPECT_EQ(Saved(image), cut);
+  EXPECT_EQ(image.DecodedBitmap().ImageWidth(), 300);
+}

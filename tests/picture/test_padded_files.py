@@ -1,0 +1,125 @@
+"""A small picture padded with gigabytes costs what the small picture costs.
+
+Each framework format (bmp, ico, jpg, wmf, emf) is loaded and drawn by
+imgdump from a file padded with zeros (a sparse file, so it costs no disk),
+plainly and with headers that claim the padding as their own. The peak
+resident memory of each imgdump run is taken from os.wait4 and must stay far
+below the padding. A build without AddressSanitizer also runs imgdump under
+an RLIMIT_AS limit; the sanitizer reserves terabytes of address space at
+start, so the test build relies on the measured peak alone.
+
+    test_padded_files.py [PAD_MIB]   (default 4096)
+"""
+import os
+import resource
+import struct
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests"))
+from imgtest import Failures, sh, workdir  # noqa: E402
+
+F = Failures()
+MIB = 1 << 20
+PEAK_LIMIT_MIB = 128  # imgdump itself takes about 40 MiB under the sanitizers
+
+
+def sanitized(binary):
+    out = subprocess.run(["ldd", binary], capture_output=True, text=True).stdout
+    return "libasan" in out
+
+
+def measure(args, address_limit, d):
+    """Runs args; returns (returncode, stdout, stderr, peak resident MiB of that run)."""
+    def limit():
+        if address_limit:
+            resource.setrlimit(resource.RLIMIT_AS, (address_limit, address_limit))
+    with open(os.path.join(d, "out.txt"), "w+") as out, open(os.path.join(d, "err.txt"), "w+") as err:
+        p = subprocess.Popen(args, stdout=out, stderr=err, preexec_fn=limit)
+        _, status, usage = os.wait4(p.pid, 0)
+        p.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        err.seek(0)
+        return p.returncode, out.read().strip(), err.read().strip(), usage.ru_maxrss // 1024
+
+
+def wmf_placeable():
+    records = struct.pack("<IHhhhh", 7, 0x041B, 40, 80, 8, 8) + struct.pack("<IH", 3, 0)
+    header = struct.pack("<HHHIHIH", 1, 9, 0x300, (18 + len(records)) // 2, 0, 7, 0)
+    place = struct.pack("<IHhhhhHI", 0x9AC6CDD7, 0, 0, 0, 96, 48, 96, 0)
+    checksum = 0
+    for i in range(0, 20, 2):
+        checksum ^= struct.unpack_from("<H", place, i)[0]
+    return place + struct.pack("<H", checksum) + header + records
+
+
+def wmf_plain_claiming(total_bytes):
+    records = (struct.pack("<IHhh", 5, 0x020C, 48, 96) + struct.pack("<IHhhhh", 7, 0x041B, 40, 80, 8, 8)
+               + struct.pack("<IH", 3, 0))
+    return struct.pack("<HHHIHIH", 1, 9, 0x300, total_bytes // 2, 0, 7, 0) + records
+
+
+def emf(total_bytes=None):
+    header = struct.pack("<II4i4iIIIIHH", 1, 108, 0, 0, -1, -1, 0, 0, 2540, 1270, 0x464D4520, 0x10000, 0, 3, 1, 0)
+    header += struct.pack("<12I", 0, 0, 0, 960, 960, 254, 254, 0, 0, 0, 254000, 254000)
+    records = struct.pack("<II4i", 43, 24, 10, 10, 60, 30) + struct.pack("<II3I", 14, 20, 0, 16, 20)
+    data = bytearray(header + records)
+    struct.pack_into("<I", data, 48, total_bytes or len(data))
+    return bytes(data)
+
+
+def cases(d, pad):
+    sh("convert rose: BMP3:rose.bmp", cwd=d)
+    sh("convert rose: -resize 32x32! -colors 100 -type palette rose32.png", cwd=d)
+    sh("icotool -c -o rose.ico rose32.png", cwd=d)
+    sh("convert rose: ppm:- | cjpeg -quality 85 > rose.jpg", cwd=d)
+    bmp, ico, jpg = (open(os.path.join(d, n), "rb").read() for n in ("rose.bmp", "rose.ico", "rose.jpg"))
+
+    # The icon's only entry claims every byte to the end of the padded file.
+    ico_claim = bytearray(ico)
+    offset = struct.unpack_from("<I", ico_claim, 18)[0]
+    struct.pack_into("<I", ico_claim, 14, min(len(ico) + pad - offset, (1 << 32) - 1))
+    jpg_big = bytearray(jpg)
+    at = jpg_big.find(b"\xff\xc0")
+    jpg_big[at + 5:at + 9] = struct.pack(">HH", 65500, 65500)
+    claim_54 = b"BM" + struct.pack("<IHHI", 54, 0, 0, 54) + struct.pack("<IiiHHIIiiII", 40, 16384, 16384, 1, 32, 0, 0, 0, 0, 0, 0)
+    emf_pad = min(pad, (1 << 32) - 4096)
+    ok = "ok"
+    return [
+        ("padded.bmp", bmp, pad, ok),
+        ("claims-1GiB.bmp", claim_54, 0, "error: EInvalidGraphic: Bitmap image is not valid"),
+        ("padded.ico", ico, pad, ok),
+        ("entry-claims-padding.ico", bytes(ico_claim), pad, ok),
+        ("padded.jpg", jpg, pad, ok),
+        ("no-end-marker.jpg", jpg[:-2], pad, ok),
+        ("declares-65500.jpg", bytes(jpg_big), 0, "error: EJPEG: JPEG error #"),
+        ("padded.wmf", wmf_placeable(), pad, ok),
+        ("size-claims-padding.wmf", wmf_plain_claiming(min(len(wmf_plain_claiming(0)) + pad, (1 << 33) - 2)), pad, ok),
+        ("padded.emf", emf(), pad, ok),
+        ("size-claims-padding.emf", emf(len(emf()) + emf_pad), emf_pad, ok),
+    ]
+
+
+def main():
+    pad = int(sys.argv[1]) * MIB if len(sys.argv) > 1 else 4096 * MIB
+    imgdump = os.environ["IMGDUMP"]
+    address_limit = 0 if sanitized(imgdump) else 1 << 30
+    with workdir() as d:
+        for name, data, padding, want in cases(d, pad):
+            path = os.path.join(d, name)
+            with open(path, "wb") as f:
+                f.write(data)
+            os.truncate(path, len(data) + padding)
+            rc, out, err, peak = measure([imgdump, path, os.path.join(d, "out.ppm")], address_limit, d)
+            print(f"{name}: {len(data)} bytes + {padding // MIB} MiB of zeros: peak {peak} MiB; {out or err}")
+            if want == "ok":
+                F.check(rc == 0, f"{name}: {err}")
+            else:
+                F.check(rc == 1 and err.startswith(want), f"{name}: {out} {err}")
+            F.check(peak < PEAK_LIMIT_MIB, f"{name}: peak {peak} MiB")
+            os.remove(path)
+    F.exit()
+
+
+if __name__ == "__main__":
+    main()
