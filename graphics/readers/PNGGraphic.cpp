@@ -4,6 +4,7 @@
 // every row straight into the bitmap.
 #include <zlib.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "graphics/GraphicCompression.h"
@@ -40,19 +41,24 @@ uint32_t BigEndian32(const uint8_t* p) {
 }
 uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
-uint8_t PaethValue(uint8_t a, uint8_t b, uint8_t c) {
-  const int p = a + b - c;
-  const int pa = p > a ? p - a : a - p;
-  const int pb = p > b ? p - b : b - p;
-  const int pc = p > c ? p - c : c - p;
-  if (pa <= pb && pa <= pc) return a;
-  return pb <= pc ? b : c;
+// The Paeth predictor without branches: with p = a + b - c the distances
+// p - a, p - b and p - c are b - c, a - c and a + b - 2c, and the two
+// choices compile to conditional moves. Ties still go to a, then to b.
+inline int PaethPredict(int a, int b, int c) {
+  const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+  const int bc = pb <= pc ? b : c;
+  return pa <= pb && pa <= pc ? a : bc;
 }
 
-// Restores one row in place; count bytes after the filter byte, bpp the
-// distance to the byte of the pixel on the left, prior the row above
-// (restored, or zeros). An unknown filter leaves the row as stored.
-void UnfilterRow(uint8_t filter, uint8_t* line, size_t count, size_t bpp, const uint8_t* prior) {
+// Restores one row in place; count bytes after the filter byte, Bpp (or
+// bpp when Bpp is 0) the distance to the byte of the pixel on the left,
+// prior the row above (restored, or zeros), never the same memory as line.
+// With Bpp fixed, the bytes of one pixel are independent of each other and
+// the compiler unrolls and vectorises across them; Up vectorises outright.
+template <size_t Bpp>
+void UnfilterRowOf(uint8_t filter, uint8_t* __restrict line, size_t count, size_t bpp,
+                   const uint8_t* __restrict prior) {
+  if constexpr (Bpp != 0) bpp = Bpp;
   const size_t lead = bpp < count ? bpp : count;
   switch (filter) {
     case 1:  // Sub
@@ -69,9 +75,21 @@ void UnfilterRow(uint8_t filter, uint8_t* line, size_t count, size_t bpp, const 
     case 4:  // Paeth; with nothing on the left it predicts the byte above
       for (size_t i = 0; i < lead; ++i) line[i] = static_cast<uint8_t>(line[i] + prior[i]);
       for (size_t i = bpp; i < count; ++i)
-        line[i] = static_cast<uint8_t>(line[i] + PaethValue(line[i - bpp], prior[i], prior[i - bpp]));
+        line[i] = static_cast<uint8_t>(line[i] + PaethPredict(line[i - bpp], prior[i], prior[i - bpp]));
       break;
-    default: break;
+    default: break;  // an unknown filter leaves the row as stored
+  }
+}
+
+void UnfilterRow(uint8_t filter, uint8_t* line, size_t count, size_t bpp, const uint8_t* prior) {
+  switch (bpp) {
+    case 1: UnfilterRowOf<1>(filter, line, count, bpp, prior); break;
+    case 2: UnfilterRowOf<2>(filter, line, count, bpp, prior); break;
+    case 3: UnfilterRowOf<3>(filter, line, count, bpp, prior); break;
+    case 4: UnfilterRowOf<4>(filter, line, count, bpp, prior); break;
+    case 6: UnfilterRowOf<6>(filter, line, count, bpp, prior); break;
+    case 8: UnfilterRowOf<8>(filter, line, count, bpp, prior); break;
+    default: UnfilterRowOf<0>(filter, line, count, bpp, prior); break;
   }
 }
 
