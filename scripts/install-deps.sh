@@ -6,7 +6,7 @@ PACKAGES="
   build-essential cmake ninja-build pkg-config
   libjpeg62-turbo-dev zlib1g-dev libopenjp2-7-dev qt6-base-dev gettext
   qt6-translations-l10n
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
   imagemagick netpbm libtiff-tools libpng-tools giflib-tools icoutils
   libopenjp2-tools libjpeg-turbo-progs python3 python3-pil python3-numpy
   xdg-utils
