@@ -1,5 +1,6 @@
 #include "GraphicUnits.h"
 
+#include "formats/XBMImage.h"
 #include "formats/jp2_aic/QorImage.h"
 #include "graphics/GraphicFormats.h"
 #include "picture/Jpeg.h"
@@ -22,11 +23,13 @@ void InitializeGraphicUnits() {
   InitializeJpegUnit();
   RegisterAllFormats();
   InitializeCodecUnits();
+  InitializeXBMImageUnit();
 }
 
 void FinalizeGraphicUnits() {
   if (!Initialized) return;
   Initialized = false;
+  FinalizeXBMImageUnit();
   FinalizeCodecUnits();
   UnregisterAllFormats();
   FinalizeJpegUnit();
