@@ -1,6 +1,7 @@
 #include "GraphicUnits.h"
 
 #include "formats/XBMImage.h"
+#include "formats/a411Image.h"
 #include "formats/jp2_aic/QorImage.h"
 #include "graphics/GraphicFormats.h"
 #include "picture/Jpeg.h"
@@ -23,6 +24,7 @@ void InitializeGraphicUnits() {
   InitializeJpegUnit();
   RegisterAllFormats();
   InitializeCodecUnits();
+  Initializea411ImageUnit();
   InitializeXBMImageUnit();
 }
 
@@ -30,6 +32,7 @@ void FinalizeGraphicUnits() {
   if (!Initialized) return;
   Initialized = false;
   FinalizeXBMImageUnit();
+  Finalizea411ImageUnit();
   FinalizeCodecUnits();
   UnregisterAllFormats();
   FinalizeJpegUnit();
