@@ -1,5 +1,7 @@
 #include "GraphicUnits.h"
 
+#include "formats/AniImage.h"
+#include "formats/CURImage.h"
 #include "formats/XBMImage.h"
 #include "formats/a411Image.h"
 #include "formats/jp2_aic/QorImage.h"
@@ -24,15 +26,21 @@ void InitializeGraphicUnits() {
   InitializeJpegUnit();
   RegisterAllFormats();
   InitializeCodecUnits();
+  InitializeCURImageUnit();
   Initializea411ImageUnit();
   InitializeXBMImageUnit();
+  // The cursor graphic registers after the simple cursor class, so that it
+  // serves "cur" and "ani".
+  InitializeAniImageUnit();
 }
 
 void FinalizeGraphicUnits() {
   if (!Initialized) return;
   Initialized = false;
+  FinalizeAniImageUnit();
   FinalizeXBMImageUnit();
   Finalizea411ImageUnit();
+  FinalizeCURImageUnit();
   FinalizeCodecUnits();
   UnregisterAllFormats();
   FinalizeJpegUnit();
