@@ -1,13 +1,17 @@
-// The cursor graphic on hand-made cursor and animated-cursor files: depths,
-// masks and hot spots, the exact bytes the writer produces, cursors built
-// from bitmaps, copies and the handle it owns. Files of independent tools are
-// checked by cursor_reference.py.
+// The cursor graphic on hand-made cursor files: depths, masks and hot spots,
+// the exact bytes the writer produces, cursors built from bitmaps, copies
+// and the handle it owns. Files of independent tools and animated cursors
+// are checked by cursor_reference.py.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <random>
 
+#include "app/FileFacts.h"
+#include "app/GraphicUnits.h"
 #include "formats/AniImage.h"
+#include "formats/XBMImage.h"
+#include "formats/a411Image.h"
 #include "tests/formats/CursorFiles.h"
 #include "tests/platform/TempDir.h"
 
@@ -209,14 +213,6 @@ TEST(TzelCursorImage, CopiesHandlesAndRefusals) {
   EXPECT_NE(source.CursorHandle(), first);
   EXPECT_EQ(IconFromHandle(first), nullptr);
 
-  const HICON made = source.CreateCursorHandle();
-  const auto image = IconFromHandle(made);
-  ASSERT_NE(image, nullptr);
-  EXPECT_FALSE(image->IsIcon);
-  EXPECT_EQ(image->HotSpotY, 9);
-  EXPECT_EQ(image->AndMask[1], big.Transparent[1]);
-  DestroyIcon(made);
-
   TMemoryStream junk(Bytes(100, 7));
   try {
     source.LoadStream(junk);
@@ -227,34 +223,7 @@ TEST(TzelCursorImage, CopiesHandlesAndRefusals) {
   }
 }
 
-TEST(TzelCursorImage, AnimatedCursorsGiveTheirFirstFrame) {
-  TCursorSpec one = RandomSpec(32, 32, 4, 16, 7), two = RandomSpec(32, 32, 4, 16, 8);
-  one.Palette = two.Palette = System16();
-  const Bytes first = test::CursorFile(one);
-  const Bytes ani = test::AnimatedCursor({first, test::CursorFile(two)});
-  TzelCursorImage cursor;
-  Load(cursor, ani);
-  EXPECT_EQ(Save(cursor), first);
-
-  // Frames not marked as icons are refused; sizes past the end are bounded.
-  EXPECT_THROW(Load(cursor, test::AnimatedCursor({first}, 2)), Exception);
-  Bytes overstated = ani;
-  StoreLE32(&overstated[4], 0xFFFFFFF0u);
-  Load(cursor, overstated);
-  EXPECT_EQ(Save(cursor), first);
-
-  // Cut anywhere: the cursor or "Invalid cursor", nothing else.
-  for (size_t tenth = 0; tenth < 10; ++tenth) {
-    const Bytes cut(ani.begin(), ani.begin() + static_cast<ptrdiff_t>(ani.size() * tenth / 10));
-    try {
-      Load(cursor, cut);
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message, "Invalid cursor") << tenth;
-    }
-  }
-}
-
-TEST(TzelCursorImage, ServesCurAndAniAfterTheSimpleClass) {
+TEST(TzelCursorImage, RegisteredAfterTheSimpleClassAndNamedByTheFinder) {
   InitializeCURImageUnit();
   InitializeAniImageUnit();
   EXPECT_EQ(TPicture::FindGraphicKind("cur"), &TzelCursorImage::StaticClass());
@@ -271,6 +240,20 @@ TEST(TzelCursorImage, ServesCurAndAniAfterTheSimpleClass) {
   EXPECT_EQ(TPicture::FindGraphicKind("cur"), &TCURObject::StaticClass());
   FinalizeCURImageUnit();
   EXPECT_EQ(TPicture::FindGraphicKind("ani"), nullptr);
+
+  // Start-up registers the units in their order, and the finder names them.
+  InitializeGraphicUnits();
+  std::vector<std::string> order;
+  for (const TFileFormatEntry& e : TPicture::RegisteredFormats())
+    if (e.Extension == "cur" || e.Extension == "ani" || e.Extension == "411" || e.Extension == "xbm")
+      order.push_back(std::string(e.GraphicClass->Name) + " " + e.Extension);
+  EXPECT_EQ(order, (std::vector<std::string>{"TCURObject cur", "TCURObject ani", "Ta411Object 411", "TXBMImage xbm",
+                                             "TzelCursorImage cur", "TzelCursorImage ani"}));
+  EXPECT_EQ(FormatNameText(std::make_unique<TzelCursorImage>().get()), "Animated Cursor");
+  EXPECT_EQ(FormatNameText(std::make_unique<TCURObject>().get()), "Cursor");
+  EXPECT_EQ(FormatNameText(std::make_unique<Ta411Object>().get()), "411 Graphic");
+  EXPECT_EQ(FormatNameText(std::make_unique<TXBMImage>().get()), "X Bitmap");
+  FinalizeGraphicUnits();
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
-// Hand-made cursor and animated-cursor files for the cursor tests: pixels
+// Hand-made cursor files for the cursor tests: pixels
 // known by construction, in the published cursor-file layout (directory,
 // bitmap header, colour table, XOR rows, AND rows, all rows bottom-up).
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "picture/ByteOrder.h"
@@ -85,33 +84,6 @@ inline Bytes CursorFile(const TCursorSpec& s) {
   f.insert(f.end(), xorRows.begin(), xorRows.end());
   f.insert(f.end(), andRows.begin(), andRows.end());
   return f;
-}
-
-inline void AppendChunk(Bytes& out, const std::string& id, const Bytes& data) {
-  out.insert(out.end(), id.begin(), id.end());
-  AppendLE32(out, static_cast<uint32_t>(data.size()));
-  out.insert(out.end(), data.begin(), data.end());
-  if (data.size() % 2) out.push_back(0);
-}
-
-// An animated cursor around whole cursor files, with an odd-sized chunk
-// before its frames; flags 1 marks the frames as icons.
-inline Bytes AnimatedCursor(const std::vector<Bytes>& frames, uint32_t flags = 1) {
-  Bytes header;
-  for (uint32_t v : {36u, static_cast<uint32_t>(frames.size()), static_cast<uint32_t>(frames.size()), 0u, 0u, 0u, 0u,
-                     10u, flags})
-    AppendLE32(header, v);
-  Bytes info = {'I', 'N', 'F', 'O'};
-  AppendChunk(info, "INAM", Bytes{'a', 'b', 'c'});
-  Bytes list = {'f', 'r', 'a', 'm'};
-  for (const Bytes& frame : frames) AppendChunk(list, "icon", frame);
-  Bytes body = {'A', 'C', 'O', 'N'};
-  AppendChunk(body, "anih", header);
-  AppendChunk(body, "LIST", info);
-  AppendChunk(body, "LIST", list);
-  Bytes riff;
-  AppendChunk(riff, "RIFF", body);
-  return riff;
 }
 
 }  // namespace tolvane::test

@@ -97,6 +97,10 @@ def animated_cursors(tmp):
         f.write(animated(frames, flags=2))
     rc, _, err, _ = imgdump(f"{tmp}/raw.ani")
     F.check(rc == 1 and "Exception: Invalid cursor" in err, f"frames without the icon flag: {err}")
+    # A RIFF size past the end of the file is bounded by the file.
+    with open(f"{tmp}/long.ani", "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 0xFFFFFFF0) + animated(frames)[8:])
+    check_pixels("RIFF size past the end", f"{tmp}/long.ani", on_white(first), tmp)
     return frames[0], animated(frames)
 
 
@@ -116,12 +120,6 @@ def written(tmp):
     key = (rgb == KEY).all(axis=2)
     F.check((back[:, :, 3] == np.where(key, 0, 255)).all(), "written cursor: transparency differs")
     F.check((back[~key][:, :3] == rgb[~key]).all(), "written cursor: colours differ")
-    # An icotool cursor read and written again extracts as it was drawn.
-    rc, _, err = run([IMGDUMP, "--write", f"{tmp}/c32_4.cur", f"{tmp}/again.cur"])
-    if F.check(rc == 0, f"write again: {err}"):
-        sh(f"icotool -x -o {tmp}/again.png {tmp}/again.cur")
-        rc, _, _, shown = imgdump(f"{tmp}/c32_4.cur", f"{tmp}/shown.ppm")
-        F.check((read_image(f"{tmp}/again.png") == shown).all(), "read and written again: pixels differ")
 
 
 def malformed(tmp, samples):

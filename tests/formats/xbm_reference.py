@@ -6,6 +6,7 @@ files, must read as xbmtopbm reads them; pictures written by
 blank before the "=" of the array line, which the writer's line lacks), also
 from bitmaps whose palette has white at index 0. Malformed files,
 truncated at every tenth of their length, end in the reader's messages.
+The finder groups an X Bitmap with its BMP twin.
 """
 import glob
 import os
@@ -141,12 +142,26 @@ def malformed(tmp):
         F.check(rc in (0, 1) and "Sanitizer" not in err, f"{name}: {err}")
 
 
+def twins(tmp):
+    folder = os.path.join(tmp, "twins")
+    os.mkdir(folder)
+    bits = np.zeros((32, 64), dtype=bool)
+    bits[:, :20] = True
+    bits[10:20, 30:] = RNG.random((10, 34)) < 0.5
+    write_pbm(f"{tmp}/t.pbm", bits)
+    sh(f"pbmtoxbm {tmp}/t.pbm > {folder}/t.xbm")
+    write_bmp(f"{folder}/t.bmp", bits, palette=[(255, 255, 255), (0, 0, 0)])
+    rc, out, err = run([os.path.join(os.path.dirname(IMGDUMP), "finddups"), folder, "3"])
+    F.check(rc == 0 and "t.bmp,t.xbm" in out, f"finddups: {out} {err}")
+
+
 def main():
     with workdir() as tmp:
         tool_written(tmp)
         xbitmaps(tmp)
         written(tmp)
         malformed(tmp)
+        twins(tmp)
     F.exit()
 
 
