@@ -1,7 +1,11 @@
 #include "GraphicUnits.h"
 
+#include "formats/AniImage.h"
+#include "formats/CURImage.h"
 #include "formats/SLDimage.h"
 #include "formats/WBMPImage.h"
+#include "formats/XBMImage.h"
+#include "formats/a411Image.h"
 #include "formats/jp2_aic/QorImage.h"
 #include "graphics/GraphicFormats.h"
 #include "picture/Jpeg.h"
@@ -24,7 +28,13 @@ void InitializeGraphicUnits() {
   InitializeJpegUnit();
   RegisterAllFormats();
   InitializeCodecUnits();
+  InitializeCURImageUnit();
+  Initializea411ImageUnit();
+  InitializeXBMImageUnit();
   InitializeWBMPImageUnit();
+  // The cursor graphic registers after the simple cursor class, so that it
+  // serves "cur" and "ani".
+  InitializeAniImageUnit();
   InitializeSLDimageUnit();
 }
 
@@ -44,7 +54,11 @@ void FinalizeGraphicUnits() {
   if (!Initialized) return;
   Initialized = false;
   // The slide unit never takes its class out of the registry.
+  FinalizeAniImageUnit();
   FinalizeWBMPImageUnit();
+  FinalizeXBMImageUnit();
+  Finalizea411ImageUnit();
+  FinalizeCURImageUnit();
   FinalizeCodecUnits();
   UnregisterAllFormats();
   FinalizeJpegUnit();

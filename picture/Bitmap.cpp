@@ -234,7 +234,8 @@ void TBitmap::ResizeWidth(int32_t value) {
   for (int32_t y = 0; y < old->Height; ++y) {
     const uint8_t* src = old->Bits.data() + static_cast<size_t>(old->Height - 1 - y) * old->RowSize;
     uint8_t* dst = FImage->Bits.data() + static_cast<size_t>(FImage->Height - 1 - y) * FImage->RowSize;
-    std::memcpy(dst, src, whole);
+    // A zero-width image has no bytes at all (and null row pointers).
+    if (whole) std::memcpy(dst, src, whole);
     if (keptBits % 8) {
       uint8_t keep = static_cast<uint8_t>(0xFF00 >> (keptBits % 8));
       dst[whole] = static_cast<uint8_t>((src[whole] & keep) | (dst[whole] & ~keep));
@@ -247,7 +248,7 @@ void TBitmap::ResizeHeight(int32_t value) {
   if (value == FImage->Height) return;
   auto old = FImage;
   NewImage(old->Width, value, old->Layout, old->Palette, FCanvas ? FCanvas->Brush.Color : clWhite);
-  int32_t rows = std::min(value, old->Height);
+  int32_t rows = old->RowSize ? std::min(value, old->Height) : 0;
   for (int32_t y = 0; y < rows; ++y)
     std::memcpy(FImage->Bits.data() + static_cast<size_t>(FImage->Height - 1 - y) * FImage->RowSize,
                 old->Bits.data() + static_cast<size_t>(old->Height - 1 - y) * old->RowSize, old->RowSize);

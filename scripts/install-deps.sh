@@ -7,7 +7,7 @@ PACKAGES="
   libjpeg62-turbo-dev zlib1g-dev libopenjp2-7-dev qt6-base-dev gettext
   qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
-  imagemagick netpbm libtiff-tools libpng-tools giflib-tools icoutils
+  imagemagick netpbm libtiff-tools libpng-tools giflib-tools icoutils xbitmaps
   libopenjp2-tools libjpeg-turbo-progs python3 python3-pil python3-numpy
   xdg-utils
   libuemf-dev libemf-dev fig2dev libwmf-bin emf2svg librsvg2-bin fonts-dejavu-core
