@@ -78,7 +78,7 @@ def make_mixed(d):
     from PIL import Image, ImageDraw
     rng = random.Random(24)
     forms = [("bmp", "BMP"), ("jpg", "JPEG"), ("png", "PNG"), ("ppm", "PPM"), ("pcx", "PCX"),
-             ("tga", "TGA"), ("gif", "GIF"), ("tif", "TIFF"), ("sgi", "SGI"), ("ico", "ICO"), ("jp2", "JPEG2000")]
+             ("tga", "TGA"), ("gif", "GIF"), ("tif", "TIFF"), ("sgi", "SGI"), ("ico", "ICO"), ("jp2", "JPEG2000"), ("xbm", "XBM")]
     n = 0
     for scene in range(40):
         w, h = rng.randint(16, 96), rng.randint(8, 64)
@@ -90,7 +90,9 @@ def make_mixed(d):
                            fill=tuple(rng.randrange(256) for _ in range(3)))
         for ext, kind in rng.sample(forms, 6):
             picture = base if rng.random() < 0.6 else base.resize((w * 2, h * 2))
-            if kind in ("GIF", "PCX") or (kind == "PNG" and rng.random() < 0.3):
+            if kind == "XBM":
+                picture = picture.convert("1")
+            elif kind in ("GIF", "PCX") or (kind == "PNG" and rng.random() < 0.3):
                 picture = picture.convert("P")
             name = os.path.join(d, f"{n:04d}_{scene}.{ext}")
             picture.save(name, kind)
