@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "AppTestUtil.h"
 #include "app/DuplicateSearch.h"
 #include "app/FingerprintPool.h"
@@ -272,6 +274,26 @@ TEST_F(Search, MetafileTextDrawsOnWorkerThreads) {
   EXPECT_EQ(Rows(), rows);
 }
 #endif
+
+TEST(FingerprintPool, WorkersStayWithinTheWindowOfTheTaker) {
+  // Files past the window can only be loaded after the taker has moved
+  // on; removed before that, they count as unreadable.
+  test::TTempDir dir;
+  std::vector<std::string> files;
+  for (int i = 0; i < 40; ++i) {
+    files.push_back("p" + std::to_string(100 + i) + ".bmp");
+    test::WriteBmp(dir.Path() + files.back(), Rect(0, 0, 16, 16));
+  }
+  TFingerprintPool pool(dir.Path(), files, 3);
+  const size_t window = pool.Window();
+  ASSERT_EQ(window, 6u);
+  EXPECT_NE(pool.Take(0).Print, Fingerprint{});
+  for (size_t i = window + 1; i < files.size(); ++i) std::filesystem::remove(dir.Path() + files[i]);
+  for (size_t i = 1; i < files.size(); ++i) {
+    const Fingerprint print = pool.Take(i).Print;
+    if (i > window) EXPECT_EQ(print, Fingerprint{}) << i;
+  }
+}
 
 TEST(FingerprintPool, WorkersPerCoreAndWarningsKeptPerThread) {
   EXPECT_EQ(WorkerCount(1, 100), 1u);
