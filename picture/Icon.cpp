@@ -174,8 +174,8 @@ std::shared_ptr<TIconImage> ReadIconResource(const uint8_t* data, size_t size) {
 }
 
 void DrawIconImage(TBitmap& target, const TIconImage& icon, int32_t x, int32_t y) {
-  int32_t x0 = std::max(x, 0), x1 = std::min<int64_t>(int64_t{x} + icon.Width, target.ImageWidth());
-  int32_t y0 = std::max(y, 0), y1 = std::min<int64_t>(int64_t{y} + icon.Height, target.ImageHeight());
+  int32_t x0 = std::max(x, 0), x1 = static_cast<int32_t>(std::min<int64_t>(int64_t{x} + icon.Width, target.ImageWidth()));
+  int32_t y0 = std::max(y, 0), y1 = static_cast<int32_t>(std::min<int64_t>(int64_t{y} + icon.Height, target.ImageHeight()));
   for (int32_t ty = y0; ty < y1; ++ty)
     for (int32_t tx = x0; tx < x1; ++tx) {
       size_t i = static_cast<size_t>(ty - y) * icon.Width + (tx - x);

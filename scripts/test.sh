@@ -1,10 +1,11 @@
 #!/bin/sh
 # Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs every test.
+# runs every test; warnings are errors here (TOLVANE_STRICT), never in a
+# user's build.
 set -e
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
-cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON >/dev/null
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON -DTOLVANE_STRICT=ON >/dev/null
 cmake --build build-test -j"$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

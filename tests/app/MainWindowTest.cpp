@@ -194,7 +194,7 @@ TEST_F(MainWindow, CommandLineSearchFillsTheGridAndPreviewsTheFirstPair) {
 
   EXPECT_EQ(form.Grid.SelectionRect(), (CellRange{0, 1, 1, 1}));
   char size[32];
-  std::snprintf(size, sizeof size, "%.2f kB", std::filesystem::file_size(Dir() + "/A.bmp") / 1024.0);
+  std::snprintf(size, sizeof size, "%.2f kB", static_cast<double>(std::filesystem::file_size(Dir() + "/A.bmp")) / 1024.0);
   EXPECT_EQ(Left(), (Row{"A.bmp", size, "320x240px (0.08 Mp)", "24 bpp", "Windows BMP"}));
   EXPECT_EQ(Right()[0], "A.jpg");
   EXPECT_EQ(Right()[2], "320x240px (0.08 Mp)");  // the file's size, whatever the preview's decoding

@@ -49,7 +49,7 @@ public:
     p.Options = static_cast<TImageOptions>((h[11] & 1 ? optBigEndian : 0) | (h[11] & 4 ? optMinIsWhite : 0));
     p.HasAlpha = h[11] & 2;
     FPixelOffset = h[12] | h[13] << 8 | h[14] << 16 | static_cast<uint32_t>(h[15]) << 24;
-    FGamma = (h[16] | h[17] << 8) / 1000.0f;
+    FGamma = static_cast<float>(h[16] | h[17] << 8) / 1000.0f;
     p.Compression = icNone;
     return imageIndex == 0;
   }
