@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "app/GraphicUnits.h"
 #include "graphics/GraphicStrings.h"
 #include "picture/Jpeg.h"
 
@@ -409,11 +408,22 @@ const TTableRow Table[] = {
     {"png", "TPNGGraphic", "Portable network graphic images"},
 };
 
+// The library's start-up and shutdown as the finder runs them: the JPEG
+// unit registers before the library's table and is taken out after it.
+void StartUp() {
+  InitializeJpegUnit();
+  RegisterAllFormats();
+}
+void ShutDown() {
+  UnregisterAllFormats();
+  FinalizeJpegUnit();
+}
+
 // Start-up and shutdown around each test.
 class Registration : public testing::Test {
 protected:
-  void SetUp() override { InitializeGraphicUnits(); }
-  void TearDown() override { FinalizeGraphicUnits(); }
+  void SetUp() override { StartUp(); }
+  void TearDown() override { ShutDown(); }
 
   static TFileFormatList& List() { return *FileFormatList(); }
   static const TClassEntry& EntryOf(TGraphicClass cls) {
@@ -516,19 +526,19 @@ TEST_F(Registration, UnregisteringExtensionsAndClasses) {
 }
 
 TEST(RegistrationLifecycle, ShutdownLeavesNoLibraryClassAndRunsOnce) {
-  InitializeGraphicUnits();
+  StartUp();
   RegisterAllFormats();  // counted: the matching shutdown only counts down
   UnregisterAllFormats();
   ASSERT_NE(FileFormatList(), nullptr);
-  FinalizeGraphicUnits();
+  ShutDown();
   EXPECT_EQ(FileFormatList(), nullptr);
   for (const TFileFormatEntry& entry : TPicture::RegisteredFormats())
     ADD_FAILURE() << entry.Extension << " is still served by " << entry.GraphicClass->Name;
   UnregisterAllFormats();  // nothing left to do
 
-  InitializeGraphicUnits();  // and again from the start
+  StartUp();  // and again from the start
   EXPECT_EQ(TPicture::FindGraphicKind("dib"), &TBitmap::StaticClass());
-  FinalizeGraphicUnits();
+  ShutDown();
   EXPECT_TRUE(TPicture::RegisteredFormats().empty());
 }
 
