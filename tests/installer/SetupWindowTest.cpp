@@ -11,7 +11,8 @@
 #include <deque>
 #include <vector>
 
-#include "TempDir.h"
+#include "support/MessageBoxFakes.h"
+#include "support/TempDir.h"
 #include "platform/WinePaths.h"
 
 namespace tolvane {
@@ -19,22 +20,7 @@ namespace {
 
 using setup::TForm1;
 
-struct TShownBox {
-  TMessageKind Kind;
-  TMessageButtons Buttons;
-  std::string Text;
-  std::string Caption;
-};
-
-class TFakeMessageBoxes : public TMessageBoxes {
-public:
-  TMessageButton ShowMessageBox(TMessageKind kind, TMessageButtons buttons, std::string_view text,
-                                std::string_view caption) override {
-    Shown.push_back({kind, buttons, std::string(text), std::string(caption)});
-    return mbOK;
-  }
-  std::vector<TShownBox> Shown;
-};
+using test::TFakeMessageBoxes;
 
 // Answers each run with the next file name; an empty name cancels.
 class TFakeOpenDialog : public TOpenDialog {

@@ -5,7 +5,7 @@
 #include <QMessageBox>
 
 #include "QtTestEnvironment.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "platform/QtFileDialogs.h"
 #include "platform/QtMessageBoxes.h"
 

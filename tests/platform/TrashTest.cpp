@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "platform/EventPump.h"
 #include "platform/PerformanceCounter.h"
 #include "platform/Shell.h"
