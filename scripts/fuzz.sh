@@ -38,7 +38,7 @@ mkdir "$work/seeds"
 for script in tests/fuzz/seeds/*.py; do
   /usr/bin/python3 "$script" "$work/seeds"
 done
-registered=$(TOLVANE_FUZZ_LIST=1 "$fuzzer")
+registered=$(TOLVANE_FUZZ_LIST=1 "$fuzzer" | sort -u)
 extensions=""
 for ext in $(find "$work/seeds" -type f -name '*.*' | sed 's/.*\.//' | sort -u); do
   if printf '%s\n' "$registered" | grep -qx "$ext"; then
