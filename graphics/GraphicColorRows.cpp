@@ -71,7 +71,7 @@ uint32_t GetBits(const uint8_t* p, uint64_t pos, unsigned n) {
   const unsigned offset = pos & 7;
   const uint32_t fieldMask = (1u << n) - 1;
   if (offset + n <= 8) return (p[byte] >> (8 - offset - n)) & fieldMask;
-  const uint32_t word = uint32_t{p[byte]} << 8 | p[byte + 1];
+  const uint32_t word = LoadBE16(p + byte);
   return (word >> (16 - offset - n)) & fieldMask;
 }
 
@@ -87,10 +87,8 @@ void PutBits(uint8_t* p, uint64_t pos, unsigned n, uint32_t value) {
     return;
   }
   const unsigned shift = 16 - offset - n;
-  const uint32_t word = (uint32_t{p[byte]} << 8 | p[byte + 1]) & ~(fieldMask << shift);
-  const uint32_t merged = word | value << shift;
-  p[byte] = static_cast<uint8_t>(merged >> 8);
-  p[byte + 1] = static_cast<uint8_t>(merged);
+  const uint32_t word = LoadBE16(p + byte) & ~(fieldMask << shift);
+  StoreBE16(p + byte, static_cast<uint16_t>(word | value << shift));
 }
 
 // One colour or alpha sample from source depth SB to target depth TB; lut is
