@@ -81,8 +81,8 @@ def main(outdir):
                              compression=3, masks=(0xF800, 0x07E0, 0x001F)),
         "argb.bmp": dib(w, h, 32, [b"".join(bytes((x * 19 % 256, y * 36, 128, 255 - x)) for x in range(w))
                                    for y in range(h)]),
-        "core.bmp": dib(w, h, 8, packed(w, h, 8, lambda x, y: (x + y) % 4), [(255, 0, 0), (0, 255, 0),
-                                                                            (0, 0, 255), (9, 9, 9)], header=12),
+        "core.bmp": dib(w, h, 4, packed(w, h, 4, lambda x, y: (x + y) % 16),
+                        [(i * 17, 255 - i * 17, i * 5) for i in range(16)], header=12),
         "runs8.rle": dib(w, h, 8, None, grey(256), compression=1, image=rle8(w, h)),
         "runs4.rle": dib(16, h, 4, None, grey(16), compression=2, image=rle4(16, h)),
     }
