@@ -4,7 +4,9 @@ The layers, lowest first: picture (the framework; its metafile player is the
 only part that draws with Qt), graphics (the image-format library), formats,
 app (the finder) and tools on top. platform lies below app and installer and
 uses none of the finder's code; installer (setup) uses only platform, so that
-setup links nothing of the finder.
+setup links nothing of the finder. The compression libraries (zlib,
+libjpeg, OpenJPEG) stay private to the sources that call them: no header
+of ours includes theirs.
 
 Run as: layers_test.py SOURCE_DIR. Before the tree is checked, the check is
 run on a small made-up tree with one fault of each kind, so that a check that
@@ -27,6 +29,7 @@ ALLOWED = {
 SOURCE_SUFFIXES = (".h", ".cpp", ".c")
 QUOTED = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 QT = re.compile(r"^\s*#\s*include\s+<(Q[A-Za-z]*)(?:/[^>]*)?>", re.M)
+PRIVATE_LIBRARY = re.compile(r"^\s*#\s*include\s+<((?:zlib|zconf|jpeglib|jerror|jconfig|openjpeg)\.h)>", re.M)
 
 
 def module_of(root, path):
@@ -77,6 +80,9 @@ def check(root):
                 if not qt_allowed(root, path):
                     for name in QT.findall(text):
                         faults.append(f"{rel}: includes Qt's <{name}>")
+                if file.endswith(".h"):
+                    for name in PRIVATE_LIBRARY.findall(text):
+                        faults.append(f"{rel}: a header includes <{name}>")
     return faults
 
 
@@ -88,6 +94,8 @@ def self_test():
         "picture/metafile/Player.cpp": '#include <QPainter>\n#include "picture/Graphics.h"\n',
         "graphics/GraphicFormats.h": '#include "picture/Graphics.h"\n#include "formats/Unit.h"\n',
         "formats/Unit.h": '#include "../app/FileFacts.h"\n',
+        "formats/Codec.h": "#include <openjpeg.h>\n",
+        "formats/Codec.cpp": "#include <openjpeg.h>\n",
         "app/FileFacts.h": '#include "formats/Unit.h"\n#include "platform/Shell.h"\n',
         "platform/Shell.h": '#include "picture/Graphics.h"\n',
         "installer/SetupWindow.h": '#include "platform/Shell.h"\n#include "graphics/GraphicFormats.h"\n',
@@ -99,7 +107,7 @@ def self_test():
                 f.write(text)
         found = sorted(fault.split(":")[0] for fault in check(root))
     expected = sorted(["picture/Graphics.h", "picture/Canvas.cpp", "graphics/GraphicFormats.h",
-                       "formats/Unit.h", "platform/Shell.h", "installer/SetupWindow.h"])
+                       "formats/Unit.h", "formats/Codec.h", "platform/Shell.h", "installer/SetupWindow.h"])
     if found != expected:
         sys.exit(f"the layer check itself is wrong: faults in {found}, expected {expected}")
 
