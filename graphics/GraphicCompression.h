@@ -16,8 +16,6 @@
 #include <memory>
 #include <string>
 
-#include <zlib.h>
-
 #include "picture/Classes.h"
 #include "picture/SysUtils.h"
 
@@ -178,8 +176,10 @@ public:
 class TLZ77Decoder : public TDecoder {
   TOLVANE_CLASS(TLZ77Decoder)
 public:
-  // flushMode: the flush argument of every inflate call (Z_PARTIAL_FLUSH,
-  // Z_FINISH, ...); autoReset: start a new zlib stream on every Decode.
+  // flushMode: the flush argument of every inflate call (zlib's
+  // Z_PARTIAL_FLUSH, Z_FINISH, ... as a plain int, so that zlib stays private
+  // to the decoder's source); autoReset: start a new zlib stream on every
+  // Decode.
   TLZ77Decoder(int32_t flushMode, bool autoReset);
   ~TLZ77Decoder() override;
 
@@ -192,8 +192,8 @@ public:
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
 
   // Input bytes not consumed and output space not filled by the last call.
-  uint32_t AvailableInput() const { return FStream.avail_in; }
-  uint32_t AvailableOutput() const { return FStream.avail_out; }
+  uint32_t AvailableInput() const;
+  uint32_t AvailableOutput() const;
   // The result of the last inflateReset or inflate (0 before the first).
   int32_t ZLibResult() const { return FZLibResult; }
 
@@ -201,7 +201,8 @@ public:
   const bool AutoReset;
 
 private:
-  z_stream FStream;
+  struct TStreamState;  // zlib's stream, known only to the decoder's source
+  std::unique_ptr<TStreamState> FState;
   int32_t FZLibResult = 0;
   bool FStreamOpen = false;
 };

@@ -328,6 +328,10 @@ void RegisterAllFormats();
 // Shutdown: takes the library's classes out of the picture registry again
 // and frees the list, when the last RegisterAllFormats is matched.
 void UnregisterAllFormats();
+// The names of the classes UnregisterAllFormats takes out, in its order:
+// every class the start-up table may register, readers first, then the
+// framework's own classes.
+std::span<const char* const> ShutdownOrder();
 
 }  // namespace tolvane
 

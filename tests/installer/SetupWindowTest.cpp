@@ -16,9 +16,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "TempDir.h"
 #include "QtTestEnvironment.h"
 #include "platform/QtMessageBoxes.h"
+#include "support/MessageBoxFakes.h"
+#include "support/TempDir.h"
 #include "platform/WinePaths.h"
 
 namespace tolvane {
@@ -26,22 +27,7 @@ namespace {
 
 using setup::TForm1;
 
-struct TShownBox {
-  TMessageKind Kind;
-  TMessageButtons Buttons;
-  std::string Text;
-  std::string Caption;
-};
-
-class TFakeMessageBoxes : public TMessageBoxes {
-public:
-  TMessageButton ShowMessageBox(TMessageKind kind, TMessageButtons buttons, std::string_view text,
-                                std::string_view caption) override {
-    Shown.push_back({kind, buttons, std::string(text), std::string(caption)});
-    return mbOK;
-  }
-  std::vector<TShownBox> Shown;
-};
+using test::TFakeMessageBoxes;
 
 // Answers each run with the next file name; an empty name cancels.
 class TFakeOpenDialog : public TOpenDialog {
