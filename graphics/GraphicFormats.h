@@ -333,3 +333,5 @@ void UnregisterAllFormats();
 
 // Every reader of the library, so that this unit's header names every class.
 #include "graphics/readers/PNGGraphic.h"
+#include "graphics/readers/TIFFGraphic.h"
+#include "graphics/readers/EPSGraphic.h"

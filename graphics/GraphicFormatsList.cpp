@@ -152,12 +152,12 @@ const TRegistration Registrations[] = {
     {"icb", nullptr, Raster, "", ""},
 
     // TTIFFGraphic
-    {"tiff", nullptr, MultiImage, S::SDescTIFF, S::SDescMacTIFF},
-    {"tif", nullptr, MultiImage, "", S::SDescPCTIF},
-    {"fax", nullptr, MultiImage, "", S::SDescGFIFax},
+    {"tiff", ClassOf<TTIFFGraphic>, MultiImage, S::SDescTIFF, S::SDescMacTIFF},
+    {"tif", ClassOf<TTIFFGraphic>, MultiImage, "", S::SDescPCTIF},
+    {"fax", ClassOf<TTIFFGraphic>, MultiImage, "", S::SDescGFIFax},
 
     // TEPSGraphic
-    {"eps", nullptr, Raster, S::SDescEPS, ""},
+    {"eps", ClassOf<TEPSGraphic>, Raster, S::SDescEPS, ""},
 
     // TPCXGraphic
     {"pcx", nullptr, Raster, S::SDescPCX, ""},
