@@ -85,6 +85,17 @@ void UndoSamplePredictor(uint8_t* row, uint32_t width, uint32_t samples, uint8_t
   }
 }
 
+// Fill order 2 stores the first pixel of each byte in its lowest bit, before
+// any compression.
+void ReverseBits(uint8_t* data, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t b = data[i];
+    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    data[i] = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+  }
+}
+
 }  // namespace
 
 // What one load holds besides the bitmap.
@@ -99,6 +110,7 @@ struct TTIFFGraphic::TLoadState {
   uint64_t PlaneRowBytes = 0;
   bool UsePredictor = false;
   bool Lab16 = false;
+  bool ReverseBits = false;  // the fax decoders reverse bits themselves
 };
 
 TTIFFGraphic::TTIFFGraphic() = default;
@@ -377,6 +389,9 @@ void TTIFFGraphic::LoadStream(TStream& stream) {
       p.JpegTables = ReadTagBytes(stream, tagJPEGTables, tables->DataLength);
   }
   FLoad->Decoder = CreateDecoder();
+  const TImageCompression c = p.Compression;
+  FLoad->ReverseBits =
+      (p.Options & optReversedBits) != 0 && c != icFax3 && c != icCCITTMH && c != icCCITTRLEW;
   if (FLoad->Decoder) FLoad->Decoder->BeginDecoding();
   NextStage(S::STransfering);
   ReadStrips(stream);
@@ -552,7 +567,8 @@ void TTIFFGraphic::ReadStrip(TStream& stream, uint32_t strip, uint32_t rows, std
   const auto left = static_cast<uint64_t>(fileSize - start);
   stream.SetPosition(start);
   if (!load.Decoder) {
-    stream.Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(size, left)));
+    const size_t read = stream.Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(size, left)));
+    if (load.ReverseBits) ReverseBits(buffer.data(), read);
     return;
   }
   // A missing or short byte-count list means the rest of the file; no
@@ -562,6 +578,7 @@ void TTIFFGraphic::ReadStrip(TStream& stream, uint32_t strip, uint32_t rows, std
   packed = std::min({packed, left, uint64_t{size} * 16 + (uint64_t{1} << 20), uint64_t{0x7FFFFFFF}});
   load.Packed.resize(static_cast<size_t>(packed));
   load.Packed.resize(stream.Read(load.Packed.data(), load.Packed.size()));
+  if (load.ReverseBits) ReverseBits(load.Packed.data(), load.Packed.size());
   const uint8_t* source = load.Packed.data();
   uint8_t* dest = buffer.data();
   load.Decoder->Decode(source, dest, static_cast<int32_t>(load.Packed.size()), static_cast<int32_t>(size));
