@@ -232,6 +232,8 @@ def magick_set(d, rgb):
         "im-rgb16": "rgb16.ppm -depth 16", "im-cmyk": "rgb.ppm -colorspace cmyk",
 "im-palette": "few8.ppm -type Palette",
         "im-ycbcr": "rgb.ppm -compress jpeg -sampling-factor 2x2 -colorspace YCbCr",
+        "im-ycbcr-1x1": "rgb.ppm -colorspace YCbCr -compress none", "im-grey2": "grey.pgm -depth 2",
+        "im-grey4-msb": "grey.pgm -depth 4 -endian MSB",
         "im-msb": "rgb16.ppm -depth 16 -endian MSB", "im-zip": "rgb.ppm -compress zip",
         "im-rgb16-planar": "rgb16.ppm -depth 16 -interlace plane -compress lzw -define tiff:predictor=2",
         "im-rgb-planar-msb": "rgb.ppm -interlace plane -compress zip -define tiff:predictor=2 -endian MSB",
@@ -415,6 +417,12 @@ def malformed(d):
             open(path, "wb").write(bad)
             rc, _, err, _ = imgdump(path)
             F.check(rc == 0 or any(m in err for m in messages), f"{source} {what}: {err!r}")
+    # Missing or short strip byte counts mean the rest of the file.
+    for source in ("rgb-lzw_2-r3.tif", "grey-none-r3.tif", "mono-g3_1d-r5.tif"):
+        data = open(os.path.join(d, source), "rb").read()
+        ref = rgba_ref(source, d)
+        check(f"{source} without byte counts", write_patched(d, _rename(data, 279, 65000)), ref, d)
+        check(f"{source} with one byte count", write_patched(d, patch_tag(data, 279, count=1)), ref, d)
     # A missing StripOffsets tag, and a scheme with too few samples.
     data = open(os.path.join(d, "grey-none.tif"), "rb").read()
     refused("no strip offsets", write_missing(d, data, 273), INVALID)
