@@ -267,6 +267,15 @@ def magick_set(d, rgb):
         check(name, path, lab_rgb(samples(path, d), bits), d, 1)
 
 
+def twins(d):
+    """The finder sees a TIFF file and its PNG twin alike."""
+    sh("pnmtopng rgb.ppm > rgb.png 2>/dev/null", cwd=d)
+    names = ["rgb.png", "rgb-lzw_2.tif", "rgb-zip-B.tif", "preview.eps"]
+    rc, out, err = run([os.environ.get("IMGDUMP", "imgdump"), "--fingerprint"] + [os.path.join(d, n) for n in names])
+    prints = [line.rsplit(" ", 1)[0] for line in out.splitlines()]
+    F.check(rc == 0 and len(prints) == 4 and len(set(prints)) == 1, f"fingerprints differ: {out!r} {err!r}")
+
+
 def refusals(d):
     sh("tiffcp -t rgb.tif tiled.tif; tiffcp -c g3:2d mono.tif g32d.tif; tiffcp -c g4 mono.tif g4.tif", cwd=d)
     refused("tiled", os.path.join(d, "tiled.tif"), TILED)
@@ -468,6 +477,7 @@ def main():
         refusals(d)
         handmade(d)
         eps(d)
+        twins(d)
         malformed(d)
     F.exit()
 
