@@ -74,7 +74,9 @@ constexpr uint32_t MaxColorMapValues = 768;
 // in the file's byte order. Other depths carry no differences worth undoing.
 void UndoSamplePredictor(uint8_t* row, uint32_t width, uint32_t samples, uint8_t bitsPerSample, bool bigEndian) {
   const size_t count = size_t{width} * samples;
-  if (bitsPerSample == 8) {
+  if (bitsPerSample == 8 && width > 0 && (samples == 1 || samples == 3 || samples == 4)) {
+    (samples == 1 ? UndoPredictor8 : samples == 3 ? UndoPredictor24 : UndoPredictor32)(row, width - 1);
+  } else if (bitsPerSample == 8) {
     for (size_t i = samples; i < count; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - samples]);
   } else if (bitsPerSample == 16) {
     for (size_t i = samples; i < count; ++i) {
@@ -111,6 +113,7 @@ struct TTIFFGraphic::TLoadState {
   bool UsePredictor = false;
   bool Lab16 = false;
   bool ReverseBits = false;  // the fax decoders reverse bits themselves
+  bool IndexOnly = false;    // indices with alpha samples beside them
 };
 
 TTIFFGraphic::TTIFFGraphic() = default;
@@ -439,6 +442,8 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   const bool jpeg = p.Compression == icJPEG;
   load.PlaneCount = p.PlanarConfiguration == 2 && !jpeg ? p.SamplesPerPixel : 1;
   load.Lab16 = p.ColorScheme == ckLab && p.BitsPerSample == 16;
+  load.IndexOnly = p.ColorScheme == ckIndexed && p.SamplesPerPixel > 1 && load.PlaneCount == 1 &&
+                   (p.BitsPerSample == 8 || p.BitsPerSample == 16);
 
   TColorSchemeKind source = jpeg ? ckBGR : p.ColorScheme;
   if (source == ckGrey && p.SamplesPerPixel == 2) source = ckGreyAlpha;
@@ -467,7 +472,7 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   cm.SetTargetScheme(target);
   cm.SetSourceBitsPerSample(sourceBits);
   cm.SetTargetBitsPerSample(targetBits);
-  cm.SetSourceSamplesPerPixel(jpeg ? 3 : p.SamplesPerPixel);
+  cm.SetSourceSamplesPerPixel(jpeg ? 3 : load.IndexOnly ? 1 : p.SamplesPerPixel);
   cm.SetTargetSamplesPerPixel(target == ckBGRA ? 4 : target == ckBGR ? 3 : 1);
   if (source == ckYCbCr) cm.SetYCbCrSettings(YCbCrCoefficients, 1, 1);
   cm.PrepareConversion();
@@ -589,12 +594,21 @@ void TTIFFGraphic::TransferRows(std::vector<std::vector<uint8_t>>& planes, uint3
   TLoadState& load = *FLoad;
   const uint32_t samples = load.PlaneCount > 1 ? 1 : p.SamplesPerPixel;
   std::vector<const uint8_t*> pointers(planes.size());
-  load.Reduced.resize(load.Lab16 ? planes.size() : 0);
+  load.Reduced.resize(load.Lab16 || load.IndexOnly ? planes.size() : 0);
   for (uint32_t r = 0; r < rows && p.CurrentRow < p.Height; ++r) {
     for (size_t k = 0; k < planes.size(); ++k) {
       uint8_t* row = planes[k].data() + r * rowBytes;
       if (load.UsePredictor) UndoSamplePredictor(row, p.Width, samples, p.BitsPerSample, BigEndian());
       pointers[k] = row;
+      if (load.IndexOnly) {
+        // The index converter reads one sample a pixel: the alpha samples
+        // between the indices are left out.
+        std::vector<uint8_t>& indices = load.Reduced[k];
+        const size_t size = p.BitsPerSample / 8, step = size * p.SamplesPerPixel;
+        indices.resize(size_t{p.Width} * size);
+        for (size_t x = 0; x < p.Width; ++x) std::memcpy(indices.data() + x * size, row + x * step, size);
+        pointers[k] = indices.data();
+      }
       if (load.Lab16) {
         // 16-bit L*a*b* goes through the 8-bit formula on each sample's
         // high byte (a* and b* stay signed).

@@ -259,6 +259,12 @@ def magick_set(d, rgb):
         s = s >> 8 if s.max() > 255 else s
         ref = grey3(s[..., 0]) if "grey" in name else s[..., :3].astype(np.int16)
         check(name, path, ref, d, 1)
+    # A palette with alpha: the indices count, the alpha beside them not.
+    sh("convert-im6.q16 few8.ppm -colors 16 -alpha set -channel A -fx 'i/w' +channel -type PaletteAlpha im-pa.tif",
+       cwd=d)
+    path = os.path.join(d, "im-pa.tif")
+    cmap = np.array(tags(open(path, "rb").read())[0][320]).reshape(3, -1).T * 255 // 65535
+    check("im-palette-alpha", path, cmap[samples(path, d)[..., 0]].astype(np.int16), d, 1)
     for name, args, bits in (("im-lab16", "rgb.ppm -colorspace Lab -depth 16", 16),
                              ("im-lab8", "rgb.ppm -colorspace Lab -depth 8", 8),
                              ("im-lab16-msb", "rgb.ppm -colorspace Lab -depth 16 -endian MSB", 16)):
