@@ -387,7 +387,8 @@ void TTIFFGraphic::LoadStream(TStream& stream) {
   p.StripCount = static_cast<uint32_t>(FLoad->StripOffsets.size());
   if (p.Compression == icJPEG) {
     const TTIFFEntry* tables = FindTag(tagJPEGTables);
-    // The tables live in memory, so they are held to the bytes of one strip.
+    // Real tables take a few hundred bytes; a field of megabytes is no
+    // tables field, and the strips then decode without it.
     if (tables && tables->DataLength <= (uint32_t{1} << 24))
       p.JpegTables = ReadTagBytes(stream, tagJPEGTables, tables->DataLength);
   }
@@ -446,7 +447,9 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
                    (p.BitsPerSample == 8 || p.BitsPerSample == 16);
 
   TColorSchemeKind source = jpeg ? ckBGR : p.ColorScheme;
-  if (source == ckGrey && p.SamplesPerPixel == 2) source = ckGreyAlpha;
+  // Grey with alpha interleaved steps over the alpha samples; in separate
+  // planes the grey plane alone is read.
+  if (source == ckGrey && p.SamplesPerPixel == 2 && load.PlaneCount == 1) source = ckGreyAlpha;
   TColorSchemeKind target;
   switch (source) {
     case ckIndexed: target = ckIndexed; break;

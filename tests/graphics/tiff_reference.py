@@ -259,6 +259,9 @@ def magick_set(d, rgb):
         s = s >> 8 if s.max() > 255 else s
         ref = grey3(s[..., 0]) if "grey" in name else s[..., :3].astype(np.int16)
         check(name, path, ref, d, 1)
+        if "16" not in name:
+            sh(f"tiffcp -p separate {name}.tif {name}-planar.tif", cwd=d)
+            check(name + " planar", os.path.join(d, f"{name}-planar.tif"), ref, d, 1)
     # A palette with alpha: the indices count, the alpha beside them not.
     sh("convert-im6.q16 few8.ppm -colors 16 -alpha set -channel A -fx 'i/w' +channel -type PaletteAlpha im-pa.tif",
        cwd=d)
@@ -450,6 +453,16 @@ def malformed(d):
     check("resolution 0", path, grey3(np.array([[0x10, 0x80]])), d)
 
 
+def regressions(d):
+    """Files that once made the reader fail badly load, or end in its messages."""
+    folder = os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "fuzz", "regressions")
+    messages = (INVALID, "EReadError: Stream read error", UNSUPPORTED, "Invalid or unexpected EPS image format.")
+    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+        if os.path.splitext(name)[1].lower() in (".tif", ".tiff", ".fax", ".eps"):
+            rc, _, err, _ = imgdump(os.path.join(folder, name), os.path.join(d, "regression.ppm"))
+            F.check(rc == 0 or any(m in err for m in messages), f"regression {name}: {err!r}")
+
+
 def write_missing(d, data, tag):
     # Renaming the tag to one the reader does not know removes it.
     return write_patched(d, _rename(data, tag, 65000))
@@ -485,6 +498,7 @@ def main():
         eps(d)
         twins(d)
         malformed(d)
+        regressions(d)
     F.exit()
 
 
