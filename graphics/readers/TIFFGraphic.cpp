@@ -87,6 +87,18 @@ void UndoSamplePredictor(uint8_t* row, uint32_t width, uint32_t samples, uint8_t
   }
 }
 
+// Three-bit samples cross byte boundaries, which no row converter reads:
+// they become bytes, grey levels spread over 0..255 and indices kept.
+void WidenThreeBits(const uint8_t* row, uint32_t width, bool grey, std::vector<uint8_t>& out) {
+  out.resize(width);
+  for (size_t x = 0; x < width; ++x) {
+    const size_t bit = 3 * x;
+    const unsigned pair = unsigned{row[bit / 8]} << 8 | (bit % 8 > 5 ? row[bit / 8 + 1] : 0u);
+    const unsigned v = pair >> (13 - bit % 8) & 7;
+    out[x] = static_cast<uint8_t>(grey ? (v * 510 + 7) / 14 : v);
+  }
+}
+
 // Fill order 2 stores the first pixel of each byte in its lowest bit, before
 // any compression.
 void ReverseBits(uint8_t* data, size_t count) {
@@ -114,6 +126,7 @@ struct TTIFFGraphic::TLoadState {
   bool Lab16 = false;
   bool ReverseBits = false;  // the fax decoders reverse bits themselves
   bool IndexOnly = false;    // indices with alpha samples beside them
+  bool Widen3 = false;       // 3-bit levels, spread to bytes
 };
 
 TTIFFGraphic::TTIFFGraphic() = default;
@@ -443,6 +456,8 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   const bool jpeg = p.Compression == icJPEG;
   load.PlaneCount = p.PlanarConfiguration == 2 && !jpeg ? p.SamplesPerPixel : 1;
   load.Lab16 = p.ColorScheme == ckLab && p.BitsPerSample == 16;
+  load.Widen3 = (p.ColorScheme == ckIndexed || p.ColorScheme == ckGrey) && p.BitsPerSample == 3 &&
+                p.SamplesPerPixel == 1;
   load.IndexOnly = p.ColorScheme == ckIndexed && p.SamplesPerPixel > 1 && load.PlaneCount == 1 &&
                    (p.BitsPerSample == 8 || p.BitsPerSample == 16);
 
@@ -463,11 +478,15 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
     case ckYCbCr: target = ckBGR; break;
     default: target = source; break;
   }
-  const uint8_t sourceBits = load.Lab16 ? 8 : jpeg ? 8 : p.BitsPerSample;
+  const uint8_t sourceBits = load.Lab16 || jpeg || load.Widen3 ? 8 : p.BitsPerSample;
+  // Other depths have no converter, which would leave the picture blank.
+  const bool levels = target == ckIndexed || target == ckGrey;
+  if (!(sourceBits == 8 || sourceBits == 16 || (levels && (sourceBits == 1 || sourceBits == 2 || sourceBits == 4))))
+    cm.Fail(GraphicColorStrings::SInvalidColorDepth);
   uint8_t targetBits = sourceBits == 16 ? 8 : sourceBits;
-  // Two- and three-bit levels have no bitmap layout; they widen to four.
-  if ((target == ckIndexed || target == ckGrey) && (targetBits == 2 || targetBits == 3)) targetBits = 4;
-  if (target != ckIndexed && target != ckGrey) targetBits = 8;
+  // Two-bit levels have no bitmap layout; they widen to four.
+  if (levels && targetBits == 2) targetBits = 4;
+  if (!levels) targetBits = 8;
   cm.SourceFlags = BigEndian() && !load.Lab16 ? cvSwap16 : 0;
   cm.TargetFlags = 0;
   if (source == ckLab) cm.SourceFlags |= cvLabLightness255;
@@ -597,12 +616,16 @@ void TTIFFGraphic::TransferRows(std::vector<std::vector<uint8_t>>& planes, uint3
   TLoadState& load = *FLoad;
   const uint32_t samples = load.PlaneCount > 1 ? 1 : p.SamplesPerPixel;
   std::vector<const uint8_t*> pointers(planes.size());
-  load.Reduced.resize(load.Lab16 || load.IndexOnly ? planes.size() : 0);
+  load.Reduced.resize(load.Lab16 || load.IndexOnly || load.Widen3 ? planes.size() : 0);
   for (uint32_t r = 0; r < rows && p.CurrentRow < p.Height; ++r) {
     for (size_t k = 0; k < planes.size(); ++k) {
       uint8_t* row = planes[k].data() + r * rowBytes;
       if (load.UsePredictor) UndoSamplePredictor(row, p.Width, samples, p.BitsPerSample, BigEndian());
       pointers[k] = row;
+      if (load.Widen3) {
+        WidenThreeBits(row, p.Width, p.ColorScheme == ckGrey, load.Reduced[k]);
+        pointers[k] = load.Reduced[k].data();
+      }
       if (load.IndexOnly) {
         // The index converter reads one sample a pixel: the alpha samples
         // between the indices are left out.

@@ -19,7 +19,7 @@ import numpy as np
 from PIL import Image
 
 sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests"))
-from imgtest import Failures, imgdump, read_image, run, sh, workdir  # noqa: E402
+from imgtest import Failures, imgdump, run, sh, workdir  # noqa: E402
 
 F = Failures()
 RNG = np.random.default_rng(16)
@@ -59,6 +59,11 @@ def samples(path, d):
     spp = t.get(277, [1])[0]
     bits = t.get(258, [1])[0]
     strip = b"".join(data[o:o + n] for o, n in zip(t[273], t[279]))
+    if bits < 8:
+        stride = (width * spp * bits + 7) // 8
+        rows = np.unpackbits(np.frombuffer(strip, np.uint8)[: stride * height].reshape(height, stride), axis=1)
+        rows = rows[:, : width * spp * bits].reshape(height, width * spp, bits)
+        return (rows * (1 << np.arange(bits - 1, -1, -1))).sum(axis=2).reshape(height, width, spp).astype(np.int64)
     dtype = np.dtype(e + ("u2" if bits == 16 else "u1"))
     return np.frombuffer(strip, dtype)[: width * height * spp].reshape(height, width, spp).astype(np.int64)
 
@@ -290,6 +295,13 @@ def refusals(d):
     refused("tiled", os.path.join(d, "tiled.tif"), TILED)
     refused("g3:2d", os.path.join(d, "g32d.tif"), UNSUPPORTED)
     refused("g4", os.path.join(d, "g4.tif"), UNSUPPORTED)
+    # Depths without a converter are refused, not shown blank.
+    for args in ("grey.pgm -depth 12", "rgb.ppm -depth 4", "rgb.ppm -depth 10"):
+        sh(f"convert-im6.q16 {args} depth.tif", cwd=d)
+        refused(args, os.path.join(d, "depth.tif"), "EColorConversionError: Color depth is invalid.")
+    sh("convert-im6.q16 grey.pgm -depth 3 grey3.tif", cwd=d)
+    # libtiff converts no 3-bit grey: its stored levels spread over 0..255.
+    check("grey 3 bits", os.path.join(d, "grey3.tif"), grey3(np.rint(samples("grey3.tif", d)[..., 0] * 255 / 7)), d)
     sh("tiffcp -c lzw -t grey.tif tiled-grey.tif", cwd=d)
     refused("tiled lzw", os.path.join(d, "tiled-grey.tif"), TILED)
 
@@ -344,6 +356,16 @@ def handmade(d):
     want = grey3(np.array([[0] * 5 + [15, 0, 0, 1, 0, 1, 3]] * 3) * 17)
     F.check(max_abs(ref, want) == 0, "thunderscan: libtiff reads the hand-made strip otherwise")
     check("thunderscan", thunder, want, d)
+    # A 3-bit palette, which no tool here writes: indices packed across
+    # byte boundaries.
+    idx = RNG.integers(0, 8, size=(5, 13))
+    packed = b"".join(np.packbits(((row[:, None] >> np.array([2, 1, 0])) & 1).ravel()).tobytes() for row in idx)
+    colours = RNG.integers(0, 256, size=(8, 3))
+    cmap = [int(v) * 257 for v in colours.T.ravel()]
+    pal3 = os.path.join(d, "palette3.tif")
+    write_tiff(pal3, [(256, 3, [13]), (257, 3, [5]), (258, 3, [3]), (259, 3, [1]), (262, 3, [3]), (277, 3, [1]),
+                      (278, 3, [5]), (320, 3, cmap)], [packed])
+    check("palette 3 bits", pal3, colours[idx].astype(np.int16), d)
     # Word-aligned modified Huffman, 10 pixels a row: white 3, black 2,
     # white 5; white 0, black 10; white 7, black 3 (one byte, so the word's
     # second byte, 0xFF here, is skipped); white 3, black 2, white 5.
