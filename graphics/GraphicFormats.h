@@ -338,6 +338,7 @@ std::span<const char* const> ShutdownOrder();
 // Every reader of the library, so that this unit's header names every class.
 #include "graphics/readers/AutodeskGraphic.h"
 #include "graphics/readers/CUTGraphic.h"
+#include "graphics/readers/EPSGraphic.h"
 #include "graphics/readers/GIFGraphic.h"
 #include "graphics/readers/PCDGraphic.h"
 #include "graphics/readers/PCXGraphic.h"
@@ -347,4 +348,5 @@ std::span<const char* const> ShutdownOrder();
 #include "graphics/readers/PSPGraphic.h"
 #include "graphics/readers/RLAGraphic.h"
 #include "graphics/readers/SGIGraphic.h"
+#include "graphics/readers/TIFFGraphic.h"
 #include "graphics/readers/TargaGraphic.h"

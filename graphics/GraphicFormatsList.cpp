@@ -152,12 +152,12 @@ const TRegistration Registrations[] = {
     {"icb", ClassOf<TTargaGraphic>, Raster, "", ""},
 
     // TTIFFGraphic
-    {"tiff", nullptr, MultiImage, S::SDescTIFF, S::SDescMacTIFF},
-    {"tif", nullptr, MultiImage, "", S::SDescPCTIF},
-    {"fax", nullptr, MultiImage, "", S::SDescGFIFax},
+    {"tiff", ClassOf<TTIFFGraphic>, MultiImage, S::SDescTIFF, S::SDescMacTIFF},
+    {"tif", ClassOf<TTIFFGraphic>, MultiImage, "", S::SDescPCTIF},
+    {"fax", ClassOf<TTIFFGraphic>, MultiImage, "", S::SDescGFIFax},
 
     // TEPSGraphic
-    {"eps", nullptr, Raster, S::SDescEPS, ""},
+    {"eps", ClassOf<TEPSGraphic>, Raster, S::SDescEPS, ""},
 
     // TPCXGraphic
     {"pcx", ClassOf<TPCXGraphic>, Raster, S::SDescPCX, ""},
@@ -212,7 +212,7 @@ const TRegistration Registrations[] = {
 constexpr const char* ShutdownNames[] = {
     "TPSPGraphic", "TPSDGraphic", "TTargaGraphic", "TTIFFGraphic", "TSGIGraphic", "TPCXGraphic",
     "TAutodeskGraphic", "TPCDGraphic", "TPPMGraphic", "TCUTGraphic", "TGIFGraphic", "TRLAGraphic",
-    "TPNGGraphic", "TBitmap", "TIcon", "TMetafile", "TJPEGImage",
+    "TPNGGraphic", "TBitmap", "TIcon", "TMetafile", "TJPEGImage", "TEPSGraphic",
 };
 
 void UnregisterClassNamed(std::string_view name) {
