@@ -18,8 +18,10 @@ import sys
 import numpy as np
 from PIL import Image
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
 from imgtest import Failures, imgdump, run, sh, workdir  # noqa: E402
+from tiff_files import bits_msb, tiff  # noqa: E402
 
 F = Failures()
 RNG = np.random.default_rng(16)
@@ -310,37 +312,8 @@ def refusals(d):
 
 
 def write_tiff(path, entries, strips, big=False):
-    """A one-directory TIFF: the strips after the header, then the directory
-    (entries are (tag, type, values); 273 and 279 are added), then the values
-    that do not fit their entries."""
-    e = ">" if big else "<"
-    body, offsets = bytearray(), []
-    for s in strips:
-        offsets.append(8 + len(body))
-        body += s
-    body += b"\0" * (len(body) % 2)
-    ifd = 8 + len(body)
-    entries = sorted(entries + [(273, 4, offsets), (279, 4, [len(s) for s in strips])], key=lambda x: x[0])
-    extra_at = ifd + 2 + 12 * len(entries) + 4
-    directory, extra = bytearray(struct.pack(e + "H", len(entries))), bytearray()
-    for tag, typ, values in entries:
-        fmt = {1: "B", 3: "H", 4: "I", 5: "II"}[typ]
-        flat = [v for pair in values for v in pair] if typ == 5 else values
-        raw = struct.pack(e + fmt * len(values), *flat)
-        if len(raw) <= 4:
-            field = raw.ljust(4, b"\0")
-        else:
-            field = struct.pack(e + "I", extra_at + len(extra))
-            extra += raw
-        directory += struct.pack(e + "HHI", tag, typ, len(values)) + field
-    directory += struct.pack(e + "I", 0)
-    header = (b"MM" if big else b"II") + struct.pack(e + "HI", 42, ifd)
-    open(path, "wb").write(header + body + directory + extra)
-
-
-def bits_msb(bitstring):
-    bitstring += "0" * (-len(bitstring) % 8)
-    return bytes(int(bitstring[i:i + 8], 2) for i in range(0, len(bitstring), 8))
+    with open(path, "wb") as f:
+        f.write(tiff(entries, strips, big))
 
 
 def handmade(d):

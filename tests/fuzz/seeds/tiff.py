@@ -8,38 +8,14 @@ import struct
 import sys
 import zlib
 
-
-def tiff(entries, strips, big=False):
-    """One directory; entries are (tag, type, values); strip offsets (273)
-    and byte counts (279) are added."""
-    e = ">" if big else "<"
-    body, offsets = bytearray(), []
-    for s in strips:
-        offsets.append(8 + len(body))
-        body += s
-    body += b"\0" * (len(body) % 2)
-    ifd = 8 + len(body)
-    entries = sorted(entries + [(273, 4, offsets), (279, 4, [len(s) for s in strips])], key=lambda x: x[0])
-    extra_at = ifd + 2 + 12 * len(entries) + 4
-    directory, extra = bytearray(struct.pack(e + "H", len(entries))), bytearray()
-    for tag, typ, values in entries:
-        fmt = {1: "B", 3: "H", 4: "I", 5: "I"}[typ]
-        raw = struct.pack(e + fmt * len(values), *values)
-        count = len(values) // 2 if typ == 5 else len(values)
-        if len(raw) <= 4:
-            field = raw.ljust(4, b"\0")
-        else:
-            field = struct.pack(e + "I", extra_at + len(extra))
-            extra += raw
-        directory += struct.pack(e + "HHI", tag, typ, count) + field
-    directory += struct.pack(e + "I", 0)
-    return (b"MM" if big else b"II") + struct.pack(e + "HI", 42, ifd) + bytes(body) + bytes(directory) + bytes(extra)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "graphics"))
+from tiff_files import bits_msb, tiff  # noqa: E402
 
 
 def base(width, height, bits, photometric, compression, samples=1, rows=None):
     return [(256, 3, [width]), (257, 3, [height]), (258, 3, [bits] * samples), (259, 3, [compression]),
             (262, 3, [photometric]), (277, 3, [samples]), (278, 3, [rows or height]),
-            (282, 5, [72, 1]), (283, 5, [72, 1]), (296, 3, [2])]
+            (282, 5, [(72, 1)]), (283, 5, [(72, 1)]), (296, 3, [2])]
 
 
 def packbits(data):
@@ -48,11 +24,6 @@ def packbits(data):
         chunk = data[i:i + 128]
         out += bytes([len(chunk) - 1]) + chunk
     return bytes(out)
-
-
-def bits(s):
-    s += "0" * (-len(s) % 8)
-    return bytes(int(s[i:i + 8], 2) for i in range(0, len(s), 8))
 
 
 def difference(rows, width, samples):
@@ -84,11 +55,11 @@ def main(outdir):
     files["grey16-msb.tiff"] = tiff(base(w, h, 16, 0, 8), [zlib.compress(deep)], big=True)
     # 16 pixels a row: white 3, black 5, white 8; then white 0, black 16.
     mh_rows = ["1000" "0011" "10011", "00110101" "0000010111"]
-    files["mh.fax"] = tiff(base(16, 4, 1, 0, 2), [b"".join(bits(mh_rows[y % 2]) for y in range(4))])
+    files["mh.fax"] = tiff(base(16, 4, 1, 0, 2), [b"".join(bits_msb(mh_rows[y % 2]) for y in range(4))])
     eol = "000000000001"
     g3 = "".join("0000" + eol + mh_rows[y % 2] for y in range(4)) + eol * 6
     files["g3-lsb.fax"] = tiff(base(16, 4, 1, 0, 3) + [(266, 3, [2]), (292, 4, [4])],
-                               [bytes(int(f"{b:08b}"[::-1], 2) for b in bits(g3))])
+                               [bytes(int(f"{b:08b}"[::-1], 2) for b in bits_msb(g3))])
     cmyk = bytes((x * 16, y * 32, 128, x * y) [k] & 0xFF for k in range(4) for y in range(h) for x in range(w))
     files["cmyk-planar.tiff"] = tiff(base(w, h, 8, 5, 1, 4) + [(284, 3, [2])],
                                      [cmyk[i * w * h:(i + 1) * w * h] for i in range(4)])
