@@ -13,8 +13,8 @@ seq 1 "$COUNT" | xargs -P 4 -I{} sh -c \
    pnmtotiff p{}.ppm > p{}.tif 2>/dev/null && tiffcp -c lzw:2 p{}.tif p{}-lzw.tif && tiffcp -c zip p{}.tif p{}-zip.tif &&
    rm p{}.ppm p{}.tif; }"
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOLVANE_TESTS=OFF -DTOLVANE_GUI=OFF >/dev/null
-cmake --build build-bench --target bench_tiff >/dev/null
+cmake --build build-bench --target bench_load >/dev/null
 echo "LZW with the predictor:"
-build-bench/bench/bench_tiff "$DIR"/p*-lzw.tif
+build-bench/bench/bench_load --reference=tiffcp "$DIR"/p*-lzw.tif
 echo "deflate:"
-build-bench/bench/bench_tiff "$DIR"/p*-zip.tif
+build-bench/bench/bench_load --reference=tiffcp "$DIR"/p*-zip.tif
