@@ -1,6 +1,6 @@
 // Stand-ins for the desktop's services of ravelk's windows (the message boxes
-// are the shared fake of tests/support), and pictures made with ImageMagick
-// for them to show.
+// and the file dialogs are the shared fakes of tests/support), and pictures
+// made with ImageMagick for them to show.
 #pragma once
 
 #include <spawn.h>
@@ -11,16 +11,15 @@
 #include <QDialog>
 #include <QTimer>
 
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/EventPump.h"
-#include "platform/FileDialogs.h"
 #include "platform/PerformanceCounter.h"
 #include "platform/Shell.h"
 #include "platform/Trash.h"
+#include "support/FileDialogFakes.h"
 #include "support/MessageBoxFakes.h"
 
 extern char** environ;
@@ -74,22 +73,6 @@ public:
   int64_t Frequency() override { return Frequency_; }
   int64_t Frequency_ = 1000;
   int64_t Now = 0;
-};
-
-// Chooses the scripted names in turn; an empty name or none cancels.
-class TFakeSaveDialog : public TSaveDialog {
-public:
-  bool Execute() override {
-    Seen.push_back({Filter, DefaultExt});
-    if (Answers.empty()) return false;
-    std::string answer = Answers.front();
-    Answers.pop_front();
-    if (answer.empty()) return false;
-    FileName = answer;
-    return true;
-  }
-  std::deque<std::string> Answers;
-  std::vector<std::pair<std::string, std::string>> Seen;
 };
 
 // Runs ImageMagick's convert with args; true when it succeeded.

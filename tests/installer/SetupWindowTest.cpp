@@ -18,6 +18,7 @@
 
 #include "QtTestEnvironment.h"
 #include "platform/QtMessageBoxes.h"
+#include "support/FileDialogFakes.h"
 #include "support/MessageBoxFakes.h"
 #include "support/TempDir.h"
 #include "platform/WinePaths.h"
@@ -28,23 +29,7 @@ namespace {
 using setup::TForm1;
 
 using test::TFakeMessageBoxes;
-
-// Answers each run with the next file name; an empty name cancels.
-class TFakeOpenDialog : public TOpenDialog {
-public:
-  explicit TFakeOpenDialog(std::deque<std::string> answers) : Answers(std::move(answers)) {}
-  bool Execute() override {
-    Filters.push_back(Filter);
-    if (Answers.empty()) return false;
-    std::string answer = Answers.front();
-    Answers.pop_front();
-    if (answer.empty()) return false;
-    FileName = answer;
-    return true;
-  }
-  std::deque<std::string> Answers;
-  std::vector<std::string> Filters;
-};
+using test::TFakeOpenDialog;
 
 class Form1Test : public ::testing::Test {
 protected:
