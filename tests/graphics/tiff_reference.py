@@ -383,7 +383,8 @@ def eps(d):
 # ---- Damaged files --------------------------------------------------------------------------
 
 
-def patch_tag(data, tag, count=None, value=None, typ=None):
+def patch_tag(data, tag, count=None, value=None, typ=None, new_tag=None):
+    """The file with the fields given replaced in the first directory's entries of tag."""
     e = ">" if data[:2] == b"MM" else "<"
     (ifd,) = struct.unpack(e + "I", data[4:8])
     (n,) = struct.unpack(e + "H", data[ifd:ifd + 2])
@@ -397,6 +398,8 @@ def patch_tag(data, tag, count=None, value=None, typ=None):
                 out[p + 4:p + 8] = struct.pack(e + "I", count)
             if value is not None:
                 out[p + 8:p + 12] = struct.pack(e + "I", value)
+            if new_tag is not None:
+                out[p:p + 2] = struct.pack(e + "H", new_tag)
     return bytes(out)
 
 
@@ -434,7 +437,7 @@ def malformed(d):
     for source in ("rgb-lzw_2-r3.tif", "grey-none-r3.tif", "mono-g3_1d-r5.tif"):
         data = open(os.path.join(d, source), "rb").read()
         ref = rgba_ref(source, d)
-        check(f"{source} without byte counts", write_patched(d, _rename(data, 279, 65000)), ref, d)
+        check(f"{source} without byte counts", write_patched(d, patch_tag(data, 279, new_tag=65000)), ref, d)
         check(f"{source} with one byte count", write_patched(d, patch_tag(data, 279, count=1)), ref, d)
     # A missing StripOffsets tag, and a scheme with too few samples.
     data = open(os.path.join(d, "grey-none.tif"), "rb").read()
@@ -460,19 +463,7 @@ def regressions(d):
 
 def write_missing(d, data, tag):
     # Renaming the tag to one the reader does not know removes it.
-    return write_patched(d, _rename(data, tag, 65000))
-
-
-def _rename(data, tag, new):
-    e = ">" if data[:2] == b"MM" else "<"
-    (ifd,) = struct.unpack(e + "I", data[4:8])
-    (n,) = struct.unpack(e + "H", data[ifd:ifd + 2])
-    out = bytearray(data)
-    for i in range(n):
-        p = ifd + 2 + 12 * i
-        if struct.unpack(e + "H", data[p:p + 2])[0] == tag:
-            out[p:p + 2] = struct.pack(e + "H", new)
-    return bytes(out)
+    return write_patched(d, patch_tag(data, tag, new_tag=65000))
 
 
 def write_patched(d, data):
