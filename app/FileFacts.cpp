@@ -91,6 +91,12 @@ std::string ColorDepthText(const TPicture& picture) {
   return {};
 }
 
+const char* FormatNameOfClass(std::string_view className) {
+  for (const TFormatName& f : FormatNames)
+    if (f.ClassName == className) return f.Text;
+  return nullptr;
+}
+
 std::string FormatNameText(const TGraphic* graphic) {
   if (!graphic) return "?";
   for (const TFormatName& f : FormatNames)

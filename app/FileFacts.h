@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "picture/Graphics.h"
 
@@ -21,6 +22,9 @@ std::string ColorDepthText(const TPicture& picture);
 // The name of the graphic's format; "?" for a class without a name and for
 // no graphic.
 std::string FormatNameText(const TGraphic* graphic);
+// The format name of the class of that name by its own row (ancestors not
+// asked), or null when the table has no row for it.
+const char* FormatNameOfClass(std::string_view className);
 // The local date of the file's last change as "dd.mm.yyyy". Raises
 // EConvertError "Invalid argument to date encode" for a path that names no
 // file or names a directory.

@@ -1,4 +1,5 @@
 #include "GnuGetText.h"
+#include "picture/ByteOrder.h"
 
 namespace tolvane {
 
@@ -22,8 +23,7 @@ public:
   // The word at offset, which the caller has checked to lie in the data.
   uint32_t Word(uint64_t offset) const {
     const auto* p = reinterpret_cast<const unsigned char*>(FData.data() + offset);
-    if (FSwapped) return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-    return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    return Load32(p, FSwapped);
   }
 
   // String i of the table at tableOffset: its length and offset, checked to

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "picture/ByteOrder.h"
+
 namespace tolvane {
 
 TOLVANE_DEFINE_CLASS(TColorManager, TObject)
@@ -43,10 +45,6 @@ TChromaCoefficients ChromaCoefficients(const std::array<float, 3>& w) {
   c.k2 = 2.0f - 2.0f * kb;
   c.g2 = kb * c.k2 / kg;
   return c;
-}
-
-uint16_t Load16(const uint8_t* p, bool swap) {
-  return swap ? static_cast<uint16_t>(p[0] << 8 | p[1]) : static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 
 }  // namespace

@@ -117,7 +117,8 @@ constexpr uint8_t ClampByte(int32_t value) {
 // x * y / z in 32 bits, the quotient truncated to 16 bits. Callers keep z
 // above 0 and the quotient within 16 bits; z = 0 gives 0.
 constexpr uint16_t MulDiv16(uint16_t x, uint16_t y, uint16_t z) {
-  return z == 0 ? 0 : static_cast<uint16_t>(uint32_t{x} * uint32_t{y} / z);
+  if (z == 0) return 0;
+  return static_cast<uint16_t>(uint32_t{x} * uint32_t{y} / z);
 }
 
 // The sample planes of one row: a single pointer for interleaved samples, one

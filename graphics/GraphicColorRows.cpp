@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "graphics/GraphicColor.h"
+#include "picture/ByteOrder.h"
 
 namespace tolvane {
 
@@ -20,13 +21,6 @@ constexpr std::array<uint8_t, 256> kIdentity = IdentityTable();
 
 uint8_t RotateProbe(uint8_t probe) { return static_cast<uint8_t>(probe >> 1 | probe << 7); }
 
-uint16_t Load16(const uint8_t* p, bool swap) {
-  return swap ? static_cast<uint16_t>(p[0] << 8 | p[1]) : static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-void Store16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
 uint8_t Reduce16(uint16_t v) { return static_cast<uint8_t>(MulDiv16(v, 255, 65535)); }
 uint16_t Expand8(uint8_t v) { return MulDiv16(v, 65535, 255); }
 
@@ -77,7 +71,7 @@ uint32_t GetBits(const uint8_t* p, uint64_t pos, unsigned n) {
   const unsigned offset = pos & 7;
   const uint32_t fieldMask = (1u << n) - 1;
   if (offset + n <= 8) return (p[byte] >> (8 - offset - n)) & fieldMask;
-  const uint32_t word = uint32_t{p[byte]} << 8 | p[byte + 1];
+  const uint32_t word = LoadBE16(p + byte);
   return (word >> (16 - offset - n)) & fieldMask;
 }
 
@@ -93,10 +87,8 @@ void PutBits(uint8_t* p, uint64_t pos, unsigned n, uint32_t value) {
     return;
   }
   const unsigned shift = 16 - offset - n;
-  const uint32_t word = (uint32_t{p[byte]} << 8 | p[byte + 1]) & ~(fieldMask << shift);
-  const uint32_t merged = word | value << shift;
-  p[byte] = static_cast<uint8_t>(merged >> 8);
-  p[byte + 1] = static_cast<uint8_t>(merged);
+  const uint32_t word = LoadBE16(p + byte) & ~(fieldMask << shift);
+  StoreBE16(p + byte, static_cast<uint16_t>(word | value << shift));
 }
 
 // One colour or alpha sample from source depth SB to target depth TB; lut is
@@ -109,9 +101,9 @@ void PutSample(const uint8_t* s, uint8_t* t, const uint8_t* lut, bool swap) {
     t[0] = lut[Reduce16(Load16(s, swap))];
   } else if constexpr (SB == 8 && TB == 16) {
     // v * 257 reads the same in either byte order, so a swap would change nothing.
-    Store16(t, Expand8(lut[s[0]]));
+    StoreLE16(t, Expand8(lut[s[0]]));
   } else {
-    Store16(t, Load16(s, swap));
+    StoreLE16(t, Load16(s, swap));
   }
 }
 
@@ -184,9 +176,9 @@ template <int TB> void PutRgb(uint8_t* t, bool bgr, uint16_t r, uint16_t g, uint
     t[1] = static_cast<uint8_t>(g);
     t[2] = static_cast<uint8_t>(b);
   } else {
-    Store16(t, r);
-    Store16(t + 2, g);
-    Store16(t + 4, b);
+    StoreLE16(t, r);
+    StoreLE16(t + 2, g);
+    StoreLE16(t + 4, b);
   }
 }
 
@@ -473,9 +465,9 @@ void TColorManager::RowGrey(TRowSource source, uint8_t* target, uint32_t count, 
   const uint8_t* s = source[0];
   auto walk = [&](auto put) { WalkRow(target, count, mask, tb / 8u, step, [&](size_t off, uint8_t* t) { put(s + off, t); }); };
   if (sb == 8 && tb == 8) walk([](const uint8_t* v, uint8_t* t) { t[0] = v[0]; });
-  else if (sb == 8) walk([](const uint8_t* v, uint8_t* t) { Store16(t, Expand8(v[0])); });
+  else if (sb == 8) walk([](const uint8_t* v, uint8_t* t) { StoreLE16(t, Expand8(v[0])); });
   else if (tb == 8) walk([swap](const uint8_t* v, uint8_t* t) { t[0] = Reduce16(Load16(v, swap)); });
-  else walk([swap](const uint8_t* v, uint8_t* t) { Store16(t, Load16(v, swap)); });
+  else walk([swap](const uint8_t* v, uint8_t* t) { StoreLE16(t, Load16(v, swap)); });
 }
 
 void TColorManager::RowIndexed(TRowSource source, uint8_t* target, uint32_t count, uint8_t mask) const {
@@ -516,7 +508,7 @@ void TColorManager::RowIndexed16To16(TRowSource source, uint8_t* target, uint32_
     std::memcpy(target, s, size_t{count} * 2);
     return;
   }
-  WalkRow(target, count, mask, 2, 2, [&](size_t off, uint8_t* t) { Store16(t, Load16(s + off, swap)); });
+  WalkRow(target, count, mask, 2, 2, [&](size_t off, uint8_t* t) { StoreLE16(t, Load16(s + off, swap)); });
 }
 
 void TColorManager::RowIndexed16To8(TRowSource source, uint8_t* target, uint32_t count, uint8_t mask) const {
@@ -547,7 +539,7 @@ void TColorManager::RowIndexed8To16(TRowSource source, uint8_t* target, uint32_t
   uint64_t sourceBit = 0;
   WalkRow(target, count, mask, 2, 0, [&](size_t, uint8_t* t) {
     const uint16_t v = MulDiv16(static_cast<uint16_t>(GetBits(src, sourceBit, s)), 65535, sourceMax);
-    Store16(t, swap ? static_cast<uint16_t>(v << 8 | v >> 8) : v);
+    StoreLE16(t, swap ? static_cast<uint16_t>(v << 8 | v >> 8) : v);
     sourceBit += s;
   });
 }

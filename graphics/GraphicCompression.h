@@ -18,8 +18,6 @@
 #include <utility>
 #include <vector>
 
-#include <zlib.h>
-
 #include "picture/Classes.h"
 #include "picture/SysUtils.h"
 
@@ -189,6 +187,115 @@ public:
   const uint32_t RowWidth;
 };
 
+// The one-dimensional run-length codes of group 3 facsimile: the base holds
+// the two code trees, the bit reader and the row writer. Output rows are
+// (rowWidth + 7) / 8 bytes, black pixels 1 bits, the first pixel in the most
+// significant bit. Every row starts at its own row boundary: a row that ends
+// early (end of line, an invalid code, the end of the data) keeps its missing
+// pixels white, and a run longer than the rest of its row is cut at the row's
+// end. The packed data are never changed, also when their bits are read
+// least significant first. No error is raised: damaged data give damaged rows.
+class TCCITTDecoder : public TDecoder {
+  TOLVANE_CLASS(TCCITTDecoder)
+public:
+  // One node of a code tree: the states reached by a 0 and a 1 bit (0: none,
+  // the root is state 0) and, in leaves, the run (0..63 terminating codes,
+  // 64..2560 make-up codes, RunEOL, RunInvalid).
+  struct CodeState {
+    int32_t NextState0 = 0;
+    int32_t NextState1 = 0;
+    int32_t RunLength = 0;
+  };
+  using TStateArray = std::vector<CodeState>;
+  static constexpr int32_t RunEOL = -1;
+  static constexpr int32_t RunInvalid = -2;
+
+  // faxOptions: the group 3 options word (stored only); swapBits: the packed
+  // bytes hold their first bit in the least significant position;
+  // wordAligned: packed rows start on 16-bit boundaries (modified Huffman).
+  TCCITTDecoder(uint32_t faxOptions, bool swapBits, bool wordAligned, uint32_t rowWidth);
+  void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+
+  const TStateArray& WhiteStates() const { return FWhiteStates; }
+  const TStateArray& BlackStates() const { return FBlackStates; }
+
+  const uint32_t FaxOptions;
+  const bool SwapBits;
+  const bool WordAligned;
+  const uint32_t RowWidth;
+
+protected:
+  // Sets up the bit reader and the row writer for one Decode call and clears
+  // the output; false when there is nothing to decode.
+  bool StartDecoding(const uint8_t* source, int32_t packedSize, uint8_t* dest, int32_t unpackedSize);
+  // The next run of the colour: make-up codes and the terminating code after
+  // them summed, RunEOL or RunInvalid (whatever make-up codes came first), or
+  // the sum so far when the data end inside a code.
+  int32_t FindWhiteCode() { return FindCode(FWhiteStates); }
+  int32_t FindBlackCode() { return FindCode(FBlackStates); }
+  int32_t FindRun() { return IsWhite ? FindWhiteCode() : FindBlackCode(); }
+  bool InputExhausted() const { return FBitsLeft == 0 && FSourceLeft == 0; }
+  // Consumes and returns the next bit (0 once the data are exhausted).
+  bool NextBit();
+  // Writes a run of the current colour into the current row; true when the
+  // row is complete.
+  bool FillRun(uint32_t run);
+  // Moves the writer to the start of the next row; false when the output
+  // holds no further row.
+  bool NextRow();
+  bool OutputFull() const { return FRowStart >= FDestSize; }
+  // Drops the unread bits of the current byte, and with WordAligned the
+  // following byte when that byte lies at an odd offset.
+  void AlignInput();
+
+  bool IsWhite = true;
+
+private:
+  void BuildCodeTrees();
+  static void AddCode(TStateArray& tree, uint32_t code, uint32_t length, int32_t run);
+  int32_t FindCode(const TStateArray& tree);
+  void LoadByte();
+
+  TStateArray FWhiteStates, FBlackStates;
+  // Bit reader.
+  const uint8_t* FSource = nullptr;  // next byte to load
+  size_t FSourceLeft = 0;            // bytes not yet loaded
+  size_t FSourceSize = 0;
+  uint32_t FCurrentByte = 0;
+  uint32_t FBitsLeft = 0;            // bits of the current byte not yet read
+  // Row writer.
+  uint8_t* FDest = nullptr;
+  size_t FDestSize = 0;
+  size_t FRowBytes = 0;
+  size_t FRowStart = 0;              // offset of the current row
+  uint32_t FColumn = 0;              // pixels of the current row written
+};
+
+// Group 3 rows with end-of-line codes (TIFF compression 3, one-dimensional).
+// Each row is found by its end-of-line code; after an invalid code the rest
+// of the row stays white and decoding picks up at the next end of line.
+class TCCITTFax3Decoder : public TCCITTDecoder {
+  TOLVANE_CLASS(TCCITTFax3Decoder)
+public:
+  TCCITTFax3Decoder(uint32_t faxOptions, bool swapBits, bool wordAligned, uint32_t rowWidth)
+      : TCCITTDecoder(faxOptions, swapBits, wordAligned, rowWidth) {}
+  void Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+
+private:
+  void SynchronizeOnEOL(uint32_t eolCount);
+};
+
+// Modified Huffman rows without end-of-line codes (TIFF compression 2, and
+// 32771 with rows aligned to 16-bit words): each row's codes begin on a byte
+// (or word) boundary.
+class TCCITTMHDecoder : public TCCITTDecoder {
+  TOLVANE_CLASS(TCCITTMHDecoder)
+public:
+  TCCITTMHDecoder(uint32_t faxOptions, bool swapBits, bool wordAligned, uint32_t rowWidth)
+      : TCCITTDecoder(faxOptions, swapBits, wordAligned, rowWidth) {}
+  void Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+};
+
 // Deflate data (TIFF, PNG, Paint Shop Pro) through zlib. Decode inflates
 // from source into dest and advances both past what was consumed and
 // produced; it never raises, and its caller judges ZLibResult. Without
@@ -198,8 +305,10 @@ public:
 class TLZ77Decoder : public TDecoder {
   TOLVANE_CLASS(TLZ77Decoder)
 public:
-  // flushMode: the flush argument of every inflate call (Z_PARTIAL_FLUSH,
-  // Z_FINISH, ...); autoReset: start a new zlib stream on every Decode.
+  // flushMode: the flush argument of every inflate call (zlib's
+  // Z_PARTIAL_FLUSH, Z_FINISH, ... as a plain int, so that zlib stays private
+  // to the decoder's source); autoReset: start a new zlib stream on every
+  // Decode.
   TLZ77Decoder(int32_t flushMode, bool autoReset);
   ~TLZ77Decoder() override;
 
@@ -212,8 +321,8 @@ public:
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
 
   // Input bytes not consumed and output space not filled by the last call.
-  uint32_t AvailableInput() const { return FStream.avail_in; }
-  uint32_t AvailableOutput() const { return FStream.avail_out; }
+  uint32_t AvailableInput() const;
+  uint32_t AvailableOutput() const;
   // The result of the last inflateReset or inflate (0 before the first).
   int32_t ZLibResult() const { return FZLibResult; }
 
@@ -221,7 +330,8 @@ public:
   const bool AutoReset;
 
 private:
-  z_stream FStream;
+  struct TStreamState;  // zlib's stream, known only to the decoder's source
+  std::unique_ptr<TStreamState> FState;
   int32_t FZLibResult = 0;
   bool FStreamOpen = false;
 };

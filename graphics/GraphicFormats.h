@@ -328,12 +328,17 @@ void RegisterAllFormats();
 // Shutdown: takes the library's classes out of the picture registry again
 // and frees the list, when the last RegisterAllFormats is matched.
 void UnregisterAllFormats();
+// The names of the classes UnregisterAllFormats takes out, in its order:
+// every class the start-up table may register, readers first, then the
+// framework's own classes.
+std::span<const char* const> ShutdownOrder();
 
 }  // namespace tolvane
 
 // Every reader of the library, so that this unit's header names every class.
 #include "graphics/readers/AutodeskGraphic.h"
 #include "graphics/readers/CUTGraphic.h"
+#include "graphics/readers/EPSGraphic.h"
 #include "graphics/readers/GIFGraphic.h"
 #include "graphics/readers/PCDGraphic.h"
 #include "graphics/readers/PCXGraphic.h"
@@ -343,4 +348,5 @@ void UnregisterAllFormats();
 #include "graphics/readers/PSPGraphic.h"
 #include "graphics/readers/RLAGraphic.h"
 #include "graphics/readers/SGIGraphic.h"
+#include "graphics/readers/TIFFGraphic.h"
 #include "graphics/readers/TargaGraphic.h"

@@ -152,12 +152,12 @@ const TRegistration Registrations[] = {
     {"icb", ClassOf<TTargaGraphic>, Raster, "", ""},
 
     // TTIFFGraphic
-    {"tiff", nullptr, MultiImage, S::SDescTIFF, S::SDescMacTIFF},
-    {"tif", nullptr, MultiImage, "", S::SDescPCTIF},
-    {"fax", nullptr, MultiImage, "", S::SDescGFIFax},
+    {"tiff", ClassOf<TTIFFGraphic>, MultiImage, S::SDescTIFF, S::SDescMacTIFF},
+    {"tif", ClassOf<TTIFFGraphic>, MultiImage, "", S::SDescPCTIF},
+    {"fax", ClassOf<TTIFFGraphic>, MultiImage, "", S::SDescGFIFax},
 
     // TEPSGraphic
-    {"eps", nullptr, Raster, S::SDescEPS, ""},
+    {"eps", ClassOf<TEPSGraphic>, Raster, S::SDescEPS, ""},
 
     // TPCXGraphic
     {"pcx", ClassOf<TPCXGraphic>, Raster, S::SDescPCX, ""},
@@ -206,7 +206,15 @@ const TRegistration Registrations[] = {
 
 // The list names the readers it takes out at shutdown rather than holding
 // their classes, so the order stands whichever readers are built; a class
-// never registered is passed over.
+// never registered is passed over. A class added to the table above is
+// added here too (a test holds the two lists and the finder's format names
+// in step).
+constexpr const char* ShutdownNames[] = {
+    "TPSPGraphic", "TPSDGraphic", "TTargaGraphic", "TTIFFGraphic", "TSGIGraphic", "TPCXGraphic",
+    "TAutodeskGraphic", "TPCDGraphic", "TPPMGraphic", "TCUTGraphic", "TGIFGraphic", "TRLAGraphic",
+    "TPNGGraphic", "TBitmap", "TIcon", "TMetafile", "TJPEGImage", "TEPSGraphic",
+};
+
 void UnregisterClassNamed(std::string_view name) {
   for (const auto& entry : TheList()->ClassEntries())
     if (entry->GraphicClass->Name == name) {
@@ -219,6 +227,8 @@ void UnregisterClassNamed(std::string_view name) {
 
 TFileFormatList* FileFormatList() { return TheList().get(); }
 
+std::span<const char* const> ShutdownOrder() { return ShutdownNames; }
+
 void RegisterAllFormats() {
   if (UnitCounter++ > 0) return;
   TheList() = std::make_unique<TFileFormatList>();
@@ -229,14 +239,8 @@ void RegisterAllFormats() {
 
 void UnregisterAllFormats() {
   if (UnitCounter == 0 || --UnitCounter > 0) return;
-  for (const char* name : {"TPSPGraphic", "TPSDGraphic", "TTargaGraphic", "TTIFFGraphic", "TSGIGraphic",
-                           "TPCXGraphic", "TAutodeskGraphic", "TPCDGraphic", "TPPMGraphic", "TCUTGraphic",
-                           "TGIFGraphic", "TRLAGraphic"})
-    UnregisterClassNamed(name);
-  TheList()->UnregisterFormat("rle", &TBitmap::StaticClass());
-  TheList()->UnregisterFormat("dib", &TBitmap::StaticClass());
-  UnregisterClassNamed("TPNGGraphic");
-  TheList().reset();  // takes the classes still listed out of the picture registry
+  for (const char* name : ShutdownNames) UnregisterClassNamed(name);
+  TheList().reset();  // takes any class still listed out of the picture registry
 }
 
 }  // namespace tolvane

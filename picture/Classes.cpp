@@ -76,37 +76,38 @@ uint8_t TStream::ReadByte() {
 uint16_t TStream::ReadWordLE() {
   uint8_t b[2];
   ReadExact(b, 2);
-  return static_cast<uint16_t>(b[0] | b[1] << 8);
+  return LoadLE16(b);
 }
 
 uint16_t TStream::ReadWordBE() {
   uint8_t b[2];
   ReadExact(b, 2);
-  return static_cast<uint16_t>(b[1] | b[0] << 8);
+  return LoadBE16(b);
 }
 
 uint32_t TStream::ReadLongLE() {
   uint8_t b[4];
   ReadExact(b, 4);
-  return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+  return LoadLE32(b);
 }
 
 uint32_t TStream::ReadLongBE() {
   uint8_t b[4];
   ReadExact(b, 4);
-  return uint32_t{b[3]} | uint32_t{b[2]} << 8 | uint32_t{b[1]} << 16 | uint32_t{b[0]} << 24;
+  return LoadBE32(b);
 }
 
 void TStream::WriteByte(uint8_t v) { WriteExact(&v, 1); }
 
 void TStream::WriteWordLE(uint16_t v) {
-  uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+  uint8_t b[2];
+  StoreLE16(b, v);
   WriteExact(b, 2);
 }
 
 void TStream::WriteLongLE(uint32_t v) {
-  uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-                  static_cast<uint8_t>(v >> 24)};
+  uint8_t b[4];
+  StoreLE32(b, v);
   WriteExact(b, 4);
 }
 

@@ -6,6 +6,7 @@
 #include "AICInvColorConversion.h"
 #include "AICInvDCT.h"
 #include "QorGraphics.h"
+#include "picture/ByteOrder.h"
 
 namespace tolvane {
 
@@ -34,8 +35,8 @@ void TAICDecoder::ReadHeader() {
   Stream->ReadExact(header, sizeof header);
   if (std::memcmp(header, "AIC", 3) != 0) RaiseAICError(AICConst::SInvalidFile);
   if (header[3] > kMaxVersion) RaiseAICError(AICConst::SUnknownVersion);
-  const int32_t width = header[4] | header[5] << 8;
-  const int32_t height = header[6] | header[7] << 8;
+  const int32_t width = LoadLE16(header + 4);
+  const int32_t height = LoadLE16(header + 6);
   // A file cannot carry quality 0; refuse it before anything is allocated.
   if (header[9] == 0) RaiseAICError(AICConst::SInvalidFile);
   SetupImage(width, height, header[8], header[9]);

@@ -9,6 +9,7 @@
 #include "AICFwdDCT.h"
 #include "AICInvDCT.h"
 #include "QorGraphics.h"
+#include "picture/ByteOrder.h"
 
 namespace tolvane {
 
@@ -80,16 +81,9 @@ void TAICEncoder::PadPlanes() {
 }
 
 void TAICEncoder::WriteHeader() {
-  const uint8_t header[10] = {'A',
-                              'I',
-                              'C',
-                              kVersion,
-                              static_cast<uint8_t>(Width),
-                              static_cast<uint8_t>(Width >> 8),
-                              static_cast<uint8_t>(Height),
-                              static_cast<uint8_t>(Height >> 8),
-                              Colour,
-                              Quality};
+  uint8_t header[10] = {'A', 'I', 'C', kVersion, 0, 0, 0, 0, Colour, Quality};
+  StoreLE16(header + 4, static_cast<uint16_t>(Width));
+  StoreLE16(header + 6, static_cast<uint16_t>(Height));
   Stream->WriteExact(header, sizeof header);
 }
 

@@ -10,6 +10,7 @@
 #include "graphics/GraphicCompression.h"
 #include "graphics/readers/PNGGraphic.h"
 #include "graphics/GraphicStrings.h"
+#include "picture/ByteOrder.h"
 
 namespace tolvane {
 
@@ -35,11 +36,6 @@ constexpr TAdam7Pass Adam7Passes[7] = {
 };
 
 [[noreturn]] void RaisePng(const char* format) { RaiseInvalidGraphicFmt(format, {S::SFormatPNG}); }
-
-uint32_t BigEndian32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
 // The Paeth predictor without branches: with p = a + b - c the distances
 // p - a, p - b and p - c are b - c, a - c and a + b - 2c, and the two
@@ -133,7 +129,7 @@ bool TPNGGraphic::IsChunk(const char* type) const {
 uint32_t TPNGGraphic::ReadChunkHeader(TStream& stream) {
   uint8_t header[8];
   stream.ReadExact(header, sizeof header);
-  ChunkLength = BigEndian32(header);
+  ChunkLength = LoadBE32(header);
   std::memcpy(ChunkType, header + 4, 4);
   ChunkCrc = static_cast<uint32_t>(crc32(0, ChunkType, 4));
   return ChunkCrc;
@@ -154,7 +150,7 @@ void TPNGGraphic::ReadChunkData(TStream& stream) {
   stream.ReadExact(stored, sizeof stored);
   // zlib answers a null buffer with a fresh start value, not the CRC so far.
   if (ChunkLength > 0) ChunkCrc = static_cast<uint32_t>(crc32(ChunkCrc, RawBuffer.data(), ChunkLength));
-  if (ChunkCrc != BigEndian32(stored)) RaisePng(S::SCRCError);
+  if (ChunkCrc != LoadBE32(stored)) RaisePng(S::SCRCError);
 }
 
 void TPNGGraphic::SkipChunk(TStream& stream) {
@@ -166,8 +162,8 @@ TPNGGraphic::TPngHeader TPNGGraphic::ReadHeader(TStream& stream) {
   ReadChunkData(stream);
   const uint8_t* d = RawBuffer.data();
   TPngHeader h;
-  h.Width = BigEndian32(d);
-  h.Height = BigEndian32(d + 4);
+  h.Width = LoadBE32(d);
+  h.Height = LoadBE32(d + 4);
   h.BitDepth = d[8];
   h.ColorType = d[9];
   h.Compression = d[10];
@@ -218,7 +214,7 @@ bool TPNGGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
     ReadChunkHeader(stream);
     if (IsChunk("gAMA") && ChunkLength == 4) {
       ReadChunkData(stream);
-      const uint32_t gamma = BigEndian32(RawBuffer.data());
+      const uint32_t gamma = LoadBE32(RawBuffer.data());
       if (gamma != 0) p.Gamma = static_cast<float>(static_cast<long double>(gamma) / 100000);
       break;
     }
@@ -390,7 +386,7 @@ bool TPNGGraphic::ColorOfSamples(const TPngHeader& header, const std::vector<uin
       // Indexed and grey images show a sample through their palette, whose
       // entries follow the bitmap's depth.
       if (data.size() < (header.ColorType == 3 ? 1u : 2u)) return false;
-      const uint16_t v = header.ColorType == 3 ? data[0] : BigEndian16(data.data());
+      const uint16_t v = header.ColorType == 3 ? data[0] : LoadBE16(data.data());
       if (depth < 8) {
         if (v >> depth) return false;
         const uint16_t top = static_cast<uint16_t>((1u << ColorManager.TargetBitsPerSample()) - 1);
@@ -404,7 +400,7 @@ bool TPNGGraphic::ColorOfSamples(const TPngHeader& header, const std::vector<uin
       if (data.size() < 6) return false;
       int rgb[3];
       for (int i = 0; i < 3; ++i) {
-        rgb[i] = level(BigEndian16(data.data() + 2 * i));
+        rgb[i] = level(LoadBE16(data.data() + 2 * i));
         if (rgb[i] < 0) return false;
         if (ColorManager.TargetFlags & cvGamma) rgb[i] = ColorManager.GammaTable()[static_cast<size_t>(rgb[i])];
       }
@@ -443,7 +439,7 @@ uint32_t GreyIndex(uint16_t v, uint8_t depth, uint8_t paletteBits) {
 void TPNGGraphic::SeparateKeyInPalette(const TPngHeader& header) {
   if (header.ColorType != 0 || !PngPalette || FTransparency.size() < 2) return;
   const uint32_t keyIndex =
-      GreyIndex(BigEndian16(FTransparency.data()), header.BitDepth, ColorManager.TargetBitsPerSample());
+      GreyIndex(LoadBE16(FTransparency.data()), header.BitDepth, ColorManager.TargetBitsPerSample());
   std::vector<TPaletteEntry> entries = PngPalette->Entries;
   bool changed = false;
   for (uint32_t i = 0; i < entries.size(); ++i) {
@@ -464,7 +460,7 @@ void TPNGGraphic::SeparateKeyInRow(const TPngHeader& header, const uint8_t* samp
   if (!rgb && !(header.ColorType == 0 && header.BitDepth == 16)) return;  // the palette keeps them apart
   const size_t channels = rgb ? 3 : 1, sampleBytes = header.BitDepth == 16 ? 2 : 1;
   uint16_t key[3];
-  for (size_t c = 0; c < channels; ++c) key[c] = BigEndian16(FTransparency.data() + 2 * c);
+  for (size_t c = 0; c < channels; ++c) key[c] = LoadBE16(FTransparency.data() + 2 * c);
   const uint8_t keyBytes[3] = {GetBValue(TransparentColor), GetGValue(TransparentColor), GetRValue(TransparentColor)};
   const uint32_t keyIndex = rgb ? 0 : GreyIndex(key[0], 16, 8);
   for (uint32_t x = firstColumn; x < width; x += columnStep, samples += channels * sampleBytes) {
@@ -473,7 +469,7 @@ void TPNGGraphic::SeparateKeyInRow(const TPngHeader& header, const uint8_t* samp
     // the level kept apart.
     int64_t above = 0;
     for (size_t c = 0; c < channels; ++c) {
-      const uint16_t v = sampleBytes == 2 ? BigEndian16(samples + 2 * c) : samples[c];
+      const uint16_t v = sampleBytes == 2 ? LoadBE16(samples + 2 * c) : samples[c];
       same = same && v == key[c];
       above += int64_t{v} - key[c];
     }
@@ -511,7 +507,7 @@ void TPNGGraphic::ReadGamma(TStream& stream) {
     return;
   }
   ReadChunkData(stream);
-  const uint32_t value = BigEndian32(RawBuffer.data());
+  const uint32_t value = LoadBE32(RawBuffer.data());
   if (value == 0) return;
   // Every level that passes the gamma table in this reader is on the 8-bit
   // scale (palette entries, 8-bit samples, 16-bit samples scaled down), so

@@ -6,6 +6,8 @@
 // claims to have.
 #include "graphics/readers/PSPGraphic.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>

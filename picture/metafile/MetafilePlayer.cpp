@@ -44,7 +44,7 @@ void WriteChanged(TBitmap& target, const TBitmap& source, const TRect& area, con
     for (int32_t x = 0; x < area.Width(); ++x, before += bytes) {
       const QRgb now = after[x];
       const bool changed = !(qRed(now) == before[2] && qGreen(now) == before[1] && qBlue(now) == before[0]);
-      const TColor colour = RGBColor(qRed(now), qGreen(now), qBlue(now));
+      const TColor colour = RGBColor(static_cast<uint8_t>(qRed(now)), static_cast<uint8_t>(qGreen(now)), static_cast<uint8_t>(qBlue(now)));
       if (!direct) {
         if (runStart >= 0 && (!changed || colour != runColour)) flush(x);
         if (changed && runStart < 0) runStart = x, runColour = colour;

@@ -19,6 +19,7 @@
 #include <variant>
 #include <vector>
 
+#include "picture/ByteOrder.h"
 #include "picture/Graphics.h"
 
 namespace tolvane::metafile {
@@ -43,13 +44,11 @@ public:
   }
   uint8_t U8(size_t at) const { return *Bytes(at, 1); }
   uint16_t U16(size_t at) const {
-    const uint8_t* p = Bytes(at, 2);
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
+    return LoadLE16(Bytes(at, 2));
   }
   int16_t I16(size_t at) const { return static_cast<int16_t>(U16(at)); }
   uint32_t U32(size_t at) const {
-    const uint8_t* p = Bytes(at, 4);
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+    return LoadLE32(Bytes(at, 4));
   }
   int32_t I32(size_t at) const { return static_cast<int32_t>(U32(at)); }
   // A 32-bit float; NaN and infinities make the record malformed.

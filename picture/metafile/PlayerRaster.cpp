@@ -17,8 +17,6 @@ namespace {
 constexpr int64_t MaxDibPixels = int64_t{1} << 25;
 constexpr int64_t MaxPatternPixels = int64_t{1} << 20;
 
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t LE32(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24; }
 
 QRgb ToRgb(TColor c) { return qRgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
 
@@ -28,14 +26,14 @@ std::shared_ptr<TBitmap> TPlayerDevice::ReadDib(const uint8_t* bmi, size_t bmiSi
                                                 size_t bitsSize, uint32_t usage, bool* bottomUp) {
   const TPaletteRef& palette = FState.Palette;
   if (!bmi || bmiSize < 12) return nullptr;
-  const uint32_t headerSize = LE32(bmi);
+  const uint32_t headerSize = LoadLE32(bmi);
   const bool core = headerSize == 12;
   if (!core && (headerSize < 40 || headerSize > bmiSize)) return nullptr;
-  const int64_t width = core ? LE16(bmi + 4) : static_cast<int32_t>(LE32(bmi + 4));
-  const int64_t height = core ? LE16(bmi + 6) : static_cast<int32_t>(LE32(bmi + 8));
-  const uint16_t bpp = core ? LE16(bmi + 10) : LE16(bmi + 14);
-  const uint32_t compression = core ? 0 : LE32(bmi + 16);
-  const uint32_t clrUsed = core ? 0 : LE32(bmi + 32);
+  const int64_t width = core ? LoadLE16(bmi + 4) : static_cast<int32_t>(LoadLE32(bmi + 4));
+  const int64_t height = core ? LoadLE16(bmi + 6) : static_cast<int32_t>(LoadLE32(bmi + 8));
+  const uint16_t bpp = core ? LoadLE16(bmi + 10) : LoadLE16(bmi + 14);
+  const uint32_t compression = core ? 0 : LoadLE32(bmi + 16);
+  const uint32_t clrUsed = core ? 0 : LoadLE32(bmi + 32);
   const int64_t pixels = width * std::llabs(height);
   if (width <= 0 || height == 0 || pixels > MaxDibPixels || pixels > FBitmapBudget) return nullptr;
   FBitmapBudget -= pixels;
@@ -56,7 +54,7 @@ std::shared_ptr<TBitmap> TPlayerDevice::ReadDib(const uint8_t* bmi, size_t bmiSi
       buffer[34] = buffer[35] = 0;
     }
     for (uint32_t i = 0; i < colours; ++i) {
-      uint16_t index = LE16(bmi + headerPart + 2 * i);
+      uint16_t index = LoadLE16(bmi + headerPart + 2 * i);
       TColor c = palette && index < palette->size() ? (*palette)[index] : clBlack;
       buffer.push_back(GetBValue(c));
       buffer.push_back(GetGValue(c));

@@ -96,13 +96,13 @@ class Search : public ::testing::Test {
 protected:
   static void SetUpTestSuite() { InitializeGraphicUnits(); }
   Search() {
-    Finder.ScanDir = Dir.Path();
+    Finder.ScanDir = Dir.Path + "/";
     Finder.SimilarityThreshold = 1;
   }
   // Pictures with the left, right or top half dark: 128, 64 and 64 apart.
   void Pictures(const std::string& kind, std::initializer_list<const char*> names) {
     TRect dark = kind == "left" ? Rect(0, 0, 16, 16) : kind == "right" ? Rect(16, 0, 32, 16) : Rect(0, 0, 32, 8);
-    for (const char* name : names) test::WriteBmp(Dir.Path() + name, dark);
+    for (const char* name : names) test::WriteBmp(Dir.Path + "/" + name, dark);
   }
   std::vector<Cells> Rows() const {
     std::vector<Cells> rows;
@@ -119,14 +119,14 @@ TEST_F(Search, FillsOneRowPerGroupAndReportsEveryStep) {
   Pictures("left", {"a.bmp", "c.bmp", "e.bmp"});
   Pictures("top", {"b.bmp"});
   Pictures("right", {"d.bmp", "f.bmp"});
-  test::WriteFile(Dir.Path() + "notes.txt", "x");
+  test::WriteFile(Dir.Path + "/notes.txt", "x");
   Finder.StringGrid1.SetCellText(4, 1, "stale");
   Finder.SimilarityThreshold = 13;  // no pass ends early
   Finder.BeginFindingDups(false);
   EXPECT_EQ(Rows(), (std::vector<Cells>{{"a.bmp", "c.bmp", "e.bmp"}, {"d.bmp", "f.bmp", ""}}));
   EXPECT_EQ(Finder.StringGrid1.FixedRows(), 1);
   std::vector<std::string> expected = {
-      "box: " + Format(FinderConst::SConfirmScan, {Dir.Path()}),
+      "box: " + Format(FinderConst::SConfirmScan, {Dir.Path + "/"}),
       "panel shown", "step1 0 0", "step2 0 0", "panels filename",
       "step1 0 0%", "step1 17 17%", "step1 33 33%", "step1 50 50%", "step1 67 67%", "step1 83 83%",
       "step2 0 0%", "step2 17 17%", "step2 50 50%",
@@ -161,10 +161,10 @@ TEST_F(Search, CancelOrTooFewFiles) {
 
 TEST_F(Search, PicturesFailingToLoadOrDrawKeepTheZeroPrint) {
   // The JPEG's header reads, but its quantisation table is never defined.
-  test::WriteFile(Dir.Path() + "broken.jpg", std::string("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x08\x00\x08\x01\x01\x11\x00"
+  test::WriteFile(Dir.Path + "/broken.jpg", std::string("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x08\x00\x08\x01\x01\x11\x00"
                                                          "\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00\x12\x34\xFF\xD9",
                                                          29));
-  test::WriteFile(Dir.Path() + "garbage.bmp", "BM not a bitmap");
+  test::WriteFile(Dir.Path + "/garbage.bmp", "BM not a bitmap");
   Pictures("left", {"x.bmp", "y.bmp"});
   Finder.BeginFindingDups(false);
   EXPECT_EQ(Rows(), (std::vector<Cells>{{"broken.jpg", "garbage.bmp"}, {"x.bmp", "y.bmp"}}));
@@ -199,7 +199,7 @@ TEST_F(Search, ThreadsChangeNothingThatTheWindowSees) {
   const std::string broken("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x08\x00\x08\x01\x01\x11\x00"
                            "\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00\x12\x34\xFF\xD9", 29);
   for (int i = 0; i < 60; ++i) {
-    const std::string name = Dir.Path() + "p" + std::to_string(100 + i);
+    const std::string name = Dir.Path + "/p" + std::to_string(100 + i);
     if (i % 7 == 3) test::WriteFile(name + ".jpg", broken);
     else if (i % 11 == 5) test::WriteFile(name + ".bmp", "BM not a bitmap");
     else test::WriteBmp(name + ".bmp", i % 3 == 0 ? Rect(0, 0, 16, 16) : i % 3 == 1 ? Rect(16, 0, 32, 16) : Rect(0, 0, 32, 8));
@@ -220,7 +220,7 @@ TEST_F(Search, ThreadsChangeNothingThatTheWindowSees) {
 }
 
 TEST_F(Search, ClosingOrFailingWindowStopsTheWorkers) {
-  for (int i = 0; i < 40; ++i) test::WriteBmp(Dir.Path() + "p" + std::to_string(i) + ".bmp", Rect(0, 0, 16, 16));
+  for (int i = 0; i < 40; ++i) test::WriteBmp(Dir.Path + "/p" + std::to_string(i) + ".bmp", Rect(0, 0, 16, 16));
   Finder.Jobs = 4;
   for (int left : {0, 7}) {  // closed after the first file, or after a few
     View.Log.clear();
@@ -263,7 +263,7 @@ TEST_F(Search, MetafileTextDrawsOnWorkerThreads) {
                                            .Add(18, {1})      // transparent background
                                            .AddRaw(84, text)  // text
                                            .Finish();
-    test::WriteFile(Dir.Path() + "t" + std::to_string(10 + i) + ".emf", std::string(bytes.begin(), bytes.end()));
+    test::WriteFile(Dir.Path + "/t" + std::to_string(10 + i) + ".emf", std::string(bytes.begin(), bytes.end()));
   }
   Finder.Jobs = 1;
   Finder.BeginFindingDups(false);
@@ -282,16 +282,18 @@ TEST(FingerprintPool, WorkersStayWithinTheWindowOfTheTaker) {
   std::vector<std::string> files;
   for (int i = 0; i < 40; ++i) {
     files.push_back("p" + std::to_string(100 + i) + ".bmp");
-    test::WriteBmp(dir.Path() + files.back(), Rect(0, 0, 16, 16));
+    test::WriteBmp(dir / files.back(), Rect(0, 0, 16, 16));
   }
-  TFingerprintPool pool(dir.Path(), files, 3);
+  TFingerprintPool pool(dir.Path + "/", files, 3);
   const size_t window = pool.Window();
   ASSERT_EQ(window, 6u);
   EXPECT_NE(pool.Take(0).Print, Fingerprint{});
-  for (size_t i = window + 1; i < files.size(); ++i) std::filesystem::remove(dir.Path() + files[i]);
+  for (size_t i = window + 1; i < files.size(); ++i) std::filesystem::remove(dir / files[i]);
   for (size_t i = 1; i < files.size(); ++i) {
     const Fingerprint print = pool.Take(i).Print;
-    if (i > window) EXPECT_EQ(print, Fingerprint{}) << i;
+    if (i > window) {
+      EXPECT_EQ(print, Fingerprint{}) << i;
+    }
   }
 }
 

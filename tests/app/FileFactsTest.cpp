@@ -26,18 +26,18 @@ TEST(FileFacts, FormatFileSizeSteps) {
 
 TEST(FileFacts, SizeAndDateOfFiles) {
   test::TTempDir dir;
-  std::string path = dir.Path() + "a.bmp";
+  std::string path = dir.Path + "/a.bmp";
   test::WriteFile(path, "12345");
   EXPECT_EQ(GetFileSizeOf(path), 5);
-  EXPECT_EQ(GetFileSizeOf(dir.Path() + "none.bmp"), -1);
-  EXPECT_EQ(GetFileSizeOf(dir.Path()), -1);
+  EXPECT_EQ(GetFileSizeOf(dir.Path + "/none.bmp"), -1);
+  EXPECT_EQ(GetFileSizeOf(dir.Path + "/"), -1);
   // A date before 1980 is an ordinary date.
   std::tm local{};
   local.tm_year = 75, local.tm_mon = 5, local.tm_mday = 3, local.tm_hour = 12, local.tm_isdst = -1;
   timespec times[2] = {{std::mktime(&local), 0}, {std::mktime(&local), 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
   EXPECT_EQ(FileDateText(path), "03.06.1975");
-  for (const std::string& bad : {dir.Path() + "none.bmp", dir.Path()}) {
+  for (const std::string& bad : {dir.Path + "/none.bmp", dir.Path + "/"}) {
     try {
       FileDateText(bad);
       ADD_FAILURE() << bad;

@@ -6,6 +6,7 @@
 
 #include "app/Fingerprint.h"
 #include "app/GraphicUnits.h"
+#include "support/TempDir.h"
 
 using namespace tolvane;
 namespace fs = std::filesystem;
@@ -16,13 +17,10 @@ class FingerprintTest : public ::testing::Test {
 protected:
   void SetUp() override {
     InitializeGraphicUnits();
-    char tmpl[] = "/tmp/tolvane-fp-XXXXXX";
-    Dir = std::string(mkdtemp(tmpl)) + "/";
     Target.SetPixelLayout(pl24Bit);
     Target.ResizeWidth(16);
     Target.ResizeHeight(8);
   }
-  void TearDown() override { fs::remove_all(Dir); }
 
   // Saves a bitmap of w x h filled with fill, with a rectangle of colour rect.
   std::string SaveBmp(const std::string& name, int w, int h, TColor fill, TRect r = {}, TColor rect = 0) {
@@ -42,7 +40,8 @@ protected:
     return f;
   }
 
-  std::string Dir;
+  test::TTempDir Temp;
+  const std::string Dir = Temp.Path + "/";
   TPicture Picture;
   TBitmap Target;
 };

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace tolvane::test {
 
 inline std::string ReadBytes(const std::string& path) {
@@ -36,16 +38,7 @@ inline std::string RunCommand(const std::string& command, int* status = nullptr)
 }
 
 // A fresh directory, removed with its contents.
-class TScratchDir {
-public:
-  TScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tolvane-i18n-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    Path = pattern + "/";
-  }
-  ~TScratchDir() { std::filesystem::remove_all(Path); }
-  std::string Path;
-};
+using TScratchDir = TTempDir;
 
 // msgid/msgstr pairs as a .po text in UTF-8.
 inline std::string PoText(const std::vector<std::pair<std::string, std::string>>& entries) {
@@ -67,11 +60,11 @@ inline std::string PoText(const std::vector<std::pair<std::string, std::string>>
 // "--endianness=big").
 inline std::string Msgfmt(const std::string& po, const std::string& options = "") {
   TScratchDir dir;
-  WriteBytes(dir.Path + "in.po", po);
+  WriteBytes(dir.Path + "/in.po", po);
   int status = 0;
-  RunCommand("msgfmt " + options + " -o '" + dir.Path + "out.mo' '" + dir.Path + "in.po' 2>&1", &status);
+  RunCommand("msgfmt " + options + " -o '" + dir.Path + "/out.mo' '" + dir.Path + "/in.po' 2>&1", &status);
   if (status != 0) throw std::runtime_error("msgfmt failed");
-  return ReadBytes(dir.Path + "out.mo");
+  return ReadBytes(dir.Path + "/out.mo");
 }
 
 }  // namespace tolvane::test

@@ -122,7 +122,7 @@ uint64_t TableOffset(const std::string& file) {
 
 TEST(EmbeddedFiles, AppendedFilesAreFoundAndAppendingAgainLeavesOneTable) {
   TScratchDir dir;
-  const std::string file = dir.Path + "program";
+  const std::string file = dir.Path + "/program";
   const std::string program = FakeProgram();
   WriteBytes(file, program);
 
@@ -214,9 +214,9 @@ TEST(EmbeddedFiles, DamagedTablesAreRefused) {
   TScratchDir dir;
   std::string damaged = program + Entry(end + 8, 0, 1, "a");
   for (size_t i = 0; i < 8; ++i) damaged[1036 + i] = static_cast<char>(t >> (8 * i));
-  WriteBytes(dir.Path + "program", damaged);
-  EXPECT_THROW(AppendEmbeddedFiles(dir.Path + "program", {{"b", "2"}}), EEmbeddedTableError);
-  EXPECT_EQ(ReadBytes(dir.Path + "program"), damaged);
+  WriteBytes(dir.Path + "/program", damaged);
+  EXPECT_THROW(AppendEmbeddedFiles(dir.Path + "/program", {{"b", "2"}}), EEmbeddedTableError);
+  EXPECT_EQ(ReadBytes(dir.Path + "/program"), damaged);
 }
 
 // --- The build step on a real program ----------------------------------------
@@ -228,7 +228,7 @@ TEST(EmbeddedFiles, TheBuildStepAppendsTheCataloguesToTheProgram) {
 
   // Appending again to a copy changes nothing.
   TScratchDir dir;
-  const std::string copy = dir.Path + "probe";
+  const std::string copy = dir.Path + "/probe";
   std::filesystem::copy_file(CATALOGUE_PROBE, copy);
   const std::string built = ReadBytes(copy);
   const std::string step = std::string(EMBED_TOOL) + " " + copy + " " + CATALOGUE_DIR +
@@ -244,7 +244,7 @@ TEST(EmbeddedFiles, TheBuildStepAppendsTheCataloguesToTheProgram) {
   RunCommand(std::string(EMBED_TOOL) + " " + copy + " " + CATALOGUE_DIR, &status);
   ASSERT_EQ(status, 0);
   EXPECT_EQ(RunCommand(copy + " de"), "no table\nde: No duplicates\n");
-  WriteBytes(dir.Path + "locale/de/LC_MESSAGES/default.mo",
+  WriteBytes(dir.Path + "/locale/de/LC_MESSAGES/default.mo",
              ReadBytes(std::string(CATALOGUE_DIR) + "/locale/de/LC_MESSAGES/default.mo"));
   EXPECT_EQ(RunCommand(copy + " de"), "no table\nde: Keine Duplikate\n");
 }
@@ -254,10 +254,10 @@ TEST(EmbeddedFiles, TheBuildStepAppendsTheCataloguesToTheProgram) {
 class Languages : public ::testing::Test {
 protected:
   void SetUp() override {
-    WriteBytes(Dir.Path + "locale/pl/LC_MESSAGES/default.mo", Msgfmt(PoText({{"No duplicates", "Brak duplikatów"}})));
-    WriteBytes(Dir.Path + "locale/de_AT/LC_MESSAGES/default.mo", Msgfmt(PoText({{"No duplicates", "Koane Duplikate"}})));
-    WriteBytes(Dir.Path + "locale/de/LC_MESSAGES/default.mo", Msgfmt(PoText({{"No duplicates", "Keine Duplikate"}})));
-    Location.ProgramDir = Dir.Path;
+    WriteBytes(Dir.Path + "/locale/pl/LC_MESSAGES/default.mo", Msgfmt(PoText({{"No duplicates", "Brak duplikatów"}})));
+    WriteBytes(Dir.Path + "/locale/de_AT/LC_MESSAGES/default.mo", Msgfmt(PoText({{"No duplicates", "Koane Duplikate"}})));
+    WriteBytes(Dir.Path + "/locale/de/LC_MESSAGES/default.mo", Msgfmt(PoText({{"No duplicates", "Keine Duplikate"}})));
+    Location.ProgramDir = Dir.Path + "/";
   }
   void TearDown() override {
     SetCatalogueLocation(TCatalogueLocation::OwnProgram());
@@ -283,13 +283,13 @@ TEST_F(Languages, ACodeFallsBackToItsFirstTwoLetters) {
   EXPECT_EQ(Shown("en"), "-");
   EXPECT_EQ(Shown("fr_FR"), "-");
   // A code that would lead out of the catalogue directory is none.
-  WriteBytes(Dir.Path + "x/LC_MESSAGES/default.mo", Msgfmt(PoText({{"No duplicates", "escaped"}})));
+  WriteBytes(Dir.Path + "/x/LC_MESSAGES/default.mo", Msgfmt(PoText({{"No duplicates", "escaped"}})));
   EXPECT_EQ(Shown("../x"), "-");
   EXPECT_EQ(Shown(""), "-");
 }
 
 TEST_F(Languages, TheAppendedTableComesFirstAndDamageFallsBackToTheDisk) {
-  const std::string program = Dir.Path + "program";
+  const std::string program = Dir.Path + "/program";
   WriteBytes(program, FakeProgram());
   AppendEmbeddedFiles(program, {{"locale/pl/LC_MESSAGES/default.mo", Msgfmt(PoText({{"No duplicates", "z tabeli"}}))},
                                 {"locale/de/LC_MESSAGES/default.mo", "not a catalogue"}});
@@ -298,7 +298,7 @@ TEST_F(Languages, TheAppendedTableComesFirstAndDamageFallsBackToTheDisk) {
   EXPECT_EQ(Shown("pl_PL"), "z tabeli");
   EXPECT_EQ(Shown("de"), "Keine Duplikate");
   // A damaged catalogue file is no catalogue.
-  WriteBytes(Dir.Path + "locale/de/LC_MESSAGES/default.mo", "\xde\x12\x04\x95 damaged");
+  WriteBytes(Dir.Path + "/locale/de/LC_MESSAGES/default.mo", "\xde\x12\x04\x95 damaged");
   EXPECT_EQ(Shown("de"), "-");
   // A table that lies outside the file is no table.
   Location.TableOffset = 1u << 30;

@@ -14,7 +14,7 @@
 #include <regex>
 #include <set>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "WindowFakes.h"
 #include "app/About.h"
 #include "app/ConstTxt.h"

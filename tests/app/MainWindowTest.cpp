@@ -21,7 +21,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "WindowFakes.h"
 #include "app/About.h"
 #include "app/GnuGetText.h"

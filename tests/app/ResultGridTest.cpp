@@ -136,12 +136,12 @@ TEST(DuplicatesList, Bytes) {
                                                         "\"a b.jpg\",\"q\"\"x\"\".jpg\",\"c,d.jpg\",\"tab\t.jpg\"\r\n"
                                                         "*,\" \",\xC3\xBC\x7F.jpg,/s/e.bmp\r\n");
   test::TTempDir dir;
-  std::string path = dir.Path() + "list.kvl";
+  std::string path = dir.Path + "/list.kvl";
   test::WriteFile(path, std::string(500, 'x'));
   SaveDuplicatesList(path, g, "/d/");
   EXPECT_EQ(test::ReadFile(path), DuplicatesListText(g, "/d/"));
   try {
-    SaveDuplicatesList(dir.Path() + "missing/list.kvl", g, "/d/");
+    SaveDuplicatesList(dir.Path + "/missing/list.kvl", g, "/d/");
     ADD_FAILURE();
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "File not found");

@@ -56,7 +56,7 @@ class TranslateComponentTest : public ::testing::Test {
 protected:
   void SetUp() override {
     auto catalogue = [&](const char* language, std::vector<std::pair<std::string, std::string>> entries) {
-      WriteBytes(Dir.Path + "locale/" + language + "/LC_MESSAGES/default.mo", Msgfmt(PoText(entries)));
+      WriteBytes(Dir.Path + "/locale/" + language + "/LC_MESSAGES/default.mo", Msgfmt(PoText(entries)));
     };
     catalogue("de", {{"Scan directories", "Verzeichnisse durchsuchen"},
                      {"File size:", "Dateigröße:"},
@@ -78,7 +78,7 @@ protected:
                      {"Start", "Szukaj"},
                      {"filename", "nazwa pliku"}});
     TCatalogueLocation location;
-    location.ProgramDir = Dir.Path;
+    location.ProgramDir = Dir.Path + "/";
     SetCatalogueLocation(location);
   }
   void TearDown() override {

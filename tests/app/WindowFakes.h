@@ -1,5 +1,6 @@
-// Stand-ins for the desktop's services of ravelk's windows, and pictures made
-// with ImageMagick for them to show.
+// Stand-ins for the desktop's services of ravelk's windows (the message boxes
+// and the file dialogs are the shared fakes of tests/support), and pictures
+// made with ImageMagick for them to show.
 #pragma once
 
 #include <spawn.h>
@@ -10,51 +11,20 @@
 #include <QDialog>
 #include <QTimer>
 
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/EventPump.h"
-#include "platform/FileDialogs.h"
-#include "platform/MessageBoxes.h"
 #include "platform/PerformanceCounter.h"
 #include "platform/Shell.h"
 #include "platform/Trash.h"
+#include "support/FileDialogFakes.h"
+#include "support/MessageBoxFakes.h"
 
 extern char** environ;
 
 namespace tolvane::test {
-
-struct TShownBox {
-  TMessageKind Kind;
-  TMessageButtons Buttons;
-  std::string Text;
-  std::string Caption;
-};
-
-// Answers with the scripted buttons in turn; when the script has run out,
-// with OK or Yes, whichever the box has.
-class TFakeMessageBoxes : public TMessageBoxes {
-public:
-  TMessageButton ShowMessageBox(TMessageKind kind, TMessageButtons buttons, std::string_view text,
-                                std::string_view caption) override {
-    Shown.push_back({kind, buttons, std::string(text), std::string(caption)});
-    if (!Answers.empty()) {
-      TMessageButton answer = Answers.front();
-      Answers.pop_front();
-      return answer;
-    }
-    return (buttons & mbYes) ? mbYes : mbOK;
-  }
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> texts;
-    for (const TShownBox& box : Shown) texts.push_back(box.Text);
-    return texts;
-  }
-  std::deque<TMessageButton> Answers;
-  std::vector<TShownBox> Shown;
-};
 
 class TRecordingTrash : public TRecycleBin {
 public:
@@ -103,22 +73,6 @@ public:
   int64_t Frequency() override { return Frequency_; }
   int64_t Frequency_ = 1000;
   int64_t Now = 0;
-};
-
-// Chooses the scripted names in turn; an empty name or none cancels.
-class TFakeSaveDialog : public TSaveDialog {
-public:
-  bool Execute() override {
-    Seen.push_back({Filter, DefaultExt});
-    if (Answers.empty()) return false;
-    std::string answer = Answers.front();
-    Answers.pop_front();
-    if (answer.empty()) return false;
-    FileName = answer;
-    return true;
-  }
-  std::deque<std::string> Answers;
-  std::vector<std::pair<std::string, std::string>> Seen;
 };
 
 // Runs ImageMagick's convert with args; true when it succeeded.

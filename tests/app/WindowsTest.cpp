@@ -12,7 +12,7 @@
 
 #include <filesystem>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "WindowFakes.h"
 #include "app/About.h"
 #include "app/GridView.h"

@@ -147,7 +147,7 @@ TEST(AICCabac, RandomBlocksRoundTrip) {
   for (TCoefficients& b : blocks) {
     b.fill(0);
     for (int k = static_cast<int>(rng() % 65); k > 0; --k) {
-      const uint32_t kind = rng() % 10;
+      const auto kind = static_cast<uint32_t>(rng() % 10);
       const auto v = static_cast<int32_t>(kind < 6 ? 1 + rng() % 3 : kind < 9 ? rng() % 300 : rng() >> 1);
       b[rng() % 64] = rng() % 2 ? v : -v;
     }

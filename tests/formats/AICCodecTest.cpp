@@ -110,7 +110,7 @@ TEST(AICTransforms, ColourEquations) {
     for (int c = 0; c < 3; ++c) EXPECT_EQ(planes[c][0][x], expected[x][c]) << x << "," << c;
   planes[0][0][0] = 100, planes[1][0][0] = 20, planes[2][0][0] = 250;  // u = -108, v = 122
   YCbCrToRGB(planes, *bitmap, 1, 1);
-  EXPECT_EQ(bitmap->PixelColor(0, 0), RGBColor(255, std::clamp(100 + ((22554 * 108 + 32768 - 46802 * 122) >> 16), 0, 255), 0));
+  EXPECT_EQ(bitmap->PixelColor(0, 0), RGBColor(255, static_cast<uint8_t>(std::clamp(100 + ((22554 * 108 + 32768 - 46802 * 122) >> 16), 0, 255)), 0));
 }
 
 class AICPrediction : public ::testing::Test {
@@ -209,7 +209,7 @@ TEST(AICRoundTrip, MagickPictures) {
     SCOPED_TRACE(std::string(args) + (grey ? " (grey)" : ""));
     std::unique_ptr<TBitmap> source = testing::MagickPicture(args, grey, dir);
     double previous = 0;
-    for (uint8_t quality : {5, 30, 60, 90, 100}) {
+    for (uint8_t quality : std::initializer_list<uint8_t>{5, 30, 60, 90, 100}) {
       const double psnr = testing::Psnr(*source, *CheckExactRoundTrip(*source, quality));
       EXPECT_GT(psnr, previous) << "quality " << int{quality};
       previous = psnr;
@@ -271,7 +271,7 @@ TEST(AICEncoder, SourcesAndRefusals) {
 
 TEST(AICDecoder, Header) {
   std::vector<uint8_t> data = Encode(*NewBitmap(5, 4, pl8Bit), 80);
-  for (uint8_t version : {0, 10}) {
+  for (uint8_t version : std::initializer_list<uint8_t>{0, 10}) {
     data[3] = version;
     EXPECT_EQ(DecodeError(data), "");
   }
@@ -312,7 +312,7 @@ TEST(AICDecoder, TruncatedAndRandomStreams) {
   std::mt19937 rng(2024);
   auto picture = NewBitmap(24, 16, pl24Bit);
   for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 24; ++x) picture->SetPixelColor(x, y, RGBColor(x * 10, y * 15, static_cast<uint8_t>(rng())));
+    for (int x = 0; x < 24; ++x) picture->SetPixelColor(x, y, RGBColor(static_cast<uint8_t>(x * 10), static_cast<uint8_t>(y * 15), static_cast<uint8_t>(rng())));
   const std::vector<uint8_t> valid = Encode(*picture, 60);
   // Only the closing byte, whose first bit is the stop bit, may be missing.
   for (size_t size = 0; size + 1 < valid.size(); ++size)
@@ -324,7 +324,8 @@ TEST(AICDecoder, TruncatedAndRandomStreams) {
     DecodeError(damaged);
   }
   for (int round = 0; round < 60; ++round) {
-    std::vector<uint8_t> data = Header(10, 1 + rng() % 300, 1 + rng() % 300, rng() % 3, 1 + rng() % 255);
+    std::vector<uint8_t> data = Header(10, static_cast<int>(1 + rng() % 300), static_cast<int>(1 + rng() % 300), static_cast<uint8_t>(rng() % 3),
+                                           static_cast<uint8_t>(1 + rng() % 255));
     for (size_t i = rng() % 2000; i > 0; --i) data.push_back(static_cast<uint8_t>(rng()));
     DecodeError(data);
   }

@@ -11,21 +11,10 @@
 
 namespace tolvane::testing {
 
-TScratchDir::TScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "tolvane-fmt-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw Exception("cannot make a scratch directory");
-  FPath = pattern;
-}
-
-TScratchDir::~TScratchDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(FPath, ec);
-}
-
 bool HaveImageMagick() { return std::system("convert -version >/dev/null 2>&1") == 0; }
 
 std::unique_ptr<TBitmap> MagickPicture(const std::string& args, bool grey, const TScratchDir& dir) {
-  const std::string file = dir.Path("picture.bmp");
+  const std::string file = dir / "picture.bmp";
   const std::string command = "convert " + args + (grey ? " -colorspace gray" : "") + " -type TrueColor BMP3:" + file;
   if (std::system(command.c_str()) != 0) throw Exception("convert failed: " + command);
   auto bitmap = std::make_unique<TBitmap>();

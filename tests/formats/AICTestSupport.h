@@ -1,24 +1,15 @@
-// Pictures made by ImageMagick for the codec tests, and a scratch directory.
+// Pictures made by ImageMagick for the codec tests.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "picture/Graphics.h"
+#include "support/TempDir.h"
 
 namespace tolvane::testing {
 
-// A directory of its own under the system's temporary directory, removed
-// with the object.
-class TScratchDir {
-public:
-  TScratchDir();
-  ~TScratchDir();
-  std::string Path(const std::string& name) const { return FPath + "/" + name; }
-
-private:
-  std::string FPath;
-};
+using TScratchDir = test::TTempDir;
 
 bool HaveImageMagick();
 

@@ -13,7 +13,7 @@
 #include "formats/XBMImage.h"
 #include "formats/a411Image.h"
 #include "tests/formats/CursorFiles.h"
-#include "tests/platform/TempDir.h"
+#include "support/TempDir.h"
 
 namespace tolvane {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "formats/CURImage.h"
 #include "tests/formats/CursorFiles.h"
-#include "tests/platform/TempDir.h"
+#include "support/TempDir.h"
 
 namespace tolvane {
 namespace {

@@ -33,8 +33,8 @@ protected:
   void RecordJp2() { BitmapFileFormatList().Add("Recorded", ".jp2", "jP  ", 4, 1, &TRecordingCodec::StaticClass()); }
 
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    TMemoryStream(bytes).SaveToFile(Dir.Path(name));
-    return Dir.Path(name);
+    TMemoryStream(bytes).SaveToFile(Dir / name);
+    return Dir / name;
   }
   static std::vector<uint8_t> Bytes(int w, int h, bool aic) {
     TBitmap b;
@@ -92,7 +92,7 @@ TEST_F(QorFramework, BitmapLoadsByExtensionThenSignature) {
   EXPECT_EQ(bitmap.ImageWidth(), 5);
   bitmap.LoadFile(Write("aic-inside.dat", Bytes(6, 2, true)));
   EXPECT_EQ(bitmap.ImageWidth(), 6);
-  EXPECT_THROW(bitmap.LoadFile(Dir.Path("missing.aic")), EFOpenError);
+  EXPECT_THROW(bitmap.LoadFile(Dir / "missing.aic"), EFOpenError);
 
   // JPEG 2000 by its signature at offset 4, refused with the codec's text.
   TMemoryStream jp2(std::vector<uint8_t>{0, 0, 0, 12, 'j', 'P', ' ', ' ', 13, 10, 0x87, 10});
@@ -118,14 +118,14 @@ TEST_F(QorFramework, BitmapSavesByExtension) {
   bitmap.ResizeWidth(12);
   bitmap.ResizeHeight(5);
   bitmap.Quality = 33;
-  bitmap.SaveFile(Dir.Path("out.AIC"));
-  std::vector<uint8_t> data = ReadFileBytes(Dir.Path("out.AIC"));
+  bitmap.SaveFile(Dir / "out.AIC");
+  std::vector<uint8_t> data = ReadFileBytes(Dir / "out.AIC");
   EXPECT_EQ(std::string(data.begin(), data.begin() + 3) + std::to_string(data[9]), "AIC33");
-  bitmap.SaveFile(Dir.Path("out.bmp"));
-  EXPECT_EQ(ReadFileBytes(Dir.Path("out.bmp"))[0], 'B');
+  bitmap.SaveFile(Dir / "out.bmp");
+  EXPECT_EQ(ReadFileBytes(Dir / "out.bmp")[0], 'B');
   // ".jpc" targets get a JP2 file too.
-  bitmap.SaveFile(Dir.Path("out.jpc"));
-  std::vector<uint8_t> jpc = ReadFileBytes(Dir.Path("out.jpc"));
+  bitmap.SaveFile(Dir / "out.jpc");
+  std::vector<uint8_t> jpc = ReadFileBytes(Dir / "out.jpc");
   EXPECT_EQ(std::string(jpc.begin() + 4, jpc.begin() + 8), "jP  ");
 }
 
@@ -145,11 +145,11 @@ TEST_F(QorFramework, ImageKindAndQuality) {
   // photo.AIC is read by the AIC codec but written back as JPEG 2000.
   image.LoadFile(Write("photo.AIC", Bytes(11, 3, true)));
   EXPECT_EQ(image.Kind, ikJPEG2000);
-  image.SaveFile(Dir.Path("saved.aic"));
+  image.SaveFile(Dir / "saved.aic");
   EXPECT_EQ(TRecordingCodec::Saves, std::vector<std::string>{"Recorded 44"});
 
   // A failed load keeps size, pixels and kind.
-  image.LoadFile(Dir.Path("photo.aic"));
+  image.LoadFile(Dir / "photo.aic");
   const TColor pixel = image.PixelColor(3, 3);
   EXPECT_THROW(image.LoadFile(Write("broken.aic", {'A', 'I', 'C', 99, 1, 0, 1, 0, 1, 50})), EAICError);
   EXPECT_EQ(image.Kind, ikAIC);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "formats/XBMImage.h"
-#include "tests/platform/TempDir.h"
+#include "support/TempDir.h"
 
 namespace tolvane {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "formats/a411Image.h"
-#include "tests/platform/TempDir.h"
+#include "support/TempDir.h"
 
 namespace tolvane {
 namespace {

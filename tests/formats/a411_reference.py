@@ -11,7 +11,7 @@ import sys
 
 import numpy as np
 
-sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests"))
+sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
 from imgtest import IMGDUMP, Failures, imgdump, run, workdir  # noqa: E402
 
 F = Failures()

@@ -1,12 +1,12 @@
 """The cursor graphic through imgdump against icotool.
 
 icotool writes cursors of every depth with a hot spot (and PNG entries);
-animated cursors are wrapped around its output by a small RIFF writer, as
-no Debian tool writes them. Each must draw on white as its source picture
-does. Cursors written by `imgdump --write` must list and extract in icotool
-with the pixels and transparency they were made from. Malformed files,
-truncated at every tenth, end in "Invalid cursor". The finder groups a
-cursor with its twins.
+animated cursors are wrapped around its output by a small RIFF writer
+(ani_files.py), as no Debian tool writes them. Each must draw on white as
+its source picture does. Cursors written by `imgdump --write` must list and
+extract in icotool with the pixels and transparency they were made from.
+Malformed files, truncated at every tenth, end in "Invalid cursor". The
+finder groups a cursor with its twins.
 """
 import os
 import struct
@@ -15,7 +15,9 @@ import sys
 import numpy as np
 from PIL import Image
 
-sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
+import ani_files  # noqa: E402
 from imgtest import IMGDUMP, Failures, imgdump, read_image, run, sh, workdir  # noqa: E402
 
 F = Failures()
@@ -40,15 +42,8 @@ def on_white(rgba):
     return np.where(rgba[:, :, 3:] < 128, 255, rgba[:, :, :3]).astype(np.int16)
 
 
-def chunk(cid, data):
-    return cid + struct.pack("<I", len(data)) + data + (b"\0" if len(data) % 2 else b"")
-
-
 def animated(frames, flags=1):
-    header = struct.pack("<9I", 36, len(frames), len(frames), 0, 0, 0, 0, 10, flags)
-    body = b"ACON" + chunk(b"anih", header) + chunk(b"LIST", b"INFO" + chunk(b"INAM", b"odd"))
-    body += chunk(b"rate", struct.pack("<2I", 10, 10)) + chunk(b"LIST", b"fram" + b"".join(chunk(b"icon", f) for f in frames))
-    return chunk(b"RIFF", body)
+    return ani_files.animated(frames, flags, rates=(10, 10))
 
 
 def check_pixels(name, path, expected, tmp):

@@ -8,7 +8,7 @@ import sys
 
 import numpy as np
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from imgtest import Failures, imgdump, read_image, run, sh, workdir  # noqa: E402
 
 DECODE_ERROR = "error: EInvalidGraphicOperation: Internal error (TQorJP2FileFormat): Unable to decode image"

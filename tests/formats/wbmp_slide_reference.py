@@ -16,8 +16,7 @@ import sys
 import numpy as np
 from PIL import Image
 
-for folder in ("tests/support", "tests"):
-    sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], folder))
+sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
 from imgtest import Failures, imgdump, run, sh, workdir  # noqa: E402
 
 F = Failures()

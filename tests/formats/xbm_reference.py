@@ -14,7 +14,7 @@ import sys
 
 import numpy as np
 
-sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests"))
+sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
 from imgtest import IMGDUMP, Failures, imgdump, read_image, run, sh, workdir  # noqa: E402
 
 F = Failures()

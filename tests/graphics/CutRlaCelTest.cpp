@@ -11,7 +11,7 @@
 
 #include "graphics/GraphicFormats.h"
 #include "picture/ByteOrder.h"
-#include "tests/platform/TempDir.h"
+#include "support/TempDir.h"
 
 namespace tolvane {
 namespace {

@@ -225,7 +225,7 @@ TEST(ColorRowsLab, WideSamplesMatchBytes) {
   // 16-bit L* over 0..65535 and chroma in 256ths give the colours of the
   // corresponding bytes, in either byte order and with either chroma scale.
   TColorManager byteManager, wideManager;
-  for (TConvertOptions flags : {0, cvLabLightness255 | cvLabOffset128, int(cvLabOffset128)}) {
+  for (TConvertOptions flags : std::initializer_list<TConvertOptions>{0, cvLabLightness255 | cvLabOffset128, cvLabOffset128}) {
     for (bool swap : {false, true}) {
       Prepare(byteManager, {ckLab, 8, flags}, {ckBGR, 8});
       Prepare(wideManager, {ckLab, 16, TConvertOptions(flags | (swap ? cvSwap16 : 0))}, {ckBGR, 8});
@@ -250,7 +250,7 @@ TEST(ColorRowsLab, WideSamplesMatchBytes) {
 TEST(ColorRowsChroma, YCbCr) {
   TColorManager cm;
   Prepare(cm, {ckYCbCr, 8}, {ckRGB, 8});
-  for (uint8_t y : {0, 1, 77, 200, 255}) EXPECT_EQ(Row(cm, {y, 128, 128}, 3, 1), (Bytes{y, y, y}));
+  for (uint8_t y : std::initializer_list<uint8_t>{0, 1, 77, 200, 255}) EXPECT_EQ(Row(cm, {y, 128, 128}, 3, 1), (Bytes{y, y, y}));
   // Red 178, green -91 clamped to 0, blue 0.
   EXPECT_EQ(Row(cm, {0, 128, 255}, 3, 1), (Bytes{178, 0, 0}));
   Prepare(cm, {ckYCbCr, 8}, {ckBGRA, 8});
@@ -278,7 +278,7 @@ TEST(ColorRowsChroma, YCbCr) {
 TEST(ColorRowsChroma, PhotoYcc) {
   TColorManager cm;
   Prepare(cm, {ckPhotoYCC, 8}, {ckBGR, 8});
-  for (uint8_t y : {0, 30, 128, 255}) EXPECT_EQ(Row(cm, {y, 156, 137}, 3, 1), (Bytes{y, y, y}));
+  for (uint8_t y : std::initializer_list<uint8_t>{0, 30, 128, 255}) EXPECT_EQ(Row(cm, {y, 156, 137}, 3, 1), (Bytes{y, y, y}));
   // The first chroma channel drives blue: 44 x 1.772 = 77.968, 44 x 0.344136 = 15.14.
   EXPECT_EQ(Row(cm, {100, 200, 137}, 3, 1), (Bytes{178, 85, 100}));
   Prepare(cm, {ckPhotoYCC, 16, cvSwap16}, {ckRGB, 8});

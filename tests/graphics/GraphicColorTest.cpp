@@ -89,11 +89,11 @@ TEST(ColorManagerSettings, NewManagerState) {
 TEST(ColorManagerSettings, DepthAndSampleChecks) {
   TColorManager cm;
   cm.PrepareConversion();
-  for (uint8_t bad : {0, 17, 255}) {
+  for (uint8_t bad : std::initializer_list<uint8_t>{0, 17, 255}) {
     EXPECT_EQ(FailureOf([&] { cm.SetSourceBitsPerSample(bad); }), S::SInvalidColorDepth);
     EXPECT_EQ(FailureOf([&] { cm.SetTargetBitsPerSample(bad); }), S::SInvalidColorDepth);
   }
-  for (uint8_t bad : {0, 5}) {
+  for (uint8_t bad : std::initializer_list<uint8_t>{0, 5}) {
     EXPECT_EQ(FailureOf([&] { cm.SetSourceSamplesPerPixel(bad); }), S::SInvalidSampleCount);
     EXPECT_EQ(FailureOf([&] { cm.SetTargetSamplesPerPixel(bad); }), S::SInvalidSampleCount);
   }
@@ -366,7 +366,7 @@ TEST(ColorManagerSettings, PixelFormatFor) {
   TColorManager cm;
   cm.SetSourceBitsPerSample(16);
   cm.SetTargetBitsPerSample(16);
-  for (uint8_t samples : {1, 3, 4}) {
+  for (uint8_t samples : std::initializer_list<uint8_t>{1, 3, 4}) {
     cm.SetSourceSamplesPerPixel(samples);
     cm.SetTargetSamplesPerPixel(samples);
     EXPECT_EQ(cm.PixelFormatFor(0), samples == 1 ? pl8Bit : samples == 3 ? pl24Bit : pl32Bit);
@@ -390,7 +390,7 @@ TEST(ColorManagerPalettes, GreyPalette) {
   for (int i = 0; i < 16; ++i) EXPECT_EQ(reversed[i], Grey(static_cast<uint8_t>(255 - 17 * i)));
   // 8 and 16 bits both give 256 entries; so does a sample count that
   // multiplies past 8 bits.
-  for (uint8_t bits : {8, 16}) {
+  for (uint8_t bits : std::initializer_list<uint8_t>{8, 16}) {
     cm.SetTargetBitsPerSample(bits);
     auto p = Entries(cm.GreyPalette(false));
     ASSERT_EQ(p.size(), 256u);

@@ -101,7 +101,7 @@ public:
   };
 
   TPcdStream& Table(const std::vector<TCode>& codes) {
-    Put(codes.size() - 1, 8);
+    Put(static_cast<uint32_t>(codes.size() - 1), 8);
     for (const TCode& c : codes) Put(c.Length - 1u, 8), Put(c.Bits << (16 - c.Length), 16), Put(uint8_t(c.Residual), 8);
     return *this;
   }

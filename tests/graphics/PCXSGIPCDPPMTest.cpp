@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "graphics/GraphicFormats.h"
+#include "support/ProbeFiles.h"
 
 namespace tolvane {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::Probe;
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
@@ -45,14 +47,6 @@ Bytes PcdInfo(bool overview, uint8_t rotation) {
   d[10] = 0x01, d[11] = 0x02;
   d[3586] = rotation;
   return d;
-}
-
-template <class T> bool Probe(const Bytes& data) {
-  TMemoryStream stream(data);
-  stream.SetPosition(0);
-  const bool result = T::StaticClass().ProbeStream(stream);
-  EXPECT_EQ(stream.Position(), 0);
-  return result;
 }
 
 TEST(PCXSGIPCDPPM, ProbesAcceptTheirHeadersOnly) {

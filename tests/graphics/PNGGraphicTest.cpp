@@ -110,7 +110,10 @@ TEST(PNGGraphicTest, LayoutsAndPalettes) {
   Load(graphic, TPng().Header(4, 1, 2, 0).Image({0, 0b00011011}).End());
   EXPECT_EQ(graphic.PixelLayoutOf(), pl4Bit);
   EXPECT_EQ(PaletteEntryCount(graphic.PaletteOf()), 16u);
-  for (int x = 0; x < 4; ++x) EXPECT_EQ(graphic.PixelColor(x, 0), RGBColor(85 * x, 85 * x, 85 * x));
+  for (int x = 0; x < 4; ++x) {
+    const auto grey = static_cast<uint8_t>(85 * x);
+    EXPECT_EQ(graphic.PixelColor(x, 0), RGBColor(grey, grey, grey));
+  }
   // A palette of 768 bytes has 256 entries.
   Bytes palette(768);
   for (size_t i = 0; i < palette.size(); ++i) palette[i] = static_cast<uint8_t>(i / 3);

@@ -9,11 +9,13 @@
 
 #include "graphics/GraphicFormats.h"
 #include "picture/ByteOrder.h"
+#include "support/ProbeFiles.h"
 
 namespace tolvane {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::Probe;
 
 // A Photoshop file: header, empty sections, raw composite of `channels`
 // planes whose samples are their plane number + 1.
@@ -31,14 +33,6 @@ Bytes Psd(const char* signature, uint16_t version, uint16_t channels, uint16_t m
   AppendBE16(d, 0);
   for (uint16_t c = 0; c < channels; ++c) d.insert(d.end(), size_t{width} * height, static_cast<uint8_t>(c + 1));
   return d;
-}
-
-template <class T> bool Probe(const Bytes& data, int64_t at = 0) {
-  TMemoryStream stream(data);
-  stream.SetPosition(at);
-  const bool result = T::StaticClass().ProbeStream(stream);
-  EXPECT_EQ(stream.Position(), at);
-  return result;
 }
 
 TEST(PSDGraphic, ProbeTakesAnyCaseButOnlyVersionOne) {

@@ -9,11 +9,13 @@
 
 #include "graphics/GraphicFormats.h"
 #include "picture/ByteOrder.h"
+#include "support/ProbeFiles.h"
 
 namespace tolvane {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::Probe;
 
 // A Paint Shop Pro file: header and image attributes, no layers.
 Bytes Psp(const char* signature, uint16_t major, double resolution, uint8_t unit, uint16_t depth = 24) {
@@ -39,14 +41,6 @@ Bytes Psp(const char* signature, uint16_t major, double resolution, uint8_t unit
   AppendLE32(d, static_cast<uint32_t>(attributes.size()));
   d.insert(d.end(), attributes.begin(), attributes.end());
   return d;
-}
-
-template <class T> bool Probe(const Bytes& data, int64_t at = 0) {
-  TMemoryStream stream(data);
-  stream.SetPosition(at);
-  const bool result = T::StaticClass().ProbeStream(stream);
-  EXPECT_EQ(stream.Position(), at);
-  return result;
 }
 
 TEST(PSPGraphic, ProbeTakesCapitalsFromVersionThree) {

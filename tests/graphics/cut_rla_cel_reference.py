@@ -15,8 +15,7 @@ import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-for folder in ("tests/support", "tests"):
-    sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], folder))
+sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
 from cut_rla_cel_files import cel, cut, halo_palette, rla  # noqa: E402
 from imgtest import Failures, imgdump, read_image, sh, workdir  # noqa: E402
 

@@ -18,7 +18,7 @@ import zlib
 import numpy as np
 from PIL import Image
 
-sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests"))
+sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
 from imgtest import Failures, imgdump, sh, workdir  # noqa: E402
 
 F = Failures()

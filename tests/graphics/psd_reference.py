@@ -4,9 +4,10 @@ ImageMagick writes 8- and 16-bit files, raw and PackBits, in grey, RGB,
 RGBA, CMYK, indexed and bitmap modes; Pillow reads the 8-bit composites and
 is the reference for their pixels (CMYK through the colour manager's ink
 formula applied to Pillow's coverage samples). 16-bit files must show what
-the 8-bit files of the same picture show. A small writer in this script makes
-what no tool writes: duotone, L*a*b*, five-channel RGB, grey with alpha,
-damaged PackBits rows, long colour tables and the files the reader refuses.
+the 8-bit files of the same picture show. A small writer beside this script
+(psd_files.py) makes what no tool writes: duotone, L*a*b*, five-channel
+RGB, grey with alpha, damaged PackBits rows, long colour tables and the
+files the reader refuses.
 Every file cut at each tenth of its length must end in the reader's
 messages. The finder must group a Photoshop file with its PNG twin.
 """
@@ -17,8 +18,11 @@ import sys
 import numpy as np
 from PIL import Image
 
-sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
+import psd_files  # noqa: E402
 from imgtest import Failures, imgdump, run, sh, workdir  # noqa: E402
+from psd_files import packbits  # noqa: E402
 
 F = Failures()
 FINDDUPS = sys.argv[1] if len(sys.argv) > 1 else "finddups"
@@ -28,45 +32,11 @@ COLOR_FORMAT = "Invalid color format in PSD or PDD file."
 READ_ERROR = "Stream read error"
 H, W = 23, 37
 
-# ---- A small Photoshop writer ------------------------------------------------
 
-
-def packbits(row):
-    """PackBits as Photoshop stores it: runs of 3 or more, literals between."""
-    out, i = bytearray(), 0
-    while i < len(row):
-        j = i
-        while j < len(row) and j - i < 128 and row[j] == row[i]:
-            j += 1
-        if j - i >= 3:
-            out += bytes([257 - (j - i), row[i]])
-            i = j
-            continue
-        j = i
-        while j < len(row) and j - i < 128 and not (j + 2 < len(row) and row[j] == row[j + 1] == row[j + 2]):
-            j += 1
-        out += bytes([j - i - 1]) + bytes(row[i:j])
-        i = j
-    return bytes(out)
-
-
-def psd(planes, mode, depth=8, compression=0, color_data=b"", version=1, channels=None, sig=b"8BPS",
-        rows_packed=None):
+def psd(planes, mode, **options):
     """planes: list of H x W arrays (bytes per row as stored: for depth 1 the
     packed rows, for 16 the big-endian words)."""
-    rows = [[bytes(r) for r in p] for p in planes]
-    height = len(rows[0])
-    n = len(planes) if channels is None else channels
-    head = sig + struct.pack(">H6xHIIHH", version, n, height, W, depth, mode)
-    body = struct.pack(">I", len(color_data)) + color_data + struct.pack(">I", 0) + struct.pack(">I", 0)
-    body += struct.pack(">H", compression)
-    if compression == 1:
-        packed = rows_packed or [[packbits(r) for r in p] for p in rows]
-        body += b"".join(struct.pack(">H", len(r)) for p in packed for r in p)
-        body += b"".join(r for p in packed for r in p)
-    else:
-        body += b"".join(r for p in rows for r in p)
-    return head + body
+    return psd_files.psd(planes, mode, width=W, **options)
 
 
 def wide(plane):

@@ -1,7 +1,7 @@
 """The Paint Shop Pro reader through imgdump.
 
-Nothing in Debian writes Paint Shop Pro files, so a small writer in this
-script makes them from the format's block layout, with pixels known by
+Nothing in Debian writes Paint Shop Pro files, so a small writer beside this
+script (psp_files.py) makes them from the format's block layout, with pixels known by
 construction: major versions 3 and 5, RGB (with and without a transparency
 plane), 1-, 4- and 8-bit grey and indexed images, channels raw, run-length
 coded and deflated, layers that are passed over, missing and unknown
@@ -10,15 +10,17 @@ its length must end in the reader's messages. The finder must group a Paint
 Shop Pro file with its PNG twin.
 """
 import os
-import struct
 import sys
 import zlib
 
 import numpy as np
 from PIL import Image
 
-sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
+import psp_files  # noqa: E402
 from imgtest import Failures, imgdump, run, workdir  # noqa: E402
+from psp_files import block, channel  # noqa: E402
 
 F = Failures()
 FINDDUPS = sys.argv[1] if len(sys.argv) > 1 else "finddups"
@@ -30,72 +32,15 @@ LZ77_ERROR = "LZ77 decompression error."
 H, W = 19, 29
 RNG = np.random.default_rng(18)
 
-# ---- A small Paint Shop Pro writer ----------------------------------------------
-
-
-def rle(data):
-    """Run-length codes: 128 + n repeats the next byte n times, n < 128 copies n bytes."""
-    out, i = bytearray(), 0
-    while i < len(data):
-        j = i
-        while j < len(data) and j - i < 127 and data[j] == data[i]:
-            j += 1
-        if j - i >= 3:
-            out += bytes([128 + j - i, data[i]])
-            i = j
-            continue
-        j = i
-        while j < len(data) and j - i < 127 and not (j + 2 < len(data) and data[j] == data[j + 1] == data[j + 2]):
-            j += 1
-        out += bytes([j - i]) + bytes(data[i:j])
-        i = j
-    return bytes(out)
-
-
-def block(version, kind, body):
-    head = b"~BK\0" + struct.pack("<H", kind)
-    if version == 3:
-        head += struct.pack("<I", len(body))
-    return head + struct.pack("<I", len(body)) + body
-
-
-def chunk(version, body):
-    """A chunk with its length (counting the length field) from version 4 on."""
-    return (struct.pack("<I", len(body) + 4) if version > 3 else b"") + body
-
-
-def channel(version, ctype, plane, compression, stored=None, uncompressed=None):
-    raw = bytes(plane)
-    data = stored if stored is not None else {0: raw, 1: rle(raw), 2: zlib.compress(raw)}[compression]
-    info = struct.pack("<IIHH", len(data), len(raw) if uncompressed is None else uncompressed,
-                       1 if ctype == 0 else 0, ctype)
-    return block(version, 5, chunk(version, info) + data)
+# ---- The writer, at this test's picture size ----------------------------------
 
 
 def layer(version, ltype, channels, name=b"Layer"):
-    # Type, the layer's rectangle and its saved rectangle, opacity, blend mode, visibility.
-    info = bytes([ltype]) + struct.pack("<iiii", 0, 0, W, H) * 2 + bytes([255, 0, 1]) + bytes(79)
-    if version == 3:
-        head = name.ljust(256, b"\0") + info + struct.pack("<HH", 1, len(channels))
-    else:
-        info = struct.pack("<H", len(name)) + name + info
-        head = chunk(version, info) + chunk(version, struct.pack("<HH", 1, len(channels)))
-    return block(version, 4, head + b"".join(channels))
+    return psp_files.layer(version, ltype, channels, W, H, name)
 
 
-def psp(version, depth, grey, compression, layers, palette=None, width=W, height=H, sig=None,
-        resolution=72.0, unit=1, first=None):
-    head = (sig or b"Paint Shop Pro Image File\n\x1a").ljust(32, b"\0") + struct.pack("<HH", version, 0)
-    attrs = struct.pack("<IIdBHHHIB", width, height, resolution, unit, compression, depth, 1, 1 << min(depth, 24),
-                        1 if grey else 0) + bytes(14)
-    out = head + block(version, 0 if first is None else first, chunk(version, attrs))
-    out += block(version, 1, b"creator data")
-    if palette is not None:
-        # The chunk holds the count; the entries follow it.
-        out += block(version, 2, chunk(version, struct.pack("<I", len(palette))) +
-                     b"".join(bytes([b, g, r, 0]) for r, g, b in palette))
-    out += block(version, 3, b"".join(layers))
-    return out
+def psp(*args, width=W, height=H, **options):
+    return psp_files.psp(*args, width=width, height=height, **options)
 
 
 def pack_rows(values, bits):

@@ -15,7 +15,7 @@ import sys
 import numpy as np
 from PIL import Image
 
-sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests"))
+sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from imgtest import Failures, imgdump, max_diff, read_image, run, sh, workdir  # noqa: E402
 from targa_files import tga_file  # noqa: E402

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 namespace tolvane {
 namespace {

@@ -16,9 +16,11 @@
 #include <filesystem>
 #include <vector>
 
-#include "TempDir.h"
 #include "QtTestEnvironment.h"
 #include "platform/QtMessageBoxes.h"
+#include "support/FileDialogFakes.h"
+#include "support/MessageBoxFakes.h"
+#include "support/TempDir.h"
 #include "platform/WinePaths.h"
 
 namespace tolvane {
@@ -26,39 +28,8 @@ namespace {
 
 using setup::TForm1;
 
-struct TShownBox {
-  TMessageKind Kind;
-  TMessageButtons Buttons;
-  std::string Text;
-  std::string Caption;
-};
-
-class TFakeMessageBoxes : public TMessageBoxes {
-public:
-  TMessageButton ShowMessageBox(TMessageKind kind, TMessageButtons buttons, std::string_view text,
-                                std::string_view caption) override {
-    Shown.push_back({kind, buttons, std::string(text), std::string(caption)});
-    return mbOK;
-  }
-  std::vector<TShownBox> Shown;
-};
-
-// Answers each run with the next file name; an empty name cancels.
-class TFakeOpenDialog : public TOpenDialog {
-public:
-  explicit TFakeOpenDialog(std::deque<std::string> answers) : Answers(std::move(answers)) {}
-  bool Execute() override {
-    Filters.push_back(Filter);
-    if (Answers.empty()) return false;
-    std::string answer = Answers.front();
-    Answers.pop_front();
-    if (answer.empty()) return false;
-    FileName = answer;
-    return true;
-  }
-  std::deque<std::string> Answers;
-  std::vector<std::string> Filters;
-};
+using test::TFakeMessageBoxes;
+using test::TFakeOpenDialog;
 
 class Form1Test : public ::testing::Test {
 protected:

@@ -6,6 +6,7 @@
 
 #include "picture/Graphics.h"
 #include "picture/Jpeg.h"
+#include "support/TempDir.h"
 
 using namespace tolvane;
 namespace fs = std::filesystem;
@@ -31,20 +32,16 @@ TOLVANE_DEFINE_CREATABLE_CLASS(TSubTestGraphic, TTestGraphic)
 
 class PictureTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tolvane-picture-XXXXXX";
-    Dir = mkdtemp(tmpl);
-  }
   void TearDown() override {
     TPicture::UnregisterGraphicKind(&TTestGraphic::StaticClass());
     TPicture::UnregisterGraphicKind(&TJPEGImage::StaticClass());
-    fs::remove_all(Dir);
   }
   std::string Write(const std::string& name, const std::string& bytes) {
     std::ofstream(Dir + "/" + name, std::ios::binary) << bytes;
     return Dir + "/" + name;
   }
-  std::string Dir;
+  test::TTempDir Temp;
+  const std::string Dir = Temp.Path;
 };
 
 }  // namespace

@@ -6,24 +6,14 @@
 #include <sys/stat.h>
 
 #include "picture/Classes.h"
+#include "support/TempDir.h"
 
 using namespace tolvane;
 namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-  TempDir() {
-    char tmpl[] = "/tmp/tolvane-stream-XXXXXX";
-    FPath = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(FPath); }
-  std::string Path(const std::string& name) const { return FPath + "/" + name; }
-
-private:
-  std::string FPath;
-};
+using TempDir = test::TTempDir;
 
 }  // namespace
 
@@ -58,22 +48,22 @@ TEST(MemoryStream, WritesGrowAndSetSizeCuts) {
 
 TEST(FileStream, OpensRegularFilesOnly) {
   TempDir dir;
-  std::string fifo = dir.Path("a.jpg");
+  std::string fifo = dir / "a.jpg";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   // A FIFO named like a picture must neither block nor be read.
   EXPECT_THROW(TFileStream(fifo, fmOpenRead | fmShareDenyWrite), EFOpenError);
-  EXPECT_THROW(TFileStream(dir.Path(""), fmOpenRead), EFOpenError);
+  EXPECT_THROW(TFileStream(dir / "", fmOpenRead), EFOpenError);
   try {
-    TFileStream(dir.Path("missing.bmp"), fmOpenRead);
+    TFileStream(dir / "missing.bmp", fmOpenRead);
     FAIL();
   } catch (const EFOpenError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + dir.Path("missing.bmp") + "\". No such file or directory");
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + (dir / "missing.bmp") + "\". No such file or directory");
   }
 }
 
 TEST(FileStream, CreateTruncatesAndReadsBack) {
   TempDir dir;
-  std::string name = dir.Path("x.bin");
+  std::string name = dir / "x.bin";
   std::ofstream(name) << "old contents that are longer";
   {
     TFileStream f(name, fmCreate);

@@ -16,7 +16,7 @@ import struct
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests"))
+sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
 from imgtest import Failures, sh, workdir  # noqa: E402
 
 F = Failures()

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 namespace tolvane {
 namespace {

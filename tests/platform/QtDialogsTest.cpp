@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "QtTestEnvironment.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "platform/QtFileDialogs.h"
 #include "platform/QtMessageBoxes.h"
 

@@ -9,7 +9,7 @@
 #include <map>
 #include <thread>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "platform/EventPump.h"
 #include "platform/PerformanceCounter.h"
 #include "platform/Shell.h"

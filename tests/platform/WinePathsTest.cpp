@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 namespace tolvane {
 namespace {

@@ -4,6 +4,9 @@ import random
 import struct
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "formats"))
+from ani_files import animated  # noqa: E402
+
 out = sys.argv[1]
 rnd = random.Random(115)
 
@@ -21,17 +24,6 @@ def cursor(width, height, bits, hot=(0, 0), kind=2):
     image = header + table + xor + mask
     entry = struct.pack("<BBBBHHII", width & 255, height & 255, colours & 255, 0, hot[0], hot[1], len(image), 22)
     return struct.pack("<HHH", 0, kind, 1) + entry + image
-
-
-def chunk(cid, data):
-    return cid + struct.pack("<I", len(data)) + data + (b"\0" if len(data) % 2 else b"")
-
-
-def animated(frames, flags=1):
-    header = struct.pack("<9I", 36, len(frames), len(frames), 0, 0, 0, 0, 10, flags)
-    body = b"ACON" + chunk(b"anih", header) + chunk(b"LIST", b"INFO" + chunk(b"INAM", b"odd"))
-    body += chunk(b"LIST", b"fram" + b"".join(chunk(b"icon", f) for f in frames))
-    return chunk(b"RIFF", body)
 
 
 def save(name, data):

@@ -4,74 +4,38 @@ Run as: python3 psp.py OUTDIR. Deterministic; needs nothing but Python.
 """
 import os
 import random
-import struct
 import sys
-import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "graphics"))
+from psp_files import channel, layer, psp  # noqa: E402
 
 
-def rle(data):
-    out, i = bytearray(), 0
-    while i < len(data):
-        j = i
-        while j < len(data) and j - i < 127 and data[j] == data[i]:
-            j += 1
-        if j - i >= 3:
-            out += bytes([128 + j - i, data[i]])
-            i = j
-            continue
-        j = i
-        while j < len(data) and j - i < 127 and not (j + 2 < len(data) and data[j] == data[j + 1] == data[j + 2]):
-            j += 1
-        out += bytes([j - i]) + bytes(data[i:j])
-        i = j
-    return bytes(out)
-
-
-def block(version, kind, body):
-    head = b"~BK\0" + struct.pack("<H", kind)
-    if version == 3:
-        head += struct.pack("<I", len(body))
-    return head + struct.pack("<I", len(body)) + body
-
-
-def chunk(version, body):
-    return (struct.pack("<I", len(body) + 4) if version > 3 else b"") + body
-
-
-def psp(version, width, height, depth, grey, compression, channel_types, rnd, palette=0):
+def seed(version, width, height, depth, grey, compression, channel_types, rnd, palette=0):
+    """A one-layer file with random samples; the palette's four bytes an
+    entry, reserved byte included, are random too."""
     row = (width + 7) // 8 if depth == 1 else (width + 1) // 2 if depth == 4 else width
-    head = b"Paint Shop Pro Image File\n\x1a".ljust(32, b"\0") + struct.pack("<HH", version, 0)
-    attrs = struct.pack("<IIdBHHHIB", width, height, 28.35, 2, compression, depth, 1, 0, grey) + bytes(14)
-    out = head + block(version, 0, chunk(version, attrs))
+    colours = None
     if palette:
-        out += block(version, 2, chunk(version, struct.pack("<I", palette)) +
-                     bytes(rnd.randrange(256) for _ in range(4 * palette)))
-    channels = b""
-    for ctype in channel_types:
-        raw = bytes(rnd.randrange(256) if rnd.random() < 0.4 else 5 for _ in range(row * height))
-        data = {0: raw, 1: rle(raw), 2: zlib.compress(raw)}[compression]
-        info = struct.pack("<IIHH", len(data), len(raw), 0, ctype)
-        channels += block(version, 5, chunk(version, info) + data)
-    info = bytes([0]) + struct.pack("<iiii", 0, 0, width, height) * 2 + bytes([255, 0, 1]) + bytes(79)
-    if version == 3:
-        layer = b"Layer".ljust(256, b"\0") + info + struct.pack("<HH", 1, len(channel_types))
-    else:
-        layer = chunk(version, struct.pack("<H", 5) + b"Layer" + info)
-        layer += chunk(version, struct.pack("<HH", 1, len(channel_types)))
-    return out + block(version, 3, block(version, 4, layer + channels))
+        raw = [rnd.randrange(256) for _ in range(4 * palette)]
+        colours = [(raw[i + 2], raw[i + 1], raw[i], raw[i + 3]) for i in range(0, len(raw), 4)]
+    channels = [channel(version, ctype, bytes(rnd.randrange(256) if rnd.random() < 0.4 else 5
+                                              for _ in range(row * height)), compression, bitmap=0)
+                for ctype in channel_types]
+    return psp(version, depth, grey, compression, [layer(version, 0, channels, width, height)], colours,
+               width=width, height=height, resolution=28.35, unit=2, colour_count=0, creator=None)
 
 
 def main(outdir):
     os.makedirs(outdir, exist_ok=True)
     rnd = random.Random(1118)
     files = {
-        "rgb-v5-rle.psp": psp(5, 9, 7, 24, 0, 1, [1, 2, 3], rnd),
-        "rgba-v5-lz77.psp": psp(5, 8, 6, 24, 0, 2, [1, 2, 3, 0], rnd),
-        "rgb-v3-raw.psp": psp(3, 7, 5, 24, 0, 0, [1, 2, 3], rnd),
-        "indexed8-v5.psp": psp(5, 10, 4, 8, 0, 1, [0], rnd, palette=256),
-        "indexed4-v3.psp": psp(3, 11, 5, 4, 0, 1, [0], rnd, palette=16),
-        "grey1-v5.psp": psp(5, 13, 6, 1, 1, 2, [0, 0], rnd),
-        "grey8-v5-raw.psp": psp(5, 6, 6, 8, 1, 0, [0], rnd),
+        "rgb-v5-rle.psp": seed(5, 9, 7, 24, 0, 1, [1, 2, 3], rnd),
+        "rgba-v5-lz77.psp": seed(5, 8, 6, 24, 0, 2, [1, 2, 3, 0], rnd),
+        "rgb-v3-raw.psp": seed(3, 7, 5, 24, 0, 0, [1, 2, 3], rnd),
+        "indexed8-v5.psp": seed(5, 10, 4, 8, 0, 1, [0], rnd, palette=256),
+        "indexed4-v3.psp": seed(3, 11, 5, 4, 0, 1, [0], rnd, palette=16),
+        "grey1-v5.psp": seed(5, 13, 6, 1, 1, 2, [0, 0], rnd),
+        "grey8-v5-raw.psp": seed(5, 6, 6, 8, 1, 0, [0], rnd),
     }
     damaged = bytearray(files["rgb-v5-rle.psp"])
     damaged[-30] ^= 0xFF

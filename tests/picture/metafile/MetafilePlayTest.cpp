@@ -213,8 +213,8 @@ std::vector<uint8_t> Dib2x2() {
   test::PutU16(dib, 1);
   test::PutU16(dib, 24);
   for (int i = 0; i < 6; ++i) test::PutU32(dib, 0);
-  for (uint8_t b : {0x00, 0x00, 0xFF, 0x80, 0x80, 0x80, 0, 0}) dib.push_back(b);  // bottom row: red, grey
-  for (uint8_t b : {0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0, 0}) dib.push_back(b);  // top row: black, white
+  dib.insert(dib.end(), {0x00, 0x00, 0xFF, 0x80, 0x80, 0x80, 0, 0});  // bottom row: red, grey
+  dib.insert(dib.end(), {0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0, 0});  // top row: black, white
   return dib;
 }
 

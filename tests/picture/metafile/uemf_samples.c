@@ -149,7 +149,7 @@ static void wmf_begin(const char* file, int placeable, WMFTRACK** wt, WMFHANDLES
   wmf_header_append((U_METARECORD*)rec, *wt, U_REC_FREE);
   wmf_append((U_METARECORD*)U_WMRSETWINDOWORG_set(point16_set(0, 0)), *wt, U_REC_FREE);
   const int u = unit(placeable);
-  wmf_append((U_METARECORD*)U_WMRSETWINDOWEXT_set(point16_set(288 * u, 192 * u)), *wt, U_REC_FREE);
+  wmf_append((U_METARECORD*)U_WMRSETWINDOWEXT_set(point16_set((int16_t)(288 * u), (int16_t)(192 * u))), *wt, U_REC_FREE);
 }
 
 static void wmf_end(WMFTRACK* wt, WMFHANDLES* wht) {
@@ -175,7 +175,7 @@ static void wmf_shapes(const char* dir, const char* name, int placeable) {
   WMFHANDLES* wht;
   wmf_begin(at(dir, name), placeable, &wt, &wht);
   const int u = unit(placeable);
-#define P(x, y) point16_set((x) * u, (y) * u)
+#define P(x, y) point16_set((int16_t)((x) * u), (int16_t)((y) * u))
   uint32_t pen;
   W(wcreatepenindirect_set(&pen, wht, U_PEN_set(U_PS_NULL, 1, colorref_set(0, 0, 0))));
   W(wselectobject_set(pen, wht));
@@ -197,7 +197,7 @@ static void wmf_shapes(const char* dir, const char* name, int placeable) {
     wmf_brush(wt, wht, colorref_set(0, 200, 200));
     W(U_WMRPIE_set(P(280, 142), P(245, 100), U_RECT16_set(P(210, 100), P(280, 185))));
   } else {
-    W(U_WMRROUNDRECT_set(30 * u, 30 * u, U_RECT16_set(P(120, 10), P(270, 90))));
+    W(U_WMRROUNDRECT_set((int16_t)(30 * u), (int16_t)(30 * u), U_RECT16_set(P(120, 10), P(270, 90))));
     wmf_brush(wt, wht, colorref_set(0, 200, 200));
     W(U_WMRELLIPSE_set(U_RECT16_set(P(10, 100), P(110, 180))));
     char px[48];

@@ -9,24 +9,39 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace tolvane::test {
 
+// A fresh directory under the temporary directory, removed with everything
+// in it. Failing to make it raises, so that no test writes somewhere else.
 class TTempDir {
 public:
   TTempDir() {
     std::string name = (std::filesystem::temp_directory_path() / "tolvane-XXXXXX").string();
-    if (!::mkdtemp(name.data())) std::abort();
+    if (!::mkdtemp(name.data())) throw std::runtime_error("cannot make a temporary directory in " + name);
     Path = name;
   }
-  ~TTempDir() { std::filesystem::remove_all(Path); }
+  ~TTempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(Path, ignored);
+  }
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+
+  // The path of name inside the directory.
   std::string operator/(const std::string& name) const { return Path + "/" + name; }
 
-  std::string Path;
+  std::string Path;  // without a trailing "/"
 };
 
+// Writes bytes to path, making the directories it lies in.
 inline void WriteFile(const std::string& path, const std::string& bytes) {
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  std::error_code ignored;
+  if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
   std::ofstream(path, std::ios::binary) << bytes;
 }
 

@@ -3,7 +3,7 @@
 // copy of another (a few bits flipped), mostly of one of the twenty files
 // before it (copies sort near their originals), else of any earlier file.
 // Thresholds from 13 on never end a pass early: the worst case.
-//   build-rel/tests/bench/grouping_bench
+//   build-rel/bench/grouping_bench
 #include <benchmark/benchmark.h>
 
 #include <cmath>

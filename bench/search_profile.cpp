@@ -3,7 +3,7 @@
 // target with the fingerprint, and grouping. The steps are those of
 // ComputeFingerprint, timed one by one.
 //   search_profile DIR THRESHOLD [--recursive]
-// Pictures for it: tests/bench/make_pictures.sh.
+// Pictures for it: bench/make_pictures.sh.
 #include <chrono>
 #include <cstdio>
 #include <string>

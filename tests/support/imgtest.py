@@ -53,6 +53,33 @@ def imgdump(path, ppm=None, options=()):
     return rc, out.strip(), err.strip(), pixels
 
 
+def dump(d, path):
+    """imgdump with the pixels rendered into d; an empty picture has none."""
+    rc, out, err, _ = imgdump(path)
+    if rc != 0 or " 0x" in out or "x0 " in out:
+        return rc, out, err, None
+    return imgdump(path, os.path.join(d, "out.ppm"))
+
+
+def save_and_dump(d, name, data):
+    """Writes data as d/name, then dump()s it."""
+    path = os.path.join(d, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    return dump(d, path)
+
+
+def check_cuts(failures, d, path, cut_name, allowed):
+    """The file at path, cut at each tenth of its length and saved as
+    d/cut_name, must load what it holds or fail with one of the allowed
+    error lines."""
+    with open(path, "rb") as f:
+        data = f.read()
+    for tenth in range(1, 10):
+        rc, _, err, _ = save_and_dump(d, cut_name, data[: len(data) * tenth // 10])
+        failures.check(rc == 0 or err in allowed, f"{os.path.basename(path)} cut at {tenth}/10: {err}")
+
+
 def read_image(path):
     with Image.open(path) as im:
         return np.asarray(im.convert("RGB"), dtype=np.int16)

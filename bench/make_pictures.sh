@@ -2,10 +2,10 @@
 # Makes COUNT pictures (default 2000) in DIR for the search benchmarks:
 # photograph-like scenes, each in a dozen forms (resized, recompressed,
 # brightened, cropped, as BMP), about 80% JPEG and 20% BMP.
-#   tests/bench/make_pictures.sh DIR [COUNT]
+#   bench/make_pictures.sh DIR [COUNT]
 # Then, from a release build:
 #   time build-rel/tools/finddups DIR 10 >/dev/null
-#   build-rel/tests/bench/search_profile DIR 10
+#   build-rel/bench/search_profile DIR 10
 set -e
 dir=$1
 count=${2:-2000}
