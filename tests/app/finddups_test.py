@@ -102,6 +102,24 @@ def make_mixed(d):
                     data = f.read()
                 with open(name, "r+b") as f:
                     f.truncate(max(1, len(data) * rng.randint(1, 9) // 10))
+    # JPEG strips cut short: their decoder warns, and the warnings must
+    # come out once per strip and in list order, whichever thread decodes.
+    import struct
+    for i in range(4):
+        name = os.path.join(d, f"{i * 60 + 3:04d}_short.tif")
+        Image.new("RGB", (64, 48), (40 * i, 90, 200)).save(name, "TIFF", compression="jpeg", rowsperstrip=16)
+        with open(name, "r+b") as f:
+            data = bytearray(f.read())
+            ifd = struct.unpack_from("<I", data, 4)[0]
+            for k in range(struct.unpack_from("<H", data, ifd)[0]):
+                tag, kind, count, value = struct.unpack_from("<HHII", data, ifd + 2 + 12 * k)
+                if tag == 279:  # strip byte counts
+                    size = 2 if kind == 3 else 4
+                    at = value if count * size > 4 else ifd + 2 + 12 * k + 8
+                    for j in range(count):
+                        struct.pack_into("<H" if size == 2 else "<I", data, at + size * j, 40)
+            f.seek(0)
+            f.write(data)
     os.mkdir(os.path.join(d, "deeper"))
     for i in range(20):
         Image.new("L", (24, 12), i * 12).save(os.path.join(d, "deeper", f"grey{i}.pgm"))
@@ -149,8 +167,9 @@ def main():
     with tempfile.TemporaryDirectory() as d:
         make_mixed(d)
         for t, rest in (("1", ()), ("10", ()), ("40", ("--recursive",))):
-            out, _ = finddups(d, t, *rest)
+            out, err = finddups(d, t, *rest)
             ok &= check(f"mixed t={t} has groups", out.count("\r\n") > 2, True)
+            ok &= check(f"mixed t={t} warns", err.count("Unexpected end of input") >= 4, True)
     r = subprocess.run([FINDDUPS, "/tmp", "x"], capture_output=True)
     ok &= check("bad threshold", (r.returncode, r.stderr), (1, b"error: EConvertError: 'x' is not a valid integer value\n"))
     for bad in (["--jobs"], ["--jobs", "0"], ["--jobs", "two"], ["--jobs", "2", "--jobs", "2"]):
