@@ -156,6 +156,9 @@ void TDibReader::ReadHeader() {
     h.Height = LoadLE16(p + 6);
     h.BitCount = LoadLE16(p + 10);
   } else if (h.Size >= InfoHeaderSize) {
+    // An icon keeps a copy of the bytes its entry was read from, so a header
+    // size claiming the rest of the file would make that copy the file.
+    if (icon && h.Size > MaxHeaderSize) Invalid();
     std::vector<uint8_t> p(std::min(h.Size, MaxHeaderSize));
     if (h.Size > Left() + 4) Invalid();
     Read(p.data() + 4, p.size() - 4);

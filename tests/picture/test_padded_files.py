@@ -79,6 +79,13 @@ def cases(d, pad):
     ico_claim = bytearray(ico)
     offset = struct.unpack_from("<I", ico_claim, 18)[0]
     struct.pack_into("<I", ico_claim, 14, min(len(ico) + pad - offset, (1 << 32) - 1))
+    # The entry's bitmap header claims the padding as its own, its pixels
+    # and mask lying at the end of the padded file.
+    entry_bytes = struct.unpack_from("<I", ico, 14)[0]
+    grown = min(pad, (1 << 32) - 4096)
+    ico_header = bytearray(ico[:offset + 40])
+    struct.pack_into("<I", ico_header, 14, entry_bytes + grown)
+    struct.pack_into("<I", ico_header, offset, 40 + grown)
     jpg_big = bytearray(jpg)
     at = jpg_big.find(b"\xff\xc0")
     jpg_big[at + 5:at + 9] = struct.pack(">HH", 65500, 65500)
@@ -90,6 +97,7 @@ def cases(d, pad):
         ("claims-1GiB.bmp", claim_54, 0, "error: EInvalidGraphic: Bitmap image is not valid"),
         ("padded.ico", ico, pad, ok),
         ("entry-claims-padding.ico", bytes(ico_claim), pad, ok),
+        ("header-claims-padding.ico", (bytes(ico_header), ico[offset + 40:]), grown, "error: EInvalidGraphic: Icon image is not valid"),
         ("padded.jpg", jpg, pad, ok),
         ("no-end-marker.jpg", jpg[:-2], pad, ok),
         ("declares-65500.jpg", bytes(jpg_big), 0, "error: EJPEG: JPEG error #"),
@@ -107,11 +115,14 @@ def main():
     with workdir() as d:
         for name, data, padding, want in cases(d, pad):
             path = os.path.join(d, name)
+            head, tail = data if isinstance(data, tuple) else (data, b"")
             with open(path, "wb") as f:
-                f.write(data)
-            os.truncate(path, len(data) + padding)
+                f.write(head)
+                f.seek(len(head) + padding)
+                f.write(tail)
+            os.truncate(path, len(head) + padding + len(tail))
             rc, out, err, peak = measure([imgdump, path, os.path.join(d, "out.ppm")], address_limit, d)
-            print(f"{name}: {len(data)} bytes + {padding // MIB} MiB of zeros: peak {peak} MiB; {out or err}")
+            print(f"{name}: {len(head) + len(tail)} bytes + {padding // MIB} MiB of zeros: peak {peak} MiB; {out or err}")
             if want == "ok":
                 F.check(rc == 0, f"{name}: {err}")
             else:
