@@ -66,6 +66,11 @@ void TakeGrey(const uint8_t* pixels, uint8_t* grey, size_t count) {
   for (size_t x = 0; x < count; ++x) grey[x] = pixels[2 * x];
 }
 
+// Puts grey bytes into the grey places of grey-and-alpha pixels.
+void PutGrey(const uint8_t* grey, uint8_t* pixels, size_t count) {
+  for (size_t x = 0; x < count; ++x) pixels[2 * x] = grey[x];
+}
+
 }  // namespace
 
 // ---- Header ---------------------------------------------------------------------
@@ -244,6 +249,9 @@ void TTargaGraphic::ReadPackedRows(TStream& stream, const TTargaHeader& header) 
   for (uint32_t i = 0; i < p.Height; ++i) {
     uint8_t* target = TargetRow(i, topDown);
     uint8_t* out = greyAlpha ? FRow.data() : target;
+    // Pixels the data never reach keep the bitmap's own, as in other depths,
+    // rather than the last row's.
+    if (greyAlpha) PutGrey(target, FRow.data(), width);
     size_t filled = std::min(carryLeft, width);
     for (size_t x = 0; x < filled; ++x)
       std::memcpy(out + x * pixelSize, carried + (carryRun ? 0 : (carryNext + x) * pixelSize), pixelSize);

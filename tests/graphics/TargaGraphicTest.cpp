@@ -75,6 +75,28 @@ TEST(TargaGraphicTest, WriterKeepsTheIndicesAndPaletteOfAFourBitBitmap) {
   EXPECT_EQ(back.EffectivePalette()[2], (TPaletteEntry{70, 80, 90, 0}));
 }
 
+// Grey, 3 x 3, top-down, run-length coded: one raw packet fills the first
+// row, then the data end.
+Bytes ReadCutGreyRows(uint8_t depth) {
+  Bytes file = Header(0, 11, 0, 3, 3, depth);
+  const Bytes row = depth == 8 ? Bytes{2, 100, 150, 200} : Bytes{2, 100, 255, 150, 255, 200, 255};
+  file.insert(file.end(), row.begin(), row.end());
+  TMemoryStream stream(file);
+  TTargaGraphic graphic;
+  graphic.LoadStream(stream);
+  EXPECT_EQ(graphic.PixelLayoutOf(), pl8Bit);
+  Bytes rows;
+  for (int32_t y = 0; y < 3; ++y) rows.insert(rows.end(), graphic.ConstRowPointer(y), graphic.ConstRowPointer(y) + 3);
+  return rows;
+}
+
+TEST(TargaGraphicTest, GreyAndAlphaRowsPastTheDataAreLeftLikePlainGrey) {
+  const Bytes grey = ReadCutGreyRows(8);
+  EXPECT_EQ(Bytes(grey.begin(), grey.begin() + 3), (Bytes{100, 150, 200}));
+  EXPECT_NE(Bytes(grey.begin() + 3, grey.begin() + 6), (Bytes{100, 150, 200}));
+  EXPECT_EQ(ReadCutGreyRows(16), grey);
+}
+
 TEST(TargaGraphicTest, WriterDepthOfEachLayout) {
   for (auto [layout, depth] : {std::pair{pl1Bit, 8}, {pl8Bit, 8}, {pl15Bit, 16}, {pl16Bit, 24}, {pl24Bit, 24},
                                {pl32Bit, 32}, {plDevice, 32}}) {
