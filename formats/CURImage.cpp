@@ -15,38 +15,50 @@ namespace {
 const char* const SInvalidCursor = "Invalid cursor";
 const char* const SNotSupported = "Not supported";
 
-// No real cursor file comes near this; a directory that claims more is
-// refused rather than read.
-constexpr int64_t MaxCursorBytes = int64_t{64} << 20;
 // Animated cursors hold a handful of chunks before their frames.
 constexpr int MaxChunks = 1024;
 
 [[noreturn]] void InvalidCursor() { throw Exception(SInvalidCursor); }
 
 std::vector<uint8_t> ReadBlock(TStream& stream, int64_t position, int64_t count) {
-  if (count < 0 || count > MaxCursorBytes) InvalidCursor();
   std::vector<uint8_t> data(static_cast<size_t>(count));
   stream.SetPosition(position);
   stream.ReadExact(data.data(), data.size());
   return data;
 }
 
-// A cursor or icon file at base, ending at or before end: only the bytes
-// that its directory names are read.
-std::shared_ptr<TIconImage> ReadCursorFile(TStream& stream, int64_t base, int64_t end) {
-  if (end - base < 6) InvalidCursor();
-  std::vector<uint8_t> head = ReadBlock(stream, base, 6);
-  const uint16_t count = LoadLE16(&head[4]);
-  if ((end - base - 6) / 16 < count) InvalidCursor();
-  std::vector<uint8_t> directory = ReadBlock(stream, base + 6, int64_t{16} * count);
-  int64_t extent = 6 + int64_t{16} * count;
-  for (uint16_t i = 0; i < count; ++i) {
-    const uint8_t* e = &directory[size_t{16} * i];
-    const int64_t last = int64_t{LoadLE32(e + 12)} + LoadLE32(e + 8);
-    // Entries past the end are skipped by the reader; they need no bytes.
-    if (last <= end - base) extent = std::max(extent, last);
+// The bytes from start to end of another stream, seen as a stream of their
+// own: the cursor file inside an animated cursor's frame is read in place,
+// and its entries cannot reach past the frame.
+class TByteRange : public TStream {
+public:
+  TByteRange(TStream& base, int64_t start, int64_t end) : FBase(base), FStart(start), FCount(end - start) {
+    FBase.SetPosition(start);
   }
-  TMemoryStream bytes(ReadBlock(stream, base, extent));
+  size_t Read(void* buffer, size_t count) override {
+    const int64_t left = FCount - (FBase.Position() - FStart);
+    const size_t n = static_cast<size_t>(std::clamp<int64_t>(left, 0, static_cast<int64_t>(count)));
+    return n ? FBase.Read(buffer, n) : 0;
+  }
+  size_t Write(const void*, size_t) override { return 0; }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    const int64_t from = origin == TSeekOrigin::soBeginning ? 0
+                         : origin == TSeekOrigin::soCurrent ? FBase.Position() - FStart
+                                                            : FCount;
+    const int64_t target = std::clamp<int64_t>(from + offset, 0, FCount);
+    return FBase.Seek(FStart + target, TSeekOrigin::soBeginning) - FStart;
+  }
+  int64_t Size() override { return FCount; }
+
+private:
+  TStream& FBase;
+  const int64_t FStart, FCount;
+};
+
+// A cursor or icon file from base to end, read through the stream: only the
+// bytes its chosen image needs are read, however large the file claims to be.
+std::shared_ptr<TIconImage> ReadCursorFile(TStream& stream, int64_t base, int64_t end) {
+  TByteRange bytes(stream, base, end);
   return ReadIconResource(bytes);
 }
 

@@ -65,6 +65,10 @@ void TWBMPFile::WriteHeader(TStream& stream) {
 
 void TWBMPFile::LoadStream(TStream& stream) {
   ReadHeader(stream);
+  ReadRows(stream);
+}
+
+void TWBMPFile::ReadRows(TStream& stream) {
   const uint64_t needed = uint64_t{RowBytes()} * Height;
   Data.assign(static_cast<size_t>(std::min<uint64_t>(needed, static_cast<uint64_t>(stream.Remaining()))), 0);
   Data.resize(stream.Read(Data.data(), Data.size()));
@@ -100,9 +104,7 @@ void TWBMPImage::LoadStream(TStream& stream) {
   auto file = std::make_unique<TWBMPFile>();
   file->ReadHeader(stream);
   if (!ImageSizeAllowed(file->Width, file->Height, 1)) throw EInvalidGraphic(GraphicsConst::SInvalidBitmap);
-  const uint64_t needed = uint64_t{file->RowBytes()} * file->Height;
-  file->Data.assign(static_cast<size_t>(std::min<uint64_t>(needed, static_cast<uint64_t>(stream.Remaining()))), 0);
-  file->Data.resize(stream.Read(file->Data.data(), file->Data.size()));
+  file->ReadRows(stream);
   FFile = std::move(file);
   // The new file's pixels, not the last picture's, must show.
   FCache.reset();

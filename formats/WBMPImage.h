@@ -25,9 +25,11 @@ public:
   // Reads type, fixed header, width and height.
   void ReadHeader(TStream& stream);
   void WriteHeader(TStream& stream);
-  // The header, then the rows' bytes: at most what Height rows of Width
-  // pixels need, so trailing bytes never cost memory.
+  // The header, then ReadRows.
   void LoadStream(TStream& stream);
+  // The rows' bytes that follow the header: at most what Height rows of
+  // Width pixels need, so trailing bytes never cost memory.
+  void ReadRows(TStream& stream);
   void SaveStream(TStream& stream);
   void SetData(const uint8_t* bytes, size_t count);
   void GetData(uint8_t* destination) const;

@@ -13,12 +13,12 @@ TQorImage::~TQorImage() = default;
 
 void TQorImage::LoadFile(const std::string& fileName) {
   Inner->LoadFile(fileName);
-  ResizeWidth(Inner->ImageWidth());
-  ResizeHeight(Inner->ImageHeight());
   // Case matters here, unlike in the codec registry: "photo.AIC" is read by
   // the AIC codec but written back as JPEG 2000.
   Kind = FileExtensionOf(fileName) == ".aic" ? ikAIC : ikJPEG2000;
-  SetPixelLayout(Inner->PixelLayoutOf());
+  // Sharing the decoded pixels gives this bitmap their size and layout at
+  // once; sizing and converting a blank picture first would cost a large
+  // picture seconds and twice its memory, only to be thrown away.
   CopyFrom(Inner.get());
 }
 

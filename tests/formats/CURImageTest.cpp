@@ -80,6 +80,15 @@ TEST(CURImage, LoaderReadsOnlyWhatTheDirectoryNames) {
   EXPECT_EQ(stream.Position(), static_cast<int64_t>(file.size()));
   EXPECT_EQ(IconFromHandle(handle.Get())->Width, 16);
 
+  // Nor when the entry claims the padding as its own: the image's bytes are
+  // read, not the whole entry.
+  Bytes claimed = padded;
+  StoreLE32(&claimed[14], LoadLE32(&claimed[14]) + 100000);
+  TMemoryStream claimedStream(claimed);
+  TCursorHandle claimedHandle(LoadCursorFromStream(claimedStream));
+  ASSERT_NE(claimedHandle.Get(), 0u);
+  EXPECT_EQ(claimedStream.Position(), static_cast<int64_t>(file.size()));
+
   // A directory entry that claims gigabytes is skipped, not read.
   Bytes huge = file;
   StoreLE32(&huge[14], 0x7FFFFFFFu);
