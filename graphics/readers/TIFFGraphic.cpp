@@ -230,15 +230,18 @@ uint32_t TTIFFGraphic::TagInteger(uint16_t tag, uint32_t defaultValue) const {
 // little-endian field) or from its offset, which must lie inside the stream.
 std::vector<uint8_t> TTIFFGraphic::TagData(TStream& stream, const TTIFFEntry& entry, uint32_t count, uint32_t size) {
   const uint64_t total = uint64_t{count} * size;
-  std::vector<uint8_t> data(static_cast<size_t>(total));
   if (uint64_t{entry.DataLength} * size <= 4) {
+    std::vector<uint8_t> data(static_cast<size_t>(total));
     uint8_t field[4];
     StoreLE32(field, entry.Offset);
     std::memcpy(data.data(), field, data.size());
     return data;
   }
+  // The count is the file's claim: it sizes nothing before the file is
+  // known to hold that many bytes.
   const int64_t position = BasePosition + int64_t{entry.Offset};
   if (position + static_cast<int64_t>(total) > stream.Size()) RaiseTIFF();
+  std::vector<uint8_t> data(static_cast<size_t>(total));
   stream.SetPosition(position);
   stream.ReadExact(data.data(), data.size());
   return data;
