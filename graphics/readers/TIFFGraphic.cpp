@@ -66,6 +66,9 @@ bool IsFractionType(uint16_t t) { return t == ftRational || t == ftSRational || 
 // palette; more than three planes of 256 values are never needed.
 constexpr uint32_t MaxColorMapValues = 768;
 
+// Packed bytes a strip may take beyond sixteen times its decoded size.
+constexpr uint64_t MaxStripOverhead = 8192;
+
 [[noreturn]] void RaiseTIFF() { RaiseInvalidGraphicFmt(S::SInvalidImage, {S::SFormatTIFF}); }
 [[noreturn]] void RaiseUnsupported(const char* what) {
   RaiseInvalidGraphicFmt(S::SUnsupportedFeature, {what, S::SFormatTIFF});
@@ -604,10 +607,12 @@ void TTIFFGraphic::ReadStrip(TStream& stream, uint32_t strip, uint32_t rows, std
     return;
   }
   // A missing or short byte-count list means the rest of the file; no
-  // strip codes more than a generous multiple of what it decodes to, so
-  // memory stays bounded by the picture.
+  // strip codes more than a generous multiple of what it decodes to (plus
+  // room for inline JPEG tables), so memory and the bytes read for each
+  // strip stay bounded by the picture, however many strips share the same
+  // large stretch of the file.
   uint64_t packed = strip < load.StripByteCounts.size() ? load.StripByteCounts[strip] : left;
-  packed = std::min({packed, left, uint64_t{size} * 16 + (uint64_t{1} << 20), uint64_t{0x7FFFFFFF}});
+  packed = std::min({packed, left, uint64_t{size} * 16 + MaxStripOverhead, uint64_t{0x7FFFFFFF}});
   load.Packed.resize(static_cast<size_t>(packed));
   load.Packed.resize(stream.Read(load.Packed.data(), load.Packed.size()));
   if (load.ReverseBits) ReverseBits(load.Packed.data(), load.Packed.size());

@@ -280,6 +280,41 @@ TEST(TIFFGraphic, RefusesWhatItCannotRead) {
   EXPECT_EQ(message(MakeTiff(map, Bytes{0, 1})), "loaded");
 }
 
+// Counts the bytes that a reader takes from a file in memory.
+class TCountingStream : public TMemoryStream {
+public:
+  using TMemoryStream::TMemoryStream;
+  size_t Read(void* buffer, size_t count) override {
+    const size_t read = TMemoryStream::Read(buffer, count);
+    BytesRead += read;
+    return read;
+  }
+  uint64_t BytesRead = 0;
+};
+
+TEST(TIFFGraphic, StripsSharingOneStretchAreReadBoundedByThePicture) {
+  // 2^14 one-byte PackBits strips, each claiming the whole 128 KiB file:
+  // reading each claim in full took 2^14 times the file.
+  constexpr uint32_t strips = 1u << 14;
+  std::vector<TEntry> e = Grey(1, strips);
+  e[3] = {259, 3, {32773}};
+  e.push_back({278, 3, {1}});
+  Bytes file = MakeTiff(e, Bytes{});
+  const size_t entry273 = 8 + 2 + 12 * e.size();
+  const auto countsAt = static_cast<uint32_t>(file.size() + 4 * strips);
+  StoreLE32(file.data() + entry273 + 4, strips);
+  StoreLE32(file.data() + entry273 + 8, static_cast<uint32_t>(file.size()));
+  StoreLE32(file.data() + entry273 + 12 + 4, strips);
+  StoreLE32(file.data() + entry273 + 12 + 8, countsAt);
+  file.resize(countsAt);  // the offsets: all 0
+  for (uint32_t i = 0; i < strips; ++i) AppendLE32(file, countsAt + 4 * strips);
+  TCountingStream stream(file);
+  TTIFFGraphic graphic;
+  graphic.LoadStream(stream);
+  EXPECT_EQ(graphic.ImageHeight(), static_cast<int32_t>(strips));
+  EXPECT_LT(stream.BytesRead, uint64_t{strips} * 16 * 1024);
+}
+
 TEST(TIFFGraphic, ProbesSaveAndEPSPreview) {
   const Bytes tiff = MakeTiff(Grey(2, 1), Bytes{0x40, 0x80});
   TMemoryStream stream(tiff);
