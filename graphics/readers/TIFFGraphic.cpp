@@ -316,7 +316,7 @@ float TTIFFGraphic::TagFloat(TStream& stream, uint16_t tag, float defaultValue) 
   return values.empty() ? defaultValue : values[0];
 }
 
-// Step 6 of reading the header: the fields of ImageProperties, in the order
+// The fields of ImageProperties, after width and height, in the order
 // the colour set-up relies on. False for values that no load can use.
 bool TTIFFGraphic::ReadFields(TStream& stream) {
   TImageProperties& p = ImageProperties;
