@@ -130,7 +130,7 @@ struct TTIFFGraphic::TLoadState {
   bool UsePredictor = false;
   bool Lab16 = false;
   bool ReverseBits = false;  // the fax decoders reverse bits themselves
-  bool IndexOnly = false;    // indices with alpha samples beside them
+  bool FirstSampleOnly = false;  // indices or grey levels with further samples beside them
   bool Widen3 = false;       // 3-bit levels, spread to bytes
 };
 
@@ -466,8 +466,12 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   load.Lab16 = p.ColorScheme == ckLab && p.BitsPerSample == 16;
   load.Widen3 = (p.ColorScheme == ckIndexed || p.ColorScheme == ckGrey) && p.BitsPerSample == 3 &&
                 p.SamplesPerPixel == 1;
-  load.IndexOnly = p.ColorScheme == ckIndexed && p.SamplesPerPixel > 1 && load.PlaneCount == 1 &&
-                   (p.BitsPerSample == 8 || p.BitsPerSample == 16);
+  // Grey with one further sample goes through the grey-alpha converter.
+  const bool extraSamples = p.ColorScheme == ckIndexed ? p.SamplesPerPixel > 1
+                            : p.ColorScheme == ckGrey  ? p.SamplesPerPixel > 2
+                                                       : false;
+  load.FirstSampleOnly =
+      extraSamples && load.PlaneCount == 1 && (p.BitsPerSample == 8 || p.BitsPerSample == 16);
 
   TColorSchemeKind source = jpeg ? ckBGR : p.ColorScheme;
   // Grey with alpha interleaved steps over the alpha samples; in separate
@@ -502,7 +506,7 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   cm.SetTargetScheme(target);
   cm.SetSourceBitsPerSample(sourceBits);
   cm.SetTargetBitsPerSample(targetBits);
-  cm.SetSourceSamplesPerPixel(jpeg ? 3 : load.IndexOnly ? 1 : p.SamplesPerPixel);
+  cm.SetSourceSamplesPerPixel(jpeg ? 3 : load.FirstSampleOnly ? 1 : p.SamplesPerPixel);
   cm.SetTargetSamplesPerPixel(target == ckBGRA ? 4 : target == ckBGR ? 3 : 1);
   if (source == ckYCbCr) cm.SetYCbCrSettings(YCbCrCoefficients, 1, 1);
   cm.PrepareConversion();
@@ -626,7 +630,7 @@ void TTIFFGraphic::TransferRows(std::vector<std::vector<uint8_t>>& planes, uint3
   TLoadState& load = *FLoad;
   const uint32_t samples = load.PlaneCount > 1 ? 1 : p.SamplesPerPixel;
   std::vector<const uint8_t*> pointers(planes.size());
-  load.Reduced.resize(load.Lab16 || load.IndexOnly || load.Widen3 ? planes.size() : 0);
+  load.Reduced.resize(load.Lab16 || load.FirstSampleOnly || load.Widen3 ? planes.size() : 0);
   for (uint32_t r = 0; r < rows && p.CurrentRow < p.Height; ++r) {
     for (size_t k = 0; k < planes.size(); ++k) {
       uint8_t* row = planes[k].data() + r * rowBytes;
@@ -636,9 +640,9 @@ void TTIFFGraphic::TransferRows(std::vector<std::vector<uint8_t>>& planes, uint3
         WidenThreeBits(row, p.Width, p.ColorScheme == ckGrey, load.Reduced[k]);
         pointers[k] = load.Reduced[k].data();
       }
-      if (load.IndexOnly) {
-        // The index converter reads one sample a pixel: the alpha samples
-        // between the indices are left out.
+      if (load.FirstSampleOnly) {
+        // The index and grey converters read one sample a pixel: the
+        // samples between the pixels' first ones are left out.
         std::vector<uint8_t>& indices = load.Reduced[k];
         const size_t size = p.BitsPerSample / 8, step = size * p.SamplesPerPixel;
         indices.resize(size_t{p.Width} * size);

@@ -280,6 +280,26 @@ TEST(TIFFGraphic, RefusesWhatItCannotRead) {
   EXPECT_EQ(message(MakeTiff(map, Bytes{0, 1})), "loaded");
 }
 
+TEST(TIFFGraphic, GreyTakesTheFirstOfEachPixelsSamples) {
+  // Grey with two further samples a pixel, 8 bits and 16 bits big-endian.
+  std::vector<TEntry> e = Grey(3, 1);
+  e[2] = {258, 3, {8, 8, 8}};
+  e.push_back({277, 3, {3}});
+  TMemoryStream stream(MakeTiff(e, Bytes{10, 1, 2, 20, 3, 4, 30, 5, 6}));
+  TTIFFGraphic graphic;
+  graphic.LoadStream(stream);
+  const uint8_t* row = graphic.RowPointer(0);
+  EXPECT_EQ((Bytes{row[0], row[1], row[2]}), (Bytes{10, 20, 30}));
+
+  e = Grey(2, 1);
+  e[2] = {258, 3, {16, 16, 16, 16}};
+  e.push_back({277, 3, {4}});
+  TMemoryStream wide(MakeTiff(e, Bytes{255, 255, 1, 1, 2, 2, 3, 3, 0, 0, 4, 4, 5, 5, 6, 6}, true));
+  graphic.LoadStream(wide);
+  row = graphic.RowPointer(0);
+  EXPECT_EQ((Bytes{row[0], row[1]}), (Bytes{255, 0}));
+}
+
 // Counts the bytes that a reader takes from a file in memory.
 class TCountingStream : public TMemoryStream {
 public:
