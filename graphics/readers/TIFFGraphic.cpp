@@ -104,6 +104,24 @@ void WidenThreeBits(const uint8_t* row, uint32_t width, bool grey, std::vector<u
   }
 }
 
+// The first of each pixel's samples, packed at the same depth. Samples
+// narrower than a byte divide it and never cross a byte boundary.
+void KeepFirstSamples(const uint8_t* row, uint32_t width, uint32_t samples, uint32_t bits, std::vector<uint8_t>& out) {
+  if (bits >= 8) {
+    const size_t size = bits / 8, step = size * samples;
+    out.resize(size_t{width} * size);
+    for (size_t x = 0; x < width; ++x) std::memcpy(out.data() + x * size, row + x * step, size);
+    return;
+  }
+  out.assign((size_t{width} * bits + 7) / 8, 0);
+  const unsigned mask = (1u << bits) - 1;
+  for (size_t x = 0; x < width; ++x) {
+    const size_t from = x * samples * bits, to = x * bits;
+    const unsigned v = unsigned{row[from / 8]} >> (8 - bits - from % 8) & mask;
+    out[to / 8] = static_cast<uint8_t>(out[to / 8] | v << (8 - bits - to % 8));
+  }
+}
+
 // Fill order 2 stores the first pixel of each byte in its lowest bit, before
 // any compression.
 void ReverseBits(uint8_t* data, size_t count) {
@@ -470,8 +488,9 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   const bool extraSamples = p.ColorScheme == ckIndexed ? p.SamplesPerPixel > 1
                             : p.ColorScheme == ckGrey  ? p.SamplesPerPixel > 2
                                                        : false;
-  load.FirstSampleOnly =
-      extraSamples && load.PlaneCount == 1 && (p.BitsPerSample == 8 || p.BitsPerSample == 16);
+  const uint8_t depth = p.BitsPerSample;
+  load.FirstSampleOnly = extraSamples && load.PlaneCount == 1 &&
+                         (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16);
 
   TColorSchemeKind source = jpeg ? ckBGR : p.ColorScheme;
   // Grey with alpha interleaved steps over the alpha samples; in separate
@@ -643,11 +662,8 @@ void TTIFFGraphic::TransferRows(std::vector<std::vector<uint8_t>>& planes, uint3
       if (load.FirstSampleOnly) {
         // The index and grey converters read one sample a pixel: the
         // samples between the pixels' first ones are left out.
-        std::vector<uint8_t>& indices = load.Reduced[k];
-        const size_t size = p.BitsPerSample / 8, step = size * p.SamplesPerPixel;
-        indices.resize(size_t{p.Width} * size);
-        for (size_t x = 0; x < p.Width; ++x) std::memcpy(indices.data() + x * size, row + x * step, size);
-        pointers[k] = indices.data();
+        KeepFirstSamples(row, p.Width, p.SamplesPerPixel, p.BitsPerSample, load.Reduced[k]);
+        pointers[k] = load.Reduced[k].data();
       }
       if (load.Lab16) {
         // 16-bit L*a*b* goes through the 8-bit formula on each sample's

@@ -298,6 +298,17 @@ TEST(TIFFGraphic, GreyTakesTheFirstOfEachPixelsSamples) {
   graphic.LoadStream(wide);
   row = graphic.RowPointer(0);
   EXPECT_EQ((Bytes{row[0], row[1]}), (Bytes{255, 0}));
+
+  // Four-bit indices with alpha beside them: pixels 1 and 2.
+  e = {{256, 3, {2}}, {257, 3, {1}}, {258, 3, {4, 4}}, {259, 3, {1}}, {262, 3, {3}}, {277, 3, {2}}};
+  TEntry map{320, 3, {}};
+  for (uint32_t plane = 0; plane < 3; ++plane)
+    for (uint32_t i = 0; i < 16; ++i) map.Values.push_back(i << 12);
+  e.push_back(map);
+  TMemoryStream nibbles(MakeTiff(e, Bytes{0x1F, 0x2F}));
+  graphic.LoadStream(nibbles);
+  row = graphic.RowPointer(0);
+  EXPECT_EQ(row[0], 0x12);
 }
 
 // Counts the bytes that a reader takes from a file in memory.
