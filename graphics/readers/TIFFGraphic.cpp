@@ -66,6 +66,9 @@ bool IsFractionType(uint16_t t) { return t == ftRational || t == ftSRational || 
 // palette; more than three planes of 256 values are never needed.
 constexpr uint32_t MaxColorMapValues = 768;
 
+// Packed bytes a strip may take beyond sixteen times its decoded size.
+constexpr uint64_t MaxStripOverhead = 8192;
+
 [[noreturn]] void RaiseTIFF() { RaiseInvalidGraphicFmt(S::SInvalidImage, {S::SFormatTIFF}); }
 [[noreturn]] void RaiseUnsupported(const char* what) {
   RaiseInvalidGraphicFmt(S::SUnsupportedFeature, {what, S::SFormatTIFF});
@@ -101,6 +104,24 @@ void WidenThreeBits(const uint8_t* row, uint32_t width, bool grey, std::vector<u
   }
 }
 
+// The first of each pixel's samples, packed at the same depth. Samples
+// narrower than a byte divide it and never cross a byte boundary.
+void KeepFirstSamples(const uint8_t* row, uint32_t width, uint32_t samples, uint32_t bits, std::vector<uint8_t>& out) {
+  if (bits >= 8) {
+    const size_t size = bits / 8, step = size * samples;
+    out.resize(size_t{width} * size);
+    for (size_t x = 0; x < width; ++x) std::memcpy(out.data() + x * size, row + x * step, size);
+    return;
+  }
+  out.assign((size_t{width} * bits + 7) / 8, 0);
+  const unsigned mask = (1u << bits) - 1;
+  for (size_t x = 0; x < width; ++x) {
+    const size_t from = x * samples * bits, to = x * bits;
+    const unsigned v = unsigned{row[from / 8]} >> (8 - bits - from % 8) & mask;
+    out[to / 8] = static_cast<uint8_t>(out[to / 8] | v << (8 - bits - to % 8));
+  }
+}
+
 // Fill order 2 stores the first pixel of each byte in its lowest bit, before
 // any compression.
 void ReverseBits(uint8_t* data, size_t count) {
@@ -127,7 +148,7 @@ struct TTIFFGraphic::TLoadState {
   bool UsePredictor = false;
   bool Lab16 = false;
   bool ReverseBits = false;  // the fax decoders reverse bits themselves
-  bool IndexOnly = false;    // indices with alpha samples beside them
+  bool FirstSampleOnly = false;  // indices or grey levels with further samples beside them
   bool Widen3 = false;       // 3-bit levels, spread to bytes
 };
 
@@ -230,15 +251,18 @@ uint32_t TTIFFGraphic::TagInteger(uint16_t tag, uint32_t defaultValue) const {
 // little-endian field) or from its offset, which must lie inside the stream.
 std::vector<uint8_t> TTIFFGraphic::TagData(TStream& stream, const TTIFFEntry& entry, uint32_t count, uint32_t size) {
   const uint64_t total = uint64_t{count} * size;
-  std::vector<uint8_t> data(static_cast<size_t>(total));
   if (uint64_t{entry.DataLength} * size <= 4) {
+    std::vector<uint8_t> data(static_cast<size_t>(total));
     uint8_t field[4];
     StoreLE32(field, entry.Offset);
     std::memcpy(data.data(), field, data.size());
     return data;
   }
+  // The count is the file's claim: it sizes nothing before the file is
+  // known to hold that many bytes.
   const int64_t position = BasePosition + int64_t{entry.Offset};
   if (position + static_cast<int64_t>(total) > stream.Size()) RaiseTIFF();
+  std::vector<uint8_t> data(static_cast<size_t>(total));
   stream.SetPosition(position);
   stream.ReadExact(data.data(), data.size());
   return data;
@@ -310,7 +334,7 @@ float TTIFFGraphic::TagFloat(TStream& stream, uint16_t tag, float defaultValue) 
   return values.empty() ? defaultValue : values[0];
 }
 
-// Step 6 of reading the header: the fields of ImageProperties, in the order
+// The fields of ImageProperties, after width and height, in the order
 // the colour set-up relies on. False for values that no load can use.
 bool TTIFFGraphic::ReadFields(TStream& stream) {
   TImageProperties& p = ImageProperties;
@@ -460,8 +484,13 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   load.Lab16 = p.ColorScheme == ckLab && p.BitsPerSample == 16;
   load.Widen3 = (p.ColorScheme == ckIndexed || p.ColorScheme == ckGrey) && p.BitsPerSample == 3 &&
                 p.SamplesPerPixel == 1;
-  load.IndexOnly = p.ColorScheme == ckIndexed && p.SamplesPerPixel > 1 && load.PlaneCount == 1 &&
-                   (p.BitsPerSample == 8 || p.BitsPerSample == 16);
+  // Grey with one further sample goes through the grey-alpha converter.
+  const bool extraSamples = p.ColorScheme == ckIndexed ? p.SamplesPerPixel > 1
+                            : p.ColorScheme == ckGrey  ? p.SamplesPerPixel > 2
+                                                       : false;
+  const uint8_t depth = p.BitsPerSample;
+  load.FirstSampleOnly = extraSamples && load.PlaneCount == 1 &&
+                         (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16);
 
   TColorSchemeKind source = jpeg ? ckBGR : p.ColorScheme;
   // Grey with alpha interleaved steps over the alpha samples; in separate
@@ -496,7 +525,7 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   cm.SetTargetScheme(target);
   cm.SetSourceBitsPerSample(sourceBits);
   cm.SetTargetBitsPerSample(targetBits);
-  cm.SetSourceSamplesPerPixel(jpeg ? 3 : load.IndexOnly ? 1 : p.SamplesPerPixel);
+  cm.SetSourceSamplesPerPixel(jpeg ? 3 : load.FirstSampleOnly ? 1 : p.SamplesPerPixel);
   cm.SetTargetSamplesPerPixel(target == ckBGRA ? 4 : target == ckBGR ? 3 : 1);
   if (source == ckYCbCr) cm.SetYCbCrSettings(YCbCrCoefficients, 1, 1);
   cm.PrepareConversion();
@@ -601,10 +630,12 @@ void TTIFFGraphic::ReadStrip(TStream& stream, uint32_t strip, uint32_t rows, std
     return;
   }
   // A missing or short byte-count list means the rest of the file; no
-  // strip codes more than a generous multiple of what it decodes to, so
-  // memory stays bounded by the picture.
+  // strip codes more than a generous multiple of what it decodes to (plus
+  // room for inline JPEG tables), so memory and the bytes read for each
+  // strip stay bounded by the picture, however many strips share the same
+  // large stretch of the file.
   uint64_t packed = strip < load.StripByteCounts.size() ? load.StripByteCounts[strip] : left;
-  packed = std::min({packed, left, uint64_t{size} * 16 + (uint64_t{1} << 20), uint64_t{0x7FFFFFFF}});
+  packed = std::min({packed, left, uint64_t{size} * 16 + MaxStripOverhead, uint64_t{0x7FFFFFFF}});
   load.Packed.resize(static_cast<size_t>(packed));
   load.Packed.resize(stream.Read(load.Packed.data(), load.Packed.size()));
   if (load.ReverseBits) ReverseBits(load.Packed.data(), load.Packed.size());
@@ -618,7 +649,7 @@ void TTIFFGraphic::TransferRows(std::vector<std::vector<uint8_t>>& planes, uint3
   TLoadState& load = *FLoad;
   const uint32_t samples = load.PlaneCount > 1 ? 1 : p.SamplesPerPixel;
   std::vector<const uint8_t*> pointers(planes.size());
-  load.Reduced.resize(load.Lab16 || load.IndexOnly || load.Widen3 ? planes.size() : 0);
+  load.Reduced.resize(load.Lab16 || load.FirstSampleOnly || load.Widen3 ? planes.size() : 0);
   for (uint32_t r = 0; r < rows && p.CurrentRow < p.Height; ++r) {
     for (size_t k = 0; k < planes.size(); ++k) {
       uint8_t* row = planes[k].data() + r * rowBytes;
@@ -628,14 +659,11 @@ void TTIFFGraphic::TransferRows(std::vector<std::vector<uint8_t>>& planes, uint3
         WidenThreeBits(row, p.Width, p.ColorScheme == ckGrey, load.Reduced[k]);
         pointers[k] = load.Reduced[k].data();
       }
-      if (load.IndexOnly) {
-        // The index converter reads one sample a pixel: the alpha samples
-        // between the indices are left out.
-        std::vector<uint8_t>& indices = load.Reduced[k];
-        const size_t size = p.BitsPerSample / 8, step = size * p.SamplesPerPixel;
-        indices.resize(size_t{p.Width} * size);
-        for (size_t x = 0; x < p.Width; ++x) std::memcpy(indices.data() + x * size, row + x * step, size);
-        pointers[k] = indices.data();
+      if (load.FirstSampleOnly) {
+        // The index and grey converters read one sample a pixel: the
+        // samples between the pixels' first ones are left out.
+        KeepFirstSamples(row, p.Width, p.SamplesPerPixel, p.BitsPerSample, load.Reduced[k]);
+        pointers[k] = load.Reduced[k].data();
       }
       if (load.Lab16) {
         // 16-bit L*a*b* goes through the 8-bit formula on each sample's

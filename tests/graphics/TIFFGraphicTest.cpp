@@ -280,6 +280,72 @@ TEST(TIFFGraphic, RefusesWhatItCannotRead) {
   EXPECT_EQ(message(MakeTiff(map, Bytes{0, 1})), "loaded");
 }
 
+TEST(TIFFGraphic, GreyTakesTheFirstOfEachPixelsSamples) {
+  // Grey with two further samples a pixel, 8 bits and 16 bits big-endian.
+  std::vector<TEntry> e = Grey(3, 1);
+  e[2] = {258, 3, {8, 8, 8}};
+  e.push_back({277, 3, {3}});
+  TMemoryStream stream(MakeTiff(e, Bytes{10, 1, 2, 20, 3, 4, 30, 5, 6}));
+  TTIFFGraphic graphic;
+  graphic.LoadStream(stream);
+  const uint8_t* row = graphic.RowPointer(0);
+  EXPECT_EQ((Bytes{row[0], row[1], row[2]}), (Bytes{10, 20, 30}));
+
+  e = Grey(2, 1);
+  e[2] = {258, 3, {16, 16, 16, 16}};
+  e.push_back({277, 3, {4}});
+  TMemoryStream wide(MakeTiff(e, Bytes{255, 255, 1, 1, 2, 2, 3, 3, 0, 0, 4, 4, 5, 5, 6, 6}, true));
+  graphic.LoadStream(wide);
+  row = graphic.RowPointer(0);
+  EXPECT_EQ((Bytes{row[0], row[1]}), (Bytes{255, 0}));
+
+  // Four-bit indices with alpha beside them: pixels 1 and 2.
+  e = {{256, 3, {2}}, {257, 3, {1}}, {258, 3, {4, 4}}, {259, 3, {1}}, {262, 3, {3}}, {277, 3, {2}}};
+  TEntry map{320, 3, {}};
+  for (uint32_t plane = 0; plane < 3; ++plane)
+    for (uint32_t i = 0; i < 16; ++i) map.Values.push_back(i << 12);
+  e.push_back(map);
+  TMemoryStream nibbles(MakeTiff(e, Bytes{0x1F, 0x2F}));
+  graphic.LoadStream(nibbles);
+  row = graphic.RowPointer(0);
+  EXPECT_EQ(row[0], 0x12);
+}
+
+// Counts the bytes that a reader takes from a file in memory.
+class TCountingStream : public TMemoryStream {
+public:
+  using TMemoryStream::TMemoryStream;
+  size_t Read(void* buffer, size_t count) override {
+    const size_t read = TMemoryStream::Read(buffer, count);
+    BytesRead += read;
+    return read;
+  }
+  uint64_t BytesRead = 0;
+};
+
+TEST(TIFFGraphic, StripsSharingOneStretchAreReadBoundedByThePicture) {
+  // 2^14 one-byte PackBits strips, each claiming the whole 128 KiB file:
+  // reading each claim in full took 2^14 times the file.
+  constexpr uint32_t strips = 1u << 14;
+  std::vector<TEntry> e = Grey(1, strips);
+  e[3] = {259, 3, {32773}};
+  e.push_back({278, 3, {1}});
+  Bytes file = MakeTiff(e, Bytes{});
+  const size_t entry273 = 8 + 2 + 12 * e.size();
+  const auto countsAt = static_cast<uint32_t>(file.size() + 4 * strips);
+  StoreLE32(file.data() + entry273 + 4, strips);
+  StoreLE32(file.data() + entry273 + 8, static_cast<uint32_t>(file.size()));
+  StoreLE32(file.data() + entry273 + 12 + 4, strips);
+  StoreLE32(file.data() + entry273 + 12 + 8, countsAt);
+  file.resize(countsAt);  // the offsets: all 0
+  for (uint32_t i = 0; i < strips; ++i) AppendLE32(file, countsAt + 4 * strips);
+  TCountingStream stream(file);
+  TTIFFGraphic graphic;
+  graphic.LoadStream(stream);
+  EXPECT_EQ(graphic.ImageHeight(), static_cast<int32_t>(strips));
+  EXPECT_LT(stream.BytesRead, uint64_t{strips} * 16 * 1024);
+}
+
 TEST(TIFFGraphic, ProbesSaveAndEPSPreview) {
   const Bytes tiff = MakeTiff(Grey(2, 1), Bytes{0x40, 0x80});
   TMemoryStream stream(tiff);
