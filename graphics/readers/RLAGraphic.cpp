@@ -136,6 +136,11 @@ void TRLAGraphic::LoadStream(TStream& stream) {
   // that is empty, are no picture this reader can show.
   if (p.Width == 0 || p.BitsPerSample != 8) RaiseInvalidGraphicFmt(GraphicStrings::SInvalidImage, {FormatName});
   const bool alpha = p.ColorScheme == ckRGBA;
+  // Rows are converted from three planes, or four with a matte; a channel
+  // count that says otherwise (two mattes, one colour channel) would have
+  // the bitmap's pixels narrower than what is written into them.
+  if ((p.ColorScheme == ckRGB || alpha) && p.SamplesPerPixel != (alpha ? 4 : 3))
+    throw EColorConversionError(GraphicColorStrings::SInvalidSampleCount);
   CheckImageSize(FormatName, alpha ? pl32Bit : pl24Bit);
   StartProgress(static_cast<int32_t>(p.Width), GraphicStrings::STransfering);
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "graphics/GraphicFormats.h"
@@ -147,6 +148,17 @@ TEST(RLAGraphic, HeaderPropertiesAndProbe) {
   other.push_back(0);
   TMemoryStream stream(other);
   EXPECT_FALSE(TRLAGraphic::StaticClass().ProbeStream(stream));
+}
+
+TEST(RLAGraphic, ChannelCountsThatDisagreeWithTheSchemeAreRefused) {
+  for (const auto& [colours, mattes] : {std::pair<uint16_t, uint16_t>{3, 2}, {1, 0}, {4, 0}, {2, 1}}) {
+    Bytes h = RlaHeader(0, 7, 0, 3, mattes, "rgb");
+    StoreBE16(&h[20], colours);
+    h.resize(h.size() + 4 * 4 + 64);
+    TMemoryStream stream(h);
+    TRLAGraphic graphic;
+    EXPECT_THROW(graphic.LoadStream(stream), EColorConversionError) << colours << " colours, " << mattes << " mattes";
+  }
 }
 
 TEST(AutodeskGraphic, PaletteScaleProbeAndShortFiles) {
