@@ -117,13 +117,19 @@ bool TRLAGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
   return true;
 }
 
+// Every code yields at least one byte from at most two, so no more than
+// twice the width is decoded; the rest of a longer channel is stepped over,
+// which keeps rows that share one huge channel from costing its size each.
 void TRLAGraphic::ReadChannel(TStream& stream, std::vector<uint8_t>& channel) {
   const uint16_t length = stream.ReadWordBE();
-  FPacked.resize(length);
+  if (length > stream.Remaining()) throw EReadError(SysConst::SReadError);
+  const size_t used = std::min<size_t>(length, 2 * channel.size());
+  FPacked.resize(used);
   stream.ReadExact(FPacked.data(), FPacked.size());
+  stream.Seek(static_cast<int64_t>(length - used), TSeekOrigin::soCurrent);
   const uint8_t* source = FPacked.data();
   uint8_t* dest = channel.data();
-  TRLADecoder().Decode(source, dest, length, static_cast<int32_t>(channel.size()));
+  TRLADecoder().Decode(source, dest, static_cast<int32_t>(used), static_cast<int32_t>(channel.size()));
 }
 
 void TRLAGraphic::FreeLoadState() { FPacked = {}; }

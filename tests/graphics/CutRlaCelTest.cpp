@@ -161,6 +161,43 @@ TEST(RLAGraphic, ChannelCountsThatDisagreeWithTheSchemeAreRefused) {
   }
 }
 
+// Counts the bytes that readers take out of it.
+class TCountingStream : public TMemoryStream {
+public:
+  using TMemoryStream::TMemoryStream;
+  size_t Read(void* buffer, size_t count) override {
+    const size_t n = TMemoryStream::Read(buffer, count);
+    BytesRead += n;
+    return n;
+  }
+  uint64_t BytesRead = 0;
+};
+
+TEST(RLAGraphic, RowsSharingLongChannelsReadOnlyWhatTheWidthUses) {
+  // A 1 x 4096 picture whose rows all point at one row of four channels,
+  // each declared 65535 bytes long: a gray pixel, then filler.
+  constexpr uint32_t height = 4096;
+  Bytes file = RlaHeader(0, 0, 0, static_cast<int16_t>(height - 1), 1, "rgb");
+  const uint32_t rowOffset = 740 + 4 * height;
+  for (uint32_t i = 0; i < height; ++i) AppendBE32(file, rowOffset);
+  for (int channel = 0; channel < 4; ++channel) {
+    AppendBE16(file, 0xFFFF);
+    file.insert(file.end(), {0x00, 0x7F});
+    file.resize(file.size() + 0xFFFF - 2);
+  }
+  TCountingStream stream(file);
+  TRLAGraphic graphic;
+  graphic.LoadStream(stream);
+  ASSERT_EQ(graphic.ImageHeight(), static_cast<int32_t>(height));
+  EXPECT_EQ(Bytes(graphic.RowPointer(7), graphic.RowPointer(7) + 4), Bytes({0x7F, 0x7F, 0x7F, 0x7F}));
+  EXPECT_LT(stream.BytesRead, uint64_t{1} << 20);
+
+  // A channel longer than what is left of the file is still a file cut short.
+  file.resize(file.size() - 1);
+  TMemoryStream shortStream(file);
+  EXPECT_THROW(graphic.LoadStream(shortStream), EReadError);
+}
+
 TEST(AutodeskGraphic, PaletteScaleProbeAndShortFiles) {
   Bytes cel = {0x19, 0x91, 3, 0, 2, 0, 0, 0, 0, 0, 8, 0};
   cel.resize(32);
