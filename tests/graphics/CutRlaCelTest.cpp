@@ -103,6 +103,23 @@ TEST(CUTGraphic, DataEndingEarlyLeavesLaterRowsAsResized) {
   EXPECT_FALSE(TCUTGraphic::StaticClass().ProbeStream(stream));
 }
 
+TEST(CUTGraphic, RowsCodedAsSinglePixelRunsAreReadWhole) {
+  // Every pixel a run of one: two bytes each, more than a literal costs.
+  constexpr uint8_t width = 200, height = 3;
+  Bytes data = {width, 0, height, 0, 0, 0};
+  for (int y = 0; y < height; ++y) {
+    AppendLE16(data, 2 * width + 1);
+    for (int x = 0; x < width; ++x) data.insert(data.end(), {0x81, static_cast<uint8_t>(x ^ y)});
+    data.push_back(0);
+  }
+  TCUTGraphic graphic;
+  TMemoryStream stream(data);
+  graphic.LoadStream(stream);
+  ASSERT_EQ(graphic.ImageHeight(), height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) ASSERT_EQ(graphic.RowPointer(y)[x], x ^ y) << x << ", " << y;
+}
+
 // An RLA header with the fields the reader uses, followed by nothing.
 Bytes RlaHeader(int16_t left, int16_t right, int16_t bottom, int16_t top, uint16_t mattes, const char* space) {
   Bytes h(740);
