@@ -146,6 +146,8 @@ void TPPMGraphic::LoadStream(TStream& stream) {
   if (FKind < 1 || FKind > 6) RaiseInvalid();
   if (FMaxValue == 0 || FMaxValue > LargestMaxValue) RaiseInvalid();
   const TImageProperties& p = ImageProperties;
+  // Rows of no pixels read nothing, so a huge height would only spin.
+  if (p.Width == 0 && p.Height > 0) RaiseInvalid();
   const bool bitmap = FKind == 1 || FKind == 4, colour = FKind == 3 || FKind == 6;
   const TPixelLayout layout = bitmap ? pl1Bit : colour ? pl24Bit : pl8Bit;
   CheckImageSize(S::SFormatPPM, layout);

@@ -149,6 +149,18 @@ TEST(PCXSGIPCDPPM, PcxLinesBeyondTheRunLengthDataStayClear) {
   EXPECT_EQ(pcx.RowPointer(7999)[0], 0);
 }
 
+TEST(PCXSGIPCDPPM, PortableMapWithoutColumnsIsRefused) {
+  for (const char* text : {"P1\n0 268435456\n", "P5 0 100000 255\n"}) {
+    TMemoryStream stream(Text(text));
+    TPPMGraphic ppm;
+    EXPECT_THROW(ppm.LoadStream(stream), EInvalidGraphic) << text;
+  }
+  TMemoryStream noRows(Text("P4 5 0\n"));
+  TPPMGraphic ppm;
+  ppm.LoadStream(noRows);
+  EXPECT_EQ(ppm.ImageHeight(), 0);
+}
+
 TEST(PCXSGIPCDPPM, AGraphicReloadsCleanly) {
   // The second file must not see the first one's palette, rows or kind.
   TPPMGraphic ppm;
