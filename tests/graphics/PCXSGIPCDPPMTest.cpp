@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "graphics/GraphicFormats.h"
@@ -159,6 +160,20 @@ TEST(PCXSGIPCDPPM, PortableMapWithoutColumnsIsRefused) {
   TPPMGraphic ppm;
   ppm.LoadStream(noRows);
   EXPECT_EQ(ppm.ImageHeight(), 0);
+}
+
+TEST(PCXSGIPCDPPM, PortableMapCommentsAreSkippedWithoutBeingKept) {
+  Bytes file = Text("P2\n#");
+  file.resize(file.size() + (size_t{16} << 20), 'c');
+  const Bytes rest = Text("\n2 1 255 10 20\n");
+  file.insert(file.end(), rest.begin(), rest.end());
+  TMemoryStream stream(std::move(file));
+  TPPMGraphic ppm;
+  const long peakBefore = PeakMemoryKB();
+  ppm.LoadStream(stream);
+  EXPECT_LT(PeakMemoryKB() - peakBefore, 8 * 1024);
+  ASSERT_EQ(ppm.ImageWidth(), 2);
+  EXPECT_EQ(ppm.RowPointer(0)[1], 20);
 }
 
 TEST(PCXSGIPCDPPM, AGraphicReloadsCleanly) {
