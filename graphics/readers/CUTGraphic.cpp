@@ -32,11 +32,12 @@ bool IsRegularFile(const std::string& name) {
   return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The most packed bytes a row of width pixels needs when every pixel is
-// coded as a literal: its stored length, one code per 127 literals and the
-// row's closing 0. Real rows are never longer; the reader reads no more than
-// this per row, so a file padded with junk costs what the picture costs.
-uint64_t MaxPackedRow(uint32_t width) { return 2 + uint64_t{width} + (uint64_t{width} + 126) / 127 + 1; }
+// The most packed bytes a row of width pixels takes when every code yields
+// a single pixel (a run of one costs two bytes, as does a literal of one):
+// its stored length, two bytes a pixel and the row's closing 0. The reader
+// reads no more than this per row, so a file padded with junk costs what the
+// picture costs.
+uint64_t MaxPackedRow(uint32_t width) { return 2 + 2 * uint64_t{width} + 1; }
 
 }  // namespace
 

@@ -23,6 +23,7 @@ constexpr const char* FormatName = "PCX";
 constexpr size_t HeaderSize = 128;
 constexpr uint64_t PaletteBlockSize = 769;  // marker byte 12 and 256 colours
 constexpr uint8_t PaletteMarker = 12;
+constexpr uint64_t MaxRunLength = 63;  // the most bytes one two-byte run yields
 
 [[noreturn]] void RaiseInvalid() { RaiseInvalidGraphicFmt(S::SInvalidImage, {FormatName}); }
 [[noreturn]] void RaiseColorFormat() { RaiseInvalidGraphicFmt(S::SInvalidColorFormat, {FormatName}); }
@@ -196,16 +197,21 @@ void TPCXGraphic::ReadRLELines(TStream& stream, uint64_t dataSize, TRowKind kind
   const size_t packed = static_cast<size_t>(std::min<uint64_t>(dataSize, uint64_t{unpacked} * 2 + 2));
   std::vector<uint8_t> input(packed);
   stream.ReadExact(input.data(), packed);
-  FPixels.assign(unpacked, 0);
+  // Lines beyond what the data can reach keep the cleared bitmap's pixels
+  // and take no memory, so a header that pads every line to 64 KB costs what
+  // the file's data can yield, not what the header claims.
+  const uint64_t reach = std::min<uint64_t>(unpacked, (uint64_t{packed} + 1) / 2 * MaxRunLength);
+  const auto lines = static_cast<uint32_t>((reach + lineLength - 1) / lineLength);
+  FPixels.assign(size_t{lines} * lineLength, 0);
   TPCXRLEDecoder decoder;
   const uint8_t* source = input.data();
   uint8_t* dest = FPixels.data();
   decoder.Decode(source, dest, static_cast<int32_t>(std::min<size_t>(packed, INT32_MAX)),
-                 static_cast<int32_t>(std::min<size_t>(unpacked, INT32_MAX)));
+                 static_cast<int32_t>(std::min<size_t>(FPixels.size(), INT32_MAX)));
   input = {};
   NextStage(S::STransfering);
   for (uint32_t y = 0; y < height; ++y) {
-    TransferLine(FPixels.data() + size_t{y} * lineLength, static_cast<int32_t>(y), kind);
+    if (y < lines) TransferLine(FPixels.data() + size_t{y} * lineLength, static_cast<int32_t>(y), kind);
     RowDone(y + 1);
   }
 }

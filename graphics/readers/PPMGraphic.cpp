@@ -51,19 +51,27 @@ uint8_t TPPMGraphic::NextByte() {
 
 uint8_t TPPMGraphic::PeekByte() const { return FIndex < FFilled ? FBuffer[FIndex] : 0; }
 
+// Up to and through the line end; the bytes before it go to text when given.
+void TPPMGraphic::ConsumeLine(std::string* text) {
+  uint8_t c = 0;
+  while (Refill() && !IsLineEnd(c = NextByte()))
+    if (text) *text += static_cast<char>(c);
+  if (c == '\r' && PeekByte() == '\n') ++FIndex;
+}
+
 std::string TPPMGraphic::ReadLine() {
   std::string line;
-  uint8_t c = 0;
-  while (Refill() && !IsLineEnd(c = NextByte())) line += static_cast<char>(c);
-  if (c == '\r' && PeekByte() == '\n') ++FIndex;
+  ConsumeLine(&line);
   if (const size_t hash = line.find('#'); hash != std::string::npos) line.erase(hash);
   return line;
 }
 
+void TPPMGraphic::SkipLine() { ConsumeLine(nullptr); }
+
 uint32_t TPPMGraphic::ReadNumber() {
   uint8_t c = NextByte();
   while (!IsDigit(c)) {
-    if (c == '#') ReadLine();
+    if (c == '#') SkipLine();
     c = NextByte();
   }
   uint32_t value = 0;
@@ -146,6 +154,8 @@ void TPPMGraphic::LoadStream(TStream& stream) {
   if (FKind < 1 || FKind > 6) RaiseInvalid();
   if (FMaxValue == 0 || FMaxValue > LargestMaxValue) RaiseInvalid();
   const TImageProperties& p = ImageProperties;
+  // Rows of no pixels read nothing, so a huge height would only spin.
+  if (p.Width == 0 && p.Height > 0) RaiseInvalid();
   const bool bitmap = FKind == 1 || FKind == 4, colour = FKind == 3 || FKind == 6;
   const TPixelLayout layout = bitmap ? pl1Bit : colour ? pl24Bit : pl8Bit;
   CheckImageSize(S::SFormatPPM, layout);
@@ -202,7 +212,7 @@ void TPPMGraphic::ReadBitmapRow(uint8_t* row, uint32_t width, bool plain) {
   for (uint32_t n = 1; n <= width; ++n) {
     uint8_t c = NextByte();
     while (!IsDigit(c)) {
-      if (c == '#') ReadLine();
+      if (c == '#') SkipLine();
       c = NextByte();
     }
     accumulator = static_cast<uint8_t>(accumulator << 1 | (c & 1));

@@ -33,6 +33,9 @@ public:
   // The bytes up to CR, LF or CR LF, without the line end and without
   // anything from a "#" on.
   std::string ReadLine();
+  // The rest of the line, line end included, without keeping it: comments
+  // may be as long as the file.
+  void SkipLine();
   // Skips to the next decimal digit (comments included) and reads the
   // number; the byte after it is consumed. Numbers too large for 32 bits
   // stay at the largest value.
@@ -41,6 +44,7 @@ public:
 private:
   void ResetBuffer();
   bool Refill();
+  void ConsumeLine(std::string* text);
   uint32_t ReadKind();
   void ReadBytes(uint8_t* dest, size_t count);
   uint8_t ScaleSample(uint32_t sample) const;

@@ -117,13 +117,19 @@ bool TRLAGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
   return true;
 }
 
+// Every code yields at least one byte from at most two, so no more than
+// twice the width is decoded; the rest of a longer channel is stepped over,
+// which keeps rows that share one huge channel from costing its size each.
 void TRLAGraphic::ReadChannel(TStream& stream, std::vector<uint8_t>& channel) {
   const uint16_t length = stream.ReadWordBE();
-  FPacked.resize(length);
+  if (length > stream.Remaining()) throw EReadError(SysConst::SReadError);
+  const size_t used = std::min<size_t>(length, 2 * channel.size());
+  FPacked.resize(used);
   stream.ReadExact(FPacked.data(), FPacked.size());
+  stream.Seek(static_cast<int64_t>(length - used), TSeekOrigin::soCurrent);
   const uint8_t* source = FPacked.data();
   uint8_t* dest = channel.data();
-  TRLADecoder().Decode(source, dest, length, static_cast<int32_t>(channel.size()));
+  TRLADecoder().Decode(source, dest, static_cast<int32_t>(used), static_cast<int32_t>(channel.size()));
 }
 
 void TRLAGraphic::FreeLoadState() { FPacked = {}; }
@@ -136,6 +142,11 @@ void TRLAGraphic::LoadStream(TStream& stream) {
   // that is empty, are no picture this reader can show.
   if (p.Width == 0 || p.BitsPerSample != 8) RaiseInvalidGraphicFmt(GraphicStrings::SInvalidImage, {FormatName});
   const bool alpha = p.ColorScheme == ckRGBA;
+  // Rows are converted from three planes, or four with a matte; a channel
+  // count that says otherwise (two mattes, one colour channel) would have
+  // the bitmap's pixels narrower than what is written into them.
+  if ((p.ColorScheme == ckRGB || alpha) && p.SamplesPerPixel != (alpha ? 4 : 3))
+    throw EColorConversionError(GraphicColorStrings::SInvalidSampleCount);
   CheckImageSize(FormatName, alpha ? pl32Bit : pl24Bit);
   StartProgress(static_cast<int32_t>(p.Width), GraphicStrings::STransfering);
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "graphics/GraphicFormats.h"
@@ -102,6 +103,23 @@ TEST(CUTGraphic, DataEndingEarlyLeavesLaterRowsAsResized) {
   EXPECT_FALSE(TCUTGraphic::StaticClass().ProbeStream(stream));
 }
 
+TEST(CUTGraphic, RowsCodedAsSinglePixelRunsAreReadWhole) {
+  // Every pixel a run of one: two bytes each, more than a literal costs.
+  constexpr uint8_t width = 200, height = 3;
+  Bytes data = {width, 0, height, 0, 0, 0};
+  for (int y = 0; y < height; ++y) {
+    AppendLE16(data, 2 * width + 1);
+    for (int x = 0; x < width; ++x) data.insert(data.end(), {0x81, static_cast<uint8_t>(x ^ y)});
+    data.push_back(0);
+  }
+  TCUTGraphic graphic;
+  TMemoryStream stream(data);
+  graphic.LoadStream(stream);
+  ASSERT_EQ(graphic.ImageHeight(), height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) ASSERT_EQ(graphic.RowPointer(y)[x], x ^ y) << x << ", " << y;
+}
+
 // An RLA header with the fields the reader uses, followed by nothing.
 Bytes RlaHeader(int16_t left, int16_t right, int16_t bottom, int16_t top, uint16_t mattes, const char* space) {
   Bytes h(740);
@@ -147,6 +165,54 @@ TEST(RLAGraphic, HeaderPropertiesAndProbe) {
   other.push_back(0);
   TMemoryStream stream(other);
   EXPECT_FALSE(TRLAGraphic::StaticClass().ProbeStream(stream));
+}
+
+TEST(RLAGraphic, ChannelCountsThatDisagreeWithTheSchemeAreRefused) {
+  for (const auto& [colours, mattes] : {std::pair<uint16_t, uint16_t>{3, 2}, {1, 0}, {4, 0}, {2, 1}}) {
+    Bytes h = RlaHeader(0, 7, 0, 3, mattes, "rgb");
+    StoreBE16(&h[20], colours);
+    h.resize(h.size() + 4 * 4 + 64);
+    TMemoryStream stream(h);
+    TRLAGraphic graphic;
+    EXPECT_THROW(graphic.LoadStream(stream), EColorConversionError) << colours << " colours, " << mattes << " mattes";
+  }
+}
+
+// Counts the bytes that readers take out of it.
+class TCountingStream : public TMemoryStream {
+public:
+  using TMemoryStream::TMemoryStream;
+  size_t Read(void* buffer, size_t count) override {
+    const size_t n = TMemoryStream::Read(buffer, count);
+    BytesRead += n;
+    return n;
+  }
+  uint64_t BytesRead = 0;
+};
+
+TEST(RLAGraphic, RowsSharingLongChannelsReadOnlyWhatTheWidthUses) {
+  // A 1 x 4096 picture whose rows all point at one row of four channels,
+  // each declared 65535 bytes long: a gray pixel, then filler.
+  constexpr uint32_t height = 4096;
+  Bytes file = RlaHeader(0, 0, 0, static_cast<int16_t>(height - 1), 1, "rgb");
+  const uint32_t rowOffset = 740 + 4 * height;
+  for (uint32_t i = 0; i < height; ++i) AppendBE32(file, rowOffset);
+  for (int channel = 0; channel < 4; ++channel) {
+    AppendBE16(file, 0xFFFF);
+    file.insert(file.end(), {0x00, 0x7F});
+    file.resize(file.size() + 0xFFFF - 2);
+  }
+  TCountingStream stream(file);
+  TRLAGraphic graphic;
+  graphic.LoadStream(stream);
+  ASSERT_EQ(graphic.ImageHeight(), static_cast<int32_t>(height));
+  EXPECT_EQ(Bytes(graphic.RowPointer(7), graphic.RowPointer(7) + 4), Bytes({0x7F, 0x7F, 0x7F, 0x7F}));
+  EXPECT_LT(stream.BytesRead, uint64_t{1} << 20);
+
+  // A channel longer than what is left of the file is still a file cut short.
+  file.resize(file.size() - 1);
+  TMemoryStream shortStream(file);
+  EXPECT_THROW(graphic.LoadStream(shortStream), EReadError);
 }
 
 TEST(AutodeskGraphic, PaletteScaleProbeAndShortFiles) {

@@ -3,8 +3,10 @@
 // buffer boundary, and one graphic reused for several files. Pixels and
 // messages are checked by the readers' reference scripts.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "graphics/GraphicFormats.h"
@@ -17,6 +19,12 @@ using Bytes = std::vector<uint8_t>;
 using test::Probe;
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+long PeakMemoryKB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
 
 Bytes PcxHeader(uint8_t maker, uint8_t version, uint8_t encoding) {
   Bytes h(128 + 16, 0);
@@ -116,6 +124,56 @@ TEST(PCXSGIPCDPPM, PortableMapScanner) {
   ASSERT_TRUE(graphic.ReadImageInfo(huge, 0));
   EXPECT_EQ(graphic.ImageProperties.Width, UINT32_MAX);
   EXPECT_EQ(graphic.ImageProperties.Height, UINT32_MAX);
+}
+
+TEST(PCXSGIPCDPPM, PcxLinesBeyondTheRunLengthDataStayClear) {
+  // 1 x 8000 pixels in four 1-bit planes, each line padded to 64 KB by the
+  // header, and data for the first line's first bytes only: what is decoded
+  // is bounded by the data, not by the 2 GB the lines claim.
+  Bytes file = PcxHeader(10, 5, 1);
+  file.resize(128);
+  file[3] = 1;
+  file[8] = 0;
+  file[10] = 0x3F, file[11] = 0x1F;  // ymax 7999
+  file[65] = 4;
+  file[66] = 0xFF, file[67] = 0xFF;
+  file.insert(file.end(), {0xC1, 0xFF, 0xC2, 0x00});
+  TMemoryStream stream(file);
+  TPCXGraphic pcx;
+  const long peakBefore = PeakMemoryKB();
+  pcx.LoadStream(stream);
+  EXPECT_LT(PeakMemoryKB() - peakBefore, 256 * 1024);
+  ASSERT_EQ(pcx.ImageHeight(), 8000);
+  ASSERT_EQ(pcx.PixelLayoutOf(), pl4Bit);
+  EXPECT_EQ(pcx.RowPointer(0)[0] >> 4, 1);
+  EXPECT_EQ(pcx.RowPointer(1)[0], 0);
+  EXPECT_EQ(pcx.RowPointer(7999)[0], 0);
+}
+
+TEST(PCXSGIPCDPPM, PortableMapWithoutColumnsIsRefused) {
+  for (const char* text : {"P1\n0 268435456\n", "P5 0 100000 255\n"}) {
+    TMemoryStream stream(Text(text));
+    TPPMGraphic ppm;
+    EXPECT_THROW(ppm.LoadStream(stream), EInvalidGraphic) << text;
+  }
+  TMemoryStream noRows(Text("P4 5 0\n"));
+  TPPMGraphic ppm;
+  ppm.LoadStream(noRows);
+  EXPECT_EQ(ppm.ImageHeight(), 0);
+}
+
+TEST(PCXSGIPCDPPM, PortableMapCommentsAreSkippedWithoutBeingKept) {
+  Bytes file = Text("P2\n#");
+  file.resize(file.size() + (size_t{16} << 20), 'c');
+  const Bytes rest = Text("\n2 1 255 10 20\n");
+  file.insert(file.end(), rest.begin(), rest.end());
+  TMemoryStream stream(std::move(file));
+  TPPMGraphic ppm;
+  const long peakBefore = PeakMemoryKB();
+  ppm.LoadStream(stream);
+  EXPECT_LT(PeakMemoryKB() - peakBefore, 8 * 1024);
+  ASSERT_EQ(ppm.ImageWidth(), 2);
+  EXPECT_EQ(ppm.RowPointer(0)[1], 20);
 }
 
 TEST(PCXSGIPCDPPM, AGraphicReloadsCleanly) {
