@@ -12,6 +12,7 @@
 
 #include "graphics/GraphicFormats.h"
 #include "picture/ByteOrder.h"
+#include "support/CountingStream.h"
 #include "support/TempDir.h"
 
 namespace tolvane {
@@ -178,17 +179,7 @@ TEST(RLAGraphic, ChannelCountsThatDisagreeWithTheSchemeAreRefused) {
   }
 }
 
-// Counts the bytes that readers take out of it.
-class TCountingStream : public TMemoryStream {
-public:
-  using TMemoryStream::TMemoryStream;
-  size_t Read(void* buffer, size_t count) override {
-    const size_t n = TMemoryStream::Read(buffer, count);
-    BytesRead += n;
-    return n;
-  }
-  uint64_t BytesRead = 0;
-};
+using test::TCountingStream;
 
 TEST(RLAGraphic, RowsSharingLongChannelsReadOnlyWhatTheWidthUses) {
   // A 1 x 4096 picture whose rows all point at one row of four channels,

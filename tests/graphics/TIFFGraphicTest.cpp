@@ -9,6 +9,7 @@
 #include "graphics/GraphicCompression.h"
 #include "graphics/GraphicFormats.h"
 #include "picture/ByteOrder.h"
+#include "support/CountingStream.h"
 
 namespace tolvane {
 namespace {
@@ -311,17 +312,7 @@ TEST(TIFFGraphic, GreyTakesTheFirstOfEachPixelsSamples) {
   EXPECT_EQ(row[0], 0x12);
 }
 
-// Counts the bytes that a reader takes from a file in memory.
-class TCountingStream : public TMemoryStream {
-public:
-  using TMemoryStream::TMemoryStream;
-  size_t Read(void* buffer, size_t count) override {
-    const size_t read = TMemoryStream::Read(buffer, count);
-    BytesRead += read;
-    return read;
-  }
-  uint64_t BytesRead = 0;
-};
+using test::TCountingStream;
 
 TEST(TIFFGraphic, StripsSharingOneStretchAreReadBoundedByThePicture) {
   // 2^14 one-byte PackBits strips, each claiming the whole 128 KiB file:
