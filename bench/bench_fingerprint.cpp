@@ -3,12 +3,11 @@
 // one eighth of their size in the same process.
 //   bench_fingerprint FILE...
 #include <chrono>
-#include <csetjmp>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
+#include "JpegEighth.h"
 
 #include "app/Fingerprint.h"
 #include "app/GraphicUnits.h"
@@ -18,39 +17,11 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct TErr {
-  jpeg_error_mgr pub;
-  jmp_buf jump;
-};
-
-void Exit(j_common_ptr c) { longjmp(reinterpret_cast<TErr*>(c->err)->jump, 1); }
-
 // Reads the file and decodes it at 1/8 into one reused row buffer.
 bool DecodeEighth(const std::string& file, std::vector<uint8_t>& row) {
   std::vector<uint8_t> data = ReadFileBytes(file);
-  jpeg_decompress_struct info;
-  TErr err;
-  info.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = Exit;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_decompress(&info);
-    return false;
-  }
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, data.data(), data.size());
-  jpeg_read_header(&info, TRUE);
-  info.scale_num = 1;
-  info.scale_denom = 8;
-  info.out_color_space = JCS_EXT_BGR;
-  jpeg_start_decompress(&info);
-  row.resize(static_cast<size_t>(info.output_width) * 3);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW p = row.data();
-    jpeg_read_scanlines(&info, &p, 1);
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  return true;
+  return bench::DecodeJpegEighth([&](j_decompress_ptr info) { jpeg_mem_src(info, data.data(), data.size()); },
+                                 row);
 }
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }

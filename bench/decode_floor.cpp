@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
 #include <png.h>
+
+#include "JpegEighth.h"
 
 namespace {
 
@@ -21,39 +22,6 @@ struct TFileCloser {
   void operator()(FILE* f) const { std::fclose(f); }
 };
 using TFile = std::unique_ptr<FILE, TFileCloser>;
-
-struct TJpegError {
-  jpeg_error_mgr Pub;
-  jmp_buf Jump;
-};
-
-void JpegExit(j_common_ptr info) { longjmp(reinterpret_cast<TJpegError*>(info->err)->Jump, 1); }
-
-bool DecodeJpegEighth(FILE* file, std::vector<unsigned char>& row) {
-  jpeg_decompress_struct info;
-  TJpegError err;
-  info.err = jpeg_std_error(&err.Pub);
-  err.Pub.error_exit = JpegExit;
-  if (setjmp(err.Jump)) {
-    jpeg_destroy_decompress(&info);
-    return false;
-  }
-  jpeg_create_decompress(&info);
-  jpeg_stdio_src(&info, file);
-  jpeg_read_header(&info, TRUE);
-  info.scale_num = 1;
-  info.scale_denom = 8;
-  info.out_color_space = JCS_EXT_BGR;
-  jpeg_start_decompress(&info);
-  row.resize(static_cast<size_t>(info.output_width) * 3);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW p = row.data();
-    jpeg_read_scanlines(&info, &p, 1);
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  return true;
-}
 
 bool DecodePng(FILE* file, std::vector<unsigned char>& row) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -98,7 +66,8 @@ int main(int argc, char** argv) {
     const std::string name = argv[i];
     TFile file(std::fopen(name.c_str(), "rb"));
     bool ok = false;
-    if (file) ok = EndsWith(name, ".png") ? DecodePng(file.get(), row) : DecodeJpegEighth(file.get(), row);
+    auto source = [&](j_decompress_ptr info) { jpeg_stdio_src(info, file.get()); };
+    if (file) ok = EndsWith(name, ".png") ? DecodePng(file.get(), row) : bench::DecodeJpegEighth(source, row);
     failed += !ok;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
