@@ -18,7 +18,7 @@ from PIL import Image
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
 import ani_files  # noqa: E402
-from imgtest import IMGDUMP, Failures, imgdump, read_image, run, sh, workdir  # noqa: E402
+from imgtest import check_picture, IMGDUMP, Failures, imgdump, read_image, run, sh, workdir  # noqa: E402
 
 F = Failures()
 RNG = np.random.default_rng(115)
@@ -47,13 +47,7 @@ def animated(frames, flags=1):
 
 
 def check_pixels(name, path, expected, tmp):
-    rc, out, err, got = imgdump(path, os.path.join(tmp, "out.ppm"))
-    if not F.check(rc == 0, f"{name}: imgdump failed: {err}"):
-        return
-    h, w = expected.shape[:2]
-    F.check(out == f"TzelCursorImage {w}x{h} -", f"{name}: summary {out!r}")
-    F.check(got is not None and got.shape == expected.shape and (got == expected).all(),
-            f"{name}: pixels differ from the source picture")
+    check_picture(F, name, path, expected, tmp, "TzelCursorImage {w}x{h} -")
 
 
 def icotool_cursors(tmp):

@@ -15,7 +15,7 @@ import sys
 import numpy as np
 
 sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
-from imgtest import IMGDUMP, Failures, imgdump, read_image, run, sh, workdir  # noqa: E402
+from imgtest import check_picture, IMGDUMP, Failures, imgdump, read_image, run, sh, workdir  # noqa: E402
 
 F = Failures()
 RNG = np.random.default_rng(110)
@@ -55,13 +55,7 @@ def black_white(bits):
 
 
 def check_read(name, path, expected, tmp):
-    rc, out, err, got = imgdump(path, os.path.join(tmp, "out.ppm"))
-    if not F.check(rc == 0, f"{name}: imgdump failed: {err}"):
-        return
-    h, w = expected.shape[:2]
-    F.check(out == f"TXBMImage {w}x{h} pl1Bit", f"{name}: summary {out!r}")
-    F.check(got is not None and got.shape == expected.shape and (got == expected).all(),
-            f"{name}: pixels differ from the reference")
+    check_picture(F, name, path, expected, tmp, "TXBMImage {w}x{h} pl1Bit")
 
 
 def tool_written(tmp):

@@ -80,6 +80,18 @@ def check_cuts(failures, d, path, cut_name, allowed):
         failures.check(rc == 0 or err in allowed, f"{os.path.basename(path)} cut at {tenth}/10: {err}")
 
 
+def check_picture(failures, name, path, expected, tmp, summary):
+    """imgdump loads path with the summary line summary (with {w} and {h}
+    for the expected size) and exactly the expected pixels (H x W x 3)."""
+    rc, out, err, got = imgdump(path, os.path.join(tmp, "out.ppm"))
+    if not failures.check(rc == 0, f"{name}: imgdump failed: {err}"):
+        return
+    h, w = expected.shape[:2]
+    failures.check(out == summary.format(w=w, h=h), f"{name}: summary {out!r}")
+    failures.check(got is not None and got.shape == expected.shape and (got == expected).all(),
+                   f"{name}: pixels differ from the reference")
+
+
 def read_image(path):
     with Image.open(path) as im:
         return np.asarray(im.convert("RGB"), dtype=np.int16)
