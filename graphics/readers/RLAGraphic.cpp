@@ -21,6 +21,7 @@ namespace {
 
 constexpr const char* FormatName = "RLA";
 constexpr uint16_t Revision = 0xFFFE;
+constexpr float ScreenGamma = 2.2f;
 
 // Header fields (offsets into the 740 header bytes).
 constexpr size_t ActiveLeft = 8, ActiveRight = 10, ActiveBottom = 12, ActiveTop = 14;
@@ -47,17 +48,19 @@ uint16_t UnsignedField(const uint8_t* header, size_t offset) {
   return value;
 }
 
-// The gamma text as a decimal number with "." as its separator, whatever
-// the user's locale: files are written the same everywhere. Anything that
-// is not a finite number above 0 means no gamma of the file's own.
-float ParseGamma(std::string_view text) {
+// The display gamma the samples were made for, as a decimal number with "."
+// as its separator whatever the user's locale (files are written the same
+// everywhere); 0 when the text is no such number. Values beyond a millionth
+// and a million are no gamma a file means, and their reciprocals would not
+// fit the colour manager's single precision.
+float ParseDisplayGamma(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value <= 0 ||
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value < 1e-6 ||
       value > 1e6)
-    return 1.0f;
+    return 0;
   return static_cast<float>(value);
 }
 
@@ -94,6 +97,7 @@ bool TRLAGraphic::ProbeStream(TStream& stream) {
 
 bool TRLAGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
   TFormatGraphic::ReadImageInfo(stream, imageIndex);
+  FDisplayGamma = 0;
   uint8_t header[HeaderSize];
   stream.ReadExact(header, sizeof header);
   SwapHeader(header);
@@ -106,7 +110,11 @@ bool TRLAGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
   const std::string space = LowerCase(TextField(header, ColorSpaceText, ColorSpaceTextSize));
   if (space == "rgb") p.ColorScheme = mattes > 0 ? ckRGBA : ckRGB;
   else if (space == "xyz") return false;
-  p.Gamma = ParseGamma(TextField(header, GammaText, GammaTextSize));
+  // The field is the gamma of the display the samples were encoded for; the
+  // image gamma is its reciprocal (PNG's convention), so "2.2" means samples
+  // ready for the screen.
+  FDisplayGamma = ParseDisplayGamma(TextField(header, GammaText, GammaTextSize));
+  if (FDisplayGamma > 0) p.Gamma = 1.0f / FDisplayGamma;
   p.Compression = icRLE;
   // Window bounds are signed; their differences are taken in 32 bits.
   const int32_t width = int32_t{SignedField(header, ActiveRight)} - SignedField(header, ActiveLeft) + 1;
@@ -160,8 +168,10 @@ void TRLAGraphic::LoadStream(TStream& stream) {
   cm.SetSourceScheme(p.ColorScheme);
   cm.SetTargetScheme(alpha ? ckBGRA : ckBGR);
   SetPixelLayout(cm.PixelFormatFor(1));
-  if (p.Gamma != 1.0f) {
-    cm.SetGammaValues(p.Gamma, 2.2f);
+  // Samples made for a display like ours need no table; without a gamma of
+  // its own a picture is taken as made for the screen too.
+  if (FDisplayGamma > 0 && FDisplayGamma != ScreenGamma) {
+    cm.SetGammaValues(p.Gamma, ScreenGamma);
     cm.TargetFlags |= cvGamma;
     p.Options |= optFileGamma;
   }

@@ -20,7 +20,8 @@ public:
   // More than 740 bytes left, revision 0xFFFE and the colour space "rgb" or
   // "xyz" (any case); the position is restored.
   static bool ProbeStream(TStream& stream);
-  // False for "xyz" pictures; a short header raises EReadError.
+  // False for "xyz" pictures; a short header raises EReadError. Gamma is
+  // the reciprocal of the header's gamma field, 1.0 when it holds no number.
   bool ReadImageInfo(TStream& stream, uint32_t imageIndex) override;
   // Turns the numbers of a stored header into host order in place.
   static void SwapHeader(uint8_t* header);
@@ -30,6 +31,7 @@ private:
   void FreeLoadState() override;
 
   std::vector<uint8_t> FPacked;  // one channel's packed bytes, during a load
+  float FDisplayGamma = 0;       // the header's gamma field; 0 when it gives none
 };
 
 }  // namespace tolvane

@@ -19,6 +19,7 @@ namespace {
 namespace S = GraphicStrings;
 
 constexpr size_t HeaderSize = 18;
+constexpr uint8_t RightToLeft = 0x10;
 constexpr uint8_t TopLeftOrigin = 0x20;
 // The name in the message for a picture beyond the library's size limits.
 constexpr const char* FormatName = "TGA";
@@ -38,6 +39,17 @@ size_t BytesOf(uint32_t bits) { return (bits + 7) / 8; }
 
 // Grey images of 16 bits hold a grey and an alpha byte per pixel.
 bool IsGreyAlpha(const TTargaGraphic::TTargaHeader& h) { return IsGreyType(h.ImageType) && h.PixelDepth == 16; }
+
+// Bytes of one pixel in the bitmap: the file's own, but one grey byte for
+// grey and alpha.
+size_t BitmapPixelBytes(const TTargaGraphic::TTargaHeader& h) { return IsGreyAlpha(h) ? 1 : BytesOf(h.PixelDepth); }
+
+// Turns a row stored right to left into the bitmap's left-to-right order.
+void MirrorRow(uint8_t* row, size_t width, size_t pixelBytes) {
+  if (width < 2) return;
+  for (size_t left = 0, right = width - 1; left < right; ++left, --right)
+    std::swap_ranges(row + left * pixelBytes, row + (left + 1) * pixelBytes, row + right * pixelBytes);
+}
 
 TTargaGraphic::TTargaHeader ParseHeader(const uint8_t* b) {
   TTargaGraphic::TTargaHeader h;
@@ -187,17 +199,27 @@ void TTargaGraphic::ReadColorMap(TStream& stream, const TTargaHeader& header) {
     } else {
       std::vector<uint8_t> map(count * entrySize);
       stream.ReadExact(map.data(), map.size());
+      // Pixels index the map from its first entry on: map entry k is palette
+      // entry first + k. Palette entries below the first stay black, like
+      // indices beyond the map's end.
+      const size_t first = header.ColorMapStart;
+      const size_t entries = std::min<size_t>(first + count, 256);
+      const size_t reached = first < entries ? entries - first : 0;  // map entries an 8-bit pixel can index
       if (entrySize >= 3) {
+        std::vector<uint8_t> shifted(entries * entrySize);
+        if (reached > 0) std::memcpy(shifted.data() + first * entrySize, map.data(), reached * entrySize);
         const TColorMapLayout mapLayout = entrySize == 3 ? cmInterleaved8x3 : cmInterleaved8x4;
-        AssignPalette(ColorManager.PaletteFromColorMap({map.data()}, mapLayout, static_cast<uint32_t>(count), true));
+        AssignPalette(
+            ColorManager.PaletteFromColorMap({shifted.data()}, mapLayout, static_cast<uint32_t>(entries), true));
       } else {
-        std::vector<TPaletteEntry> entries(std::min<size_t>(count, 256));
-        for (size_t i = 0; i < entries.size(); ++i) {
-          const uint16_t v = LoadLE16(map.data() + 2 * i);
-          entries[i] = TPaletteEntry{static_cast<uint8_t>((v & 0x7C00) >> 7), static_cast<uint8_t>((v & 0x03E0) >> 2),
-                                     static_cast<uint8_t>((v & 0x1F) << 3), 0};
+        std::vector<TPaletteEntry> palette(entries);
+        for (size_t k = 0; k < reached; ++k) {
+          const uint16_t v = LoadLE16(map.data() + 2 * k);
+          palette[first + k] = TPaletteEntry{static_cast<uint8_t>((v & 0x7C00) >> 7),
+                                             static_cast<uint8_t>((v & 0x03E0) >> 2),
+                                             static_cast<uint8_t>((v & 0x1F) << 3), 0};
         }
-        AssignPalette(CreatePalette(std::move(entries)));
+        AssignPalette(CreatePalette(std::move(palette)));
       }
     }
   }
@@ -212,6 +234,7 @@ uint8_t* TTargaGraphic::TargetRow(uint32_t fileRow, bool topDown) {
 void TTargaGraphic::ReadRawRows(TStream& stream, const TTargaHeader& header) {
   const TImageProperties& p = ImageProperties;
   const bool topDown = header.Descriptor & TopLeftOrigin;
+  const bool rightToLeft = header.Descriptor & RightToLeft;
   const bool greyAlpha = IsGreyAlpha(header);
   const size_t rowBytes = size_t{p.Width} * BytesOf(header.PixelDepth);
   if (greyAlpha) FRow.resize(rowBytes);
@@ -219,6 +242,7 @@ void TTargaGraphic::ReadRawRows(TStream& stream, const TTargaHeader& header) {
     uint8_t* target = TargetRow(i, topDown);
     stream.ReadExact(greyAlpha ? FRow.data() : target, rowBytes);
     if (greyAlpha) TakeGrey(FRow.data(), target, p.Width);
+    if (rightToLeft) MirrorRow(target, p.Width, BitmapPixelBytes(header));
     RowDone(i + 1);
   }
 }
@@ -230,6 +254,7 @@ void TTargaGraphic::ReadRawRows(TStream& stream, const TTargaHeader& header) {
 void TTargaGraphic::ReadPackedRows(TStream& stream, const TTargaHeader& header) {
   const TImageProperties& p = ImageProperties;
   const bool topDown = header.Descriptor & TopLeftOrigin;
+  const bool rightToLeft = header.Descriptor & RightToLeft;
   const bool greyAlpha = IsGreyAlpha(header);
   const size_t pixelSize = BytesOf(header.PixelDepth);
   const size_t width = p.Width;
@@ -297,6 +322,7 @@ void TTargaGraphic::ReadPackedRows(TStream& stream, const TTargaHeader& header) 
       }
     }
     if (greyAlpha) TakeGrey(FRow.data(), target, width);
+    if (rightToLeft) MirrorRow(target, width, BitmapPixelBytes(header));
     RowDone(i + 1);
   }
 }

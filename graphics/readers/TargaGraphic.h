@@ -10,8 +10,9 @@ namespace tolvane {
 
 // Truevision Targa ("tga", "vst", "vda", "icb", "win"): colour-mapped, true
 // colour and grey images, raw or run-length coded, of 8, 15, 16, 24 and 32
-// bits, with colour maps of 15-, 16-, 24- and 32-bit entries, stored from the
-// top or from the bottom. Pixels are copied or decoded straight into the
+// bits, with colour maps of 15-, 16-, 24- and 32-bit entries that may start
+// at any first index, stored from the top or from the bottom, from the left
+// or from the right. Pixels are copied or decoded straight into the
 // bitmap (the file's blue-green-red order and 5-5-5 words are the bitmap's
 // own); 16-bit grey (grey with alpha) loads as 8-bit grey. SaveStream writes
 // the bitmap as a run-length coded Targa file.

@@ -168,6 +168,42 @@ TEST(RLAGraphic, HeaderPropertiesAndProbe) {
   EXPECT_FALSE(TRLAGraphic::StaticClass().ProbeStream(stream));
 }
 
+// A 2 x 1 RLA picture of one grey level with the gamma text given.
+Bytes GreyRla(const std::string& gamma, uint8_t level) {
+  Bytes file = RlaHeader(0, 1, 0, 0, 0, "rgb");
+  std::copy(gamma.begin(), gamma.end(), file.begin() + 28);
+  AppendBE32(file, 744);
+  for (int channel = 0; channel < 3; ++channel) {
+    AppendBE16(file, 2);
+    file.insert(file.end(), {0x01, level});  // a run of two
+  }
+  return file;
+}
+
+TEST(RLAGraphic, GammaFieldIsTheDisplayGammaTheSamplesWereMadeFor) {
+  struct TCase {
+    std::string Text;
+    uint8_t Shown;  // level 128 on screen
+    float Gamma;    // the image gamma
+  };
+  // Made for a display like ours, or no number at all: the samples as they
+  // stand. Linear samples are brightened by 1/2.2, those made for a display
+  // of 4.4 darkened by 2.
+  const TCase cases[] = {{"2.2", 128, 1 / 2.2f}, {" 2.20 ", 128, 1 / 2.2f}, {"", 128, 1}, {"2,2", 128, 1},
+                         {"-2.2", 128, 1}, {"0", 128, 1}, {"inf", 128, 1}, {"nan", 128, 1},
+                         {"1e-30", 128, 1}, {"1e30", 128, 1}, {"1.0", 186, 1}, {"1", 186, 1},
+                         {"4.4", 64, 1 / 4.4f}};
+  TRLAGraphic graphic;
+  for (const TCase& c : cases) {
+    TMemoryStream stream(GreyRla(c.Text, 128));
+    graphic.LoadStream(stream);
+    ASSERT_EQ(graphic.ImageWidth(), 2) << c.Text;
+    EXPECT_EQ(graphic.PixelColor(1, 0), RGBColor(c.Shown, c.Shown, c.Shown)) << '"' << c.Text << '"';
+    EXPECT_FLOAT_EQ(graphic.ImageProperties.Gamma, c.Gamma) << '"' << c.Text << '"';
+    EXPECT_EQ((graphic.ImageProperties.Options & optFileGamma) != 0, c.Shown != 128) << '"' << c.Text << '"';
+  }
+}
+
 TEST(RLAGraphic, ChannelCountsThatDisagreeWithTheSchemeAreRefused) {
   for (const auto& [colours, mattes] : {std::pair<uint16_t, uint16_t>{3, 2}, {1, 0}, {4, 0}, {2, 1}}) {
     Bytes h = RlaHeader(0, 7, 0, 3, mattes, "rgb");

@@ -17,7 +17,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
 from cut_rla_cel_files import cel, cut, halo_palette, rla  # noqa: E402
-from imgtest import Failures, imgdump, read_image, sh, workdir  # noqa: E402
+from imgtest import IMGDUMP, Failures, imgdump, read_image, run, sh, workdir  # noqa: E402
 
 F = Failures()
 RNG = np.random.default_rng(20)
@@ -74,19 +74,26 @@ def rla_cases(tmp):
                      rla(pixels.tolist(), matte=matte, bottom_up=bottom_up, origin=(-3, 10)))
         check_pixels(f"RLA {width}x{height} matte={matte} bottom-up={bottom_up}", path,
                      pixels[:, :, :3].astype(np.int16), tmp)
-    # Gamma text is read with "." in every locale.
+    # The gamma field is the display gamma the samples were made for, read
+    # with "." in every locale: "2.2" shows them as they are, "1.0" (linear)
+    # brightens them.
     pixels = np.full((2, 3, 4), 64, dtype=np.uint8)
-    path = write(os.path.join(tmp, "gamma.rla"), rla(pixels.tolist(), gamma=b"2.2"))
-    plain = write(os.path.join(tmp, "plain.rla"), rla(pixels.tolist(), gamma=b""))
-    outs = []
-    for file, lang in [(path, "C"), (path, "de_DE.UTF-8"), (plain, "C")]:
-        os.environ["LC_ALL"] = lang
-        rc, _, err, got = imgdump(file, os.path.join(tmp, "g.ppm"))
-        F.check(rc == 0, f"RLA gamma under {lang}: {err}")
-        outs.append(got)
+    os.environ["LC_ALL"] = "de_DE.UTF-8"
+    for gamma, level in [(b"2.2", 64), (b"1.0", round(255 * (64 / 255) ** (1 / 2.2)))]:
+        path = write(os.path.join(tmp, "gamma.rla"), rla(pixels.tolist(), gamma=gamma))
+        rc, _, err, got = imgdump(path, os.path.join(tmp, "g.ppm"))
+        F.check(rc == 0 and (got == level).all(), f"RLA gamma {gamma}: {err} levels {got} rather than {level}")
     os.environ.pop("LC_ALL")
-    F.check((outs[0] == outs[1]).all(), "RLA gamma: a German locale changes the result")
-    F.check(not (outs[0] == outs[2]).all(), "RLA gamma 2.2 is not applied")
+    # A picture and its RLA copy with gamma 2.2 have one fingerprint; mid-dark
+    # levels over black, which a wrong gamma would lift above the mean.
+    sh("convert-im6.q16 -size 64x32 xc:black -fill 'rgb(20,20,20)' -draw 'rectangle 0,0 63,15' "
+       "-fill white -draw 'rectangle 0,16 15,31' scene.ppm", cwd=tmp)
+    scene = read_image(os.path.join(tmp, "scene.ppm"))
+    copy = np.concatenate([scene, np.full(scene.shape[:2] + (1,), 255, dtype=np.int16)], axis=2)
+    write(os.path.join(tmp, "scene.rla"), rla(copy.tolist(), gamma=b"2.2"))
+    rc, out, err = run([IMGDUMP, "--fingerprint", "scene.ppm", "scene.rla"], cwd=tmp)
+    prints = [line.split()[:4] for line in out.splitlines()]
+    F.check(rc == 0 and len(prints) == 2 and prints[0] == prints[1], f"RLA copy: fingerprints differ: {out} {err}")
     # xyz pictures load as an empty graphic, silently.
     path = write(os.path.join(tmp, "xyz.rla"), rla(pixels.tolist(), space=b"xyz"))
     rc, out, err, _ = imgdump(path)

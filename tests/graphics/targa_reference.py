@@ -4,7 +4,8 @@ ImageMagick, Pillow and ppmtotga write the conformance set; tgatoppm and
 Pillow decode it for reference. Hand-made files cover what the encoders do
 not write: 15- and 16-bit pixels, 15-, 16- and 32-bit colour maps, maps in
 true-colour and grey files, packets that run on across rows, grey with
-alpha, both origins. The writer: BMP files of every layout written through
+alpha, the four orientations in every depth, colour maps that start above
+index 0. The writer: BMP files of every layout written through
 imgdump --write and read back by tgatoppm, Pillow and imgdump itself.
 Malformed files end in the reader's messages.
 """
@@ -204,6 +205,82 @@ def hand_made(d):
             check(d, name, layout, references=(), expected=[[(p[2], p[1], p[0]) for p in row] for row in crows])
 
 
+# ---- Orientations and the colour map's first index -------------------------------
+
+
+def orientations(d):
+    """Files of every depth stored in the four orientations, raw and
+    run-length coded (packets within rows and across them), show the picture
+    they were made from; Pillow, which honours both descriptor bits, agrees."""
+    w, h = 13, 7
+    entries = [(RND.randrange(256), RND.randrange(256), RND.randrange(256)) for _ in range(40)]
+    cmap = b"".join(bytes((b, g, r)) for r, g, b in entries)
+    words = [[RND.randrange(0x10000) for _ in range(w)] for _ in range(h)]
+    idx = [[RND.randrange(40) for _ in range(w)] for _ in range(h)]
+    grey = [[RND.randrange(256) for _ in range(w)] for _ in range(h)]
+    rgba = [[bytes(RND.randrange(256) for _ in range(4)) for _ in range(w)] for _ in range(h)]
+    for rows in (words, idx, grey, rgba):
+        for row in rows:  # runs, so that run packets appear
+            row[2:7] = [row[2]] * 5
+    # name: (depth, raw type, pixels in picture order, their colours, map, Pillow reads it)
+    kinds = {
+        "map": (8, 1, [[bytes([v]) for v in r] for r in idx], [[entries[v] for v in r] for r in idx], cmap, True),
+        "grey": (8, 3, [[bytes([v]) for v in r] for r in grey], [[(v,) * 3 for v in r] for r in grey], b"", True),
+        "grey-alpha": (16, 3, [[bytes([v, 255 - v]) for v in r] for r in grey], [[(v,) * 3 for v in r] for r in grey],
+                       b"", False),
+        "rgb15": (15, 2, [[v.to_bytes(2, "little") for v in r] for r in words],
+                  [[(expand5(v >> 10), expand5(v >> 5), expand5(v)) for v in r] for r in words], b"", False),
+        "rgb16": (16, 2, [[v.to_bytes(2, "little") for v in r] for r in words],
+                  [[(expand5(v >> 10), expand5(v >> 5), expand5(v)) for v in r] for r in words], b"", False),
+        "rgb24": (24, 2, [[p[:3] for p in r] for r in rgba], [[(p[2], p[1], p[0]) for p in r] for r in rgba], b"", True),
+        "rgb32": (32, 2, rgba, [[(p[2], p[1], p[0]) for p in r] for r in rgba], b"", True),
+    }
+    for kind, (depth, raw_type, pixels, colours, colour_map, by_pillow) in kinds.items():
+        for descriptor in (0x00, 0x10, 0x20, 0x30):
+            rows = pixels if descriptor & 0x20 else pixels[::-1]
+            if descriptor & 0x10:
+                rows = [row[::-1] for row in rows]
+            for image_type, across in ((raw_type, False), (raw_type + 8, False), (raw_type + 8, True)):
+                name = f"orient-{kind}-{descriptor:02x}-{image_type}{'-across' if across else ''}.tga"
+                write(d, name, tga_file(w, h, rows, depth, image_type, cmap=colour_map,
+                                        map_length=40 if colour_map else 0, entry_size=24 if colour_map else 0,
+                                        descriptor=descriptor, across_rows=across))
+                check(d, name, references=("pillow",) if by_pillow else (), expected=colours)
+
+
+def first_index(d):
+    """Pixels index a colour map from its first entry on; indices below it or
+    past the map's end are black. tgatoppm and Pillow read the map the same
+    way within it."""
+    w, h = 11, 5
+    first, length = 30, 40
+    for size in (15, 24):
+        entries = [(RND.randrange(256), RND.randrange(256), RND.randrange(256)) for _ in range(length)]
+        if size == 15:
+            cmap = b"".join(((r >> 3) << 10 | (g >> 3) << 5 | b >> 3).to_bytes(2, "little") for r, g, b in entries)
+            entries = [(r & 0xF8, g & 0xF8, b & 0xF8) for r, g, b in entries]
+        else:
+            cmap = b"".join(bytes((b, g, r)) for r, g, b in entries)
+        inside = [[first + RND.randrange(length) for _ in range(w)] for _ in range(h)]
+        outside = [row[:] for row in inside]
+        outside[0][:4] = [0, first - 1, first + length, 255]
+        for image_type in (1, 9):
+            for pixels, refs in ((inside, ("tgatoppm", "pillow") if size == 24 else ()), (outside, ())):
+                data = bytearray(tga_file(w, h, [[bytes([v]) for v in r] for r in pixels], 8, image_type, cmap=cmap,
+                                          map_length=length, entry_size=size))
+                data[3:5] = first.to_bytes(2, "little")
+                name = f"first-{size}-{image_type}{'-outside' if pixels is outside else ''}.tga"
+                write(d, name, bytes(data))
+                expected = [[entries[v - first] if first <= v < first + length else (0, 0, 0) for v in r]
+                            for r in pixels]
+                check(d, name, "pl8Bit", references=refs, expected=expected)
+    # A first index past every 8-bit pixel leaves nothing to show but black.
+    data = bytearray(tga_file(2, 1, [[b"\x00", b"\xff"]], 8, 1, cmap=b"\x10\x20\x30", map_length=1, entry_size=24))
+    data[3:5] = (300).to_bytes(2, "little")
+    write(d, "first-300.tga", bytes(data))
+    check(d, "first-300.tga", "pl8Bit", references=(), expected=[[(0, 0, 0)] * 2])
+
+
 # ---- Writer -------------------------------------------------------------------------
 
 
@@ -233,8 +310,9 @@ def writer(d):
                     f"{out}: read back by {ref}, pixels differ from {name} ({diff})")
         header = open(os.path.join(d, out), "rb").read(18)
         depth = {"pl1Bit": 8, "pl4Bit": 8, "pl8Bit": 8, "pl15Bit": 16, "pl16Bit": 24, "pl24Bit": 24, "pl32Bit": 32}
-        F.check(header[2] == (9 if depth[layout] == 8 else 10) and header[16] == depth[layout] and header[17] == 0x20,
-                f"{out}: header {header.hex()}")
+        # Top to bottom, left to right, the map from index 0.
+        F.check(header[2] == (9 if depth[layout] == 8 else 10) and header[16] == depth[layout] and header[17] == 0x20
+                and header[3:5] == b"\0\0", f"{out}: header {header.hex()}")
 
 
 # ---- Malformed files ----------------------------------------------------------------
@@ -288,6 +366,8 @@ def main():
     with workdir() as d:
         tool_set(d)
         hand_made(d)
+        orientations(d)
+        first_index(d)
         writer(d)
         malformed(d)
         twins(d)

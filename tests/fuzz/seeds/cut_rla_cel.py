@@ -21,6 +21,7 @@ save("one.cut", cut([[7]]))
 pixels = [[(rnd.randrange(256), x * 20, y * 40, 255) for x in range(8)] for y in range(4)]
 save("plain.rla", rla(pixels))
 save("matte.rla", rla(pixels, matte=True, bottom_up=False, gamma=b"2.2"))
+save("linear.rla", rla(pixels, gamma=b"1.0"))
 save("xyz.rla", rla(pixels, space=b"xyz"))
 palette = [(i % 64, (i * 3) % 64, 63 - i % 64) for i in range(256)]
 save("small.cel", cel([[rnd.randrange(256) for _ in range(6)] for _ in range(4)], palette))

@@ -36,7 +36,14 @@ seeds = {
     "grey-rle.tga": tga_file(10, 3, pixels(10, 3, 1), 8, 11, cmap=cmap24, map_length=16, entry_size=24),
     "grey-alpha.tga": tga_file(5, 5, pixels(5, 5, 2), 16, 3),
     "rle-cut.tga": tga_file(12, 12, pixels(12, 12, 3), 24, 10)[:200],
+    "rgb15-right-to-left.tga": tga_file(6, 4, pixels(6, 4, 2), 15, 2, descriptor=0x10),
+    "grey-alpha-rle-right-to-left.tga": tga_file(5, 6, pixels(5, 6, 2), 16, 11, descriptor=0x30, across_rows=True),
 }
+# A map that starts at index 200: pixels below it and past its end.
+first = bytearray(tga_file(9, 3, [[bytes([rnd.choice((0, 200, 215, 216))]) for _ in range(9)] for _ in range(3)], 8, 9,
+                           cmap=cmap24, map_length=16, entry_size=24, descriptor=0x10))
+first[3:5] = (200).to_bytes(2, "little")
+seeds["indexed-rle-first-index.tga"] = bytes(first)
 for name, data in seeds.items():
     with open(os.path.join(out, name), "wb") as f:
         f.write(data)
