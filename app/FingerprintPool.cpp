@@ -1,5 +1,7 @@
 #include "FingerprintPool.h"
 
+#include <sched.h>
+
 #include <algorithm>
 
 #include "graphics/GraphicCompression.h"
@@ -19,8 +21,22 @@ TFingerprintResult FingerprintOneFile(const std::string& directory, const std::s
   return result;
 }
 
+namespace {
+
+// The cores this thread may run on (taskset, cgroups): workers beyond them
+// would only hold pictures without running.
+unsigned UsableCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());  // a mask wider than cpu_set_t, say
+}
+
+}  // namespace
+
 unsigned WorkerCount(unsigned jobs, size_t files) {
-  if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
+  if (jobs == 0) jobs = UsableCores();
   return static_cast<unsigned>(std::max<size_t>(1, std::min<size_t>(jobs, files)));
 }
 

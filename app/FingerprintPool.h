@@ -35,7 +35,7 @@ TFingerprintResult FingerprintOneFile(const std::string& directory, const std::s
                                       TBitmap& target);
 
 // The number of workers for files files when jobs are asked for (0: one
-// per core): at least 1, at most files.
+// per core the process may run on): at least 1, at most files.
 unsigned WorkerCount(unsigned jobs, size_t files);
 
 class TFingerprintPool {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <filesystem>
+#include <thread>
 
 #include "AppTestUtil.h"
 #include "app/DuplicateSearch.h"
@@ -301,7 +304,20 @@ TEST(FingerprintPool, WorkersPerCoreAndWarningsKeptPerThread) {
   EXPECT_EQ(WorkerCount(1, 100), 1u);
   EXPECT_EQ(WorkerCount(8, 3), 3u);
   EXPECT_EQ(WorkerCount(8, 0), 1u);
-  EXPECT_EQ(WorkerCount(0, 1000), std::max(1u, std::thread::hardware_concurrency()));
+  // One worker per core the thread may run on, not per core of the machine.
+  cpu_set_t mask;
+  ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);
+  EXPECT_EQ(WorkerCount(0, 1000), static_cast<unsigned>(CPU_COUNT(&mask)));
+  int first = 0;
+  while (!CPU_ISSET(first, &mask)) ++first;
+  std::thread([first] {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    EXPECT_EQ(WorkerCount(0, 1000), 1u);
+    EXPECT_EQ(WorkerCount(3, 1000), 3u);  // asked for, the count stands
+  }).join();
   std::vector<std::string> shown;
   TCompressionWarningHook previous =
       SetCompressionWarningHook([&](const std::string& text, const std::string&) { shown.push_back(text); });
