@@ -162,6 +162,7 @@ bool TDuplicateFinder::ComputeFingerprints(const std::vector<std::string>& files
   int last = -1;
   for (size_t i = 0; i < files.size(); ++i) {
     prints[i] = FingerprintOneFile(ScanDir, files[i], picture, target).Print;
+    picture.AssignGraphic(nullptr);  // not held while the next file loads
     if (!FView.ProcessMessages()) return false;
     ReportProgress(1, i, files.size(), last);
   }
@@ -175,7 +176,7 @@ bool TDuplicateFinder::ComputeFingerprints(const std::vector<std::string>& files
 bool TDuplicateFinder::ComputeFingerprintsInPool(const std::vector<std::string>& files,
                                                  std::vector<Fingerprint>& prints, unsigned workers) {
   PrepareGraphicUnitsForThreads(files);
-  TFingerprintPool pool(ScanDir, files, workers);
+  TFingerprintPool pool(ScanDir, files, workers, MemoryBudget);
   int last = -1;
   for (size_t i = 0; i < files.size(); ++i) {
     TFingerprintResult result = pool.Take(i);

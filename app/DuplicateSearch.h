@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Fingerprint.h"
+#include "FingerprintPool.h"
 #include "StringGrid.h"
 
 namespace tolvane {
@@ -96,9 +97,11 @@ public:
   uint8_t Busy = 0;
   // One group per row from row 1 on.
   TStringGrid StringGrid1;
-  // Threads that compute fingerprints: 0 for one per core, 1 for all on
+  // Threads that compute fingerprints: 0 for one per usable core, 1 for all on
   // the calling thread. Results are the same with any number.
   unsigned Jobs = 0;
+  // What those threads may hold at once for their pictures (see TMemoryBudget).
+  uint64_t MemoryBudget = SearchMemoryBudget;
 
   // Asks for confirmation, then searches ScanDir (with its subdirectories
   // when asked) and fills StringGrid1. A request while a search runs is

@@ -1,5 +1,7 @@
 #include "FingerprintPool.h"
 
+#include <sched.h>
+
 #include <algorithm>
 
 #include "graphics/GraphicCompression.h"
@@ -19,14 +21,101 @@ TFingerprintResult FingerprintOneFile(const std::string& directory, const std::s
   return result;
 }
 
+namespace {
+
+// The cores this thread may run on (taskset, cgroups): workers beyond them
+// would only hold pictures without running.
+unsigned UsableCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());  // a mask wider than cpu_set_t, say
+}
+
+}  // namespace
+
 unsigned WorkerCount(unsigned jobs, size_t files) {
-  if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
+  if (jobs == 0) jobs = UsableCores();
   return static_cast<unsigned>(std::max<size_t>(1, std::min<size_t>(jobs, files)));
 }
 
+TMemoryBudget::TReservation::TReservation(TMemoryBudget& budget, size_t file) : FBudget(budget), FFile(file) {
+  std::lock_guard lock(budget.FMutex);
+  budget.FActive.push_back(this);
+}
+
+TMemoryBudget::TReservation::~TReservation() { FBudget.Release(*this); }
+
+void TMemoryBudget::TReservation::Charge(uint64_t bytes) {
+  if (bytes > 0) FBudget.Acquire(*this, bytes);
+}
+
+void TMemoryBudget::Cancel() {
+  {
+    std::lock_guard lock(FMutex);
+    FCancelled = true;
+  }
+  FChanged.notify_all();
+}
+
+uint64_t TMemoryBudget::Taken() const {
+  std::lock_guard lock(FMutex);
+  return FTaken;
+}
+
+size_t TMemoryBudget::Waiting() const {
+  std::lock_guard lock(FMutex);
+  return static_cast<size_t>(std::ranges::count_if(FActive, [](const TReservation* r) { return r->FWaiting; }));
+}
+
+bool TMemoryBudget::MayTake(const TReservation& r, uint64_t bytes) const {
+  const bool fits = FTaken + bytes <= FLimit;
+  bool lowerEntering = false, everyHolderWaits = true, lowestHolder = true;
+  for (const TReservation* other : FActive) {
+    if (other == &r) continue;
+    if (other->FHeld == 0) {
+      lowerEntering = lowerEntering || (other->FWaiting && other->FFile < r.FFile);
+    } else {
+      everyHolderWaits = everyHolderWaits && other->FWaiting;
+      lowestHolder = lowestHolder && r.FFile < other->FFile;
+    }
+  }
+  // Holding nothing, a file enters in list order: when it fits, or alone.
+  if (r.FHeld == 0) return !lowerEntering && (fits || FTaken == 0);
+  if (fits || FTaken == r.FHeld) return true;
+  return everyHolderWaits && lowestHolder;
+}
+
+void TMemoryBudget::Acquire(TReservation& r, uint64_t bytes) {
+  std::unique_lock lock(FMutex);
+  const bool waited = !FCancelled && !MayTake(r, bytes);
+  if (waited) {
+    r.FWaiting = true;
+    FChanged.notify_all();  // the last holder to wait lets the lowest go on
+    FChanged.wait(lock, [&] { return FCancelled || MayTake(r, bytes); });
+    r.FWaiting = false;
+  }
+  if (FCancelled) throw EAbort("search stopped");
+  r.FHeld += bytes;
+  FTaken += bytes;
+  lock.unlock();
+  if (waited) FChanged.notify_all();  // files behind this one may enter now
+}
+
+void TMemoryBudget::Release(TReservation& r) {
+  {
+    std::lock_guard lock(FMutex);
+    FTaken -= r.FHeld;
+    r.FHeld = 0;
+    std::erase(FActive, &r);
+  }
+  FChanged.notify_all();
+}
+
 TFingerprintPool::TFingerprintPool(const std::string& directory, const std::vector<std::string>& files,
-                                   unsigned workers)
-    : FDirectory(directory), FFiles(files), FSlots(2 * static_cast<size_t>(std::max(1u, workers))) {
+                                   unsigned workers, uint64_t budget)
+    : FDirectory(directory), FFiles(files), FSlots(2 * static_cast<size_t>(std::max(1u, workers))), FBudget(budget) {
   FThreads.reserve(workers);
   try {
     for (unsigned w = 0; w < workers; ++w) FThreads.emplace_back([this] { Work(); });
@@ -44,6 +133,7 @@ void TFingerprintPool::Stop() {
     FStop = true;
   }
   FSpace.notify_all();
+  FBudget.Cancel();
   for (std::thread& t : FThreads)
     if (t.joinable()) t.join();
   FThreads.clear();
@@ -84,6 +174,8 @@ void TFingerprintPool::Work() {
   while (Claim(index)) {
     TFingerprintResult result;
     {
+      TMemoryBudget::TReservation reservation(FBudget, index);
+      TImageMemoryScope charges(reservation);
       TCompressionWarningCapture warnings;
       try {
         result = FingerprintOneFile(FDirectory, FFiles[index], picture, target);
@@ -91,6 +183,9 @@ void TFingerprintPool::Work() {
         result.Failure = std::current_exception();
       }
       result.Warnings = std::move(warnings.Warnings);
+      // The picture goes before its reservation: what the budget gives back
+      // must be free.
+      picture.AssignGraphic(nullptr);
     }
     if (Stopping()) return;  // the result would never be taken
     Deliver(index, std::move(result));

@@ -134,7 +134,9 @@ private:
 
 std::shared_ptr<TBitmapImage> MakeImage(int32_t width, int32_t height, TPixelLayout layout, HPALETTE palette) {
   int bpp = BitsPerPixelOf(layout);
-  if (width < 0 || height < 0 || !ImageSizeAllowed(width, height, bpp)) throw EOutOfResources(SysConst::SOutOfResources);
+  // Not charged: a load charges its picture once, at its size check, not at
+  // every resize and change of layout on the way there.
+  if (width < 0 || height < 0 || !ImageSizeFits(width, height, bpp)) throw EOutOfResources(SysConst::SOutOfResources);
   auto image = std::make_shared<TBitmapImage>();
   image->Width = width;
   image->Height = height;

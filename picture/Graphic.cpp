@@ -6,11 +6,32 @@ namespace tolvane {
 
 TOLVANE_DEFINE_CLASS(TGraphic, TPersistent)
 
-bool ImageSizeAllowed(int64_t width, int64_t height, int bitsPerPixel) {
+namespace {
+// Set by a search worker for the file it loads; no account elsewhere.
+thread_local TImageMemoryAccount* CurrentAccount = nullptr;
+}  // namespace
+
+bool ImageSizeFits(int64_t width, int64_t height, int bitsPerPixel) {
   if (width < 0 || height < 0) return false;
   if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > MaxImagePixels) return false;
   if (width > (int64_t{1} << 28) || height > (int64_t{1} << 28)) return false;
   return RowSizeOf(width, bitsPerPixel) * static_cast<uint64_t>(height) <= MaxImageBytes;
+}
+
+bool ImageSizeAllowed(int64_t width, int64_t height, int bitsPerPixel) {
+  if (!ImageSizeFits(width, height, bitsPerPixel)) return false;
+  ChargeImageMemory(RowSizeOf(width, bitsPerPixel) * static_cast<uint64_t>(height));
+  return true;
+}
+
+TImageMemoryScope::TImageMemoryScope(TImageMemoryAccount& account) : FOuter(CurrentAccount) {
+  CurrentAccount = &account;
+}
+
+TImageMemoryScope::~TImageMemoryScope() { CurrentAccount = FOuter; }
+
+void ChargeImageMemory(uint64_t bytes) {
+  if (CurrentAccount && bytes > 0) CurrentAccount->Charge(bytes);
 }
 
 int BitsPerPixelOf(TPixelLayout layout) {

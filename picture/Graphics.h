@@ -38,7 +38,41 @@ inline constexpr const char* SAssignError = "Cannot assign a %s to a %s";
 inline constexpr uint64_t MaxImagePixels = uint64_t{1} << 28;
 inline constexpr uint64_t MaxImageBytes = uint64_t{1} << 31;
 // Whether a width x height image of bitsPerPixel fits the limits above.
+bool ImageSizeFits(int64_t width, int64_t height, int bitsPerPixel);
+// The check a load makes before it sizes a picture: ImageSizeFits, and the
+// bytes of an image that fits charged to the calling thread's memory
+// account, if it has one (which may wait there until they are free).
 bool ImageSizeAllowed(int64_t width, int64_t height, int bitsPerPixel);
+
+// Where the loads on one thread count what they will hold. The search gives
+// each worker one account per file, all drawing on one budget, so that its
+// workers together never hold more than the budget however many they are;
+// a load checks its sizes before it allocates, so it waits there while the
+// budget is taken. Charge may throw (a stopped search), like any failure of
+// the load.
+class TImageMemoryAccount {
+public:
+  virtual void Charge(uint64_t bytes) = 0;
+
+protected:
+  ~TImageMemoryAccount() = default;
+};
+
+// Makes an account the calling thread's while the scope lasts.
+class TImageMemoryScope {
+public:
+  explicit TImageMemoryScope(TImageMemoryAccount& account);
+  ~TImageMemoryScope();
+  TImageMemoryScope(const TImageMemoryScope&) = delete;
+  TImageMemoryScope& operator=(const TImageMemoryScope&) = delete;
+
+private:
+  TImageMemoryAccount* FOuter;
+};
+
+// Charges what a load will hold besides its picture (a decoder's buffers
+// for the whole image) to the calling thread's account, if it has one.
+void ChargeImageMemory(uint64_t bytes);
 
 enum TPixelLayout : uint8_t {
   plDevice = 0,

@@ -5,6 +5,7 @@
 // heap object whose address was fixed before setjmp.
 #include "Jpeg.h"
 
+#include <algorithm>
 #include <array>
 #include <csetjmp>
 #include <cstdio>
@@ -76,6 +77,25 @@ void CmykToBgr(const uint8_t* in, uint8_t* out, JDIMENSION width, bool inverted)
   }
 }
 
+// What libjpeg holds besides the picture: a file of several scans keeps
+// the coefficients of the whole image until its last scan, at full size
+// whatever the scale (never more than it may use).
+uint64_t WholeImageCoefficientBytes(const jpeg_decompress_struct& info) {
+  if (!info.progressive_mode && info.comps_in_scan >= info.num_components) return 0;
+  // Each component's blocks, rounded up to whole units of its sampling.
+  auto blocks = [](JDIMENSION count, int factor) {
+    const uint64_t step = static_cast<uint64_t>(std::max(factor, 1));
+    return (uint64_t{count} + step - 1) / step * step;
+  };
+  uint64_t bytes = 0;
+  for (int c = 0; c < info.num_components; ++c) {
+    const jpeg_component_info& comp = info.comp_info[c];
+    bytes += blocks(comp.width_in_blocks, comp.h_samp_factor) * blocks(comp.height_in_blocks, comp.v_samp_factor) *
+             sizeof(JBLOCK);
+  }
+  return std::min<uint64_t>(bytes, MaxJpegMemory);
+}
+
 std::unique_ptr<TBitmap> Decode(const TJPEGData& data, TJpegDecodeScale scale, TJpegDecodeSpeed speed,
                                 TJpegOutputDepth depth) {
   auto state = std::make_unique<TDecodeState>();
@@ -113,6 +133,7 @@ std::unique_ptr<TBitmap> Decode(const TJPEGData& data, TJpegDecodeScale scale, T
   }
   jpeg_calc_output_dimensions(cinfo);
   if (!ImageSizeAllowed(cinfo->output_width, cinfo->output_height, 32)) RaiseJpegError(JERR_IMAGE_TOO_BIG);
+  ChargeImageMemory(WholeImageCoefficientBytes(*cinfo));
   jpeg_start_decompress(cinfo);
 
   s->Bitmap = std::make_unique<TBitmap>();
@@ -309,7 +330,7 @@ std::shared_ptr<TJPEGData> LoadData(TStream& stream) {
   // The limit holds for the size the file declares, whatever scale it is
   // decoded at later: a tiny file declaring 65500 x 65500 is no picture.
   const jpeg_decompress_struct& info = d->Info;
-  if (!ImageSizeAllowed(info.image_width, info.image_height, 32)) RaiseJpegError(JERR_IMAGE_TOO_BIG);
+  if (!ImageSizeFits(info.image_width, info.image_height, 32)) RaiseJpegError(JERR_IMAGE_TOO_BIG);
   data->Width = static_cast<int32_t>(info.image_width);
   data->Height = static_cast<int32_t>(info.image_height);
 

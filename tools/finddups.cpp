@@ -1,13 +1,17 @@
 // finddups: the finder's search without a window.
-//   finddups DIR THRESHOLD [--recursive] [--jobs N]
+//   finddups DIR THRESHOLD [--recursive] [--jobs N] [--budget MIB]
 // Scans DIR (with its subdirectories when asked), groups near-duplicate
 // pictures whose fingerprints differ in fewer than THRESHOLD bits, and
 // writes to standard output the duplicates list that "Save List" would
 // write for the resulting grid. THRESHOLD is read like ravelk's command
 // line: a decimal integer of which the low 8 bits count. --jobs N computes
-// fingerprints on N threads (default: one per core; 1 computes them all on
-// the main thread); the list is the same with any N.
+// fingerprints on N threads (default: one per core the process may use; 1
+// computes them all on the main thread); the list is the same with any N.
+// --budget MIB sets the memory those threads may hold at once for their
+// pictures (default: the search's own), so that tests can watch the budget
+// work with small pictures.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -39,17 +43,17 @@ public:
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: finddups DIR THRESHOLD [--recursive] [--jobs N]\n");
+  std::fprintf(stderr, "usage: finddups DIR THRESHOLD [--recursive] [--jobs N] [--budget MIB]\n");
   return 2;
 }
 
-// A thread count of 1 or more, in decimal.
-bool ParseJobs(const char* text, unsigned& jobs) {
+// A decimal count from 1 to most.
+bool ParseCount(const char* text, unsigned long most, unsigned& count) {
   char* end = nullptr;
   errno = 0;
   const unsigned long value = std::strtoul(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || value < 1 || value > 4096) return false;
-  jobs = static_cast<unsigned>(value);
+  if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || value < 1 || value > most) return false;
+  count = static_cast<unsigned>(value);
   return true;
 }
 
@@ -58,11 +62,12 @@ bool ParseJobs(const char* text, unsigned& jobs) {
 int main(int argc, char** argv) {
   if (argc < 3 || argv[1][0] == '\0') return Usage();
   bool recursive = false;
-  unsigned jobs = 0;
+  unsigned jobs = 0, budgetMiB = 0;
   for (int i = 3; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--recursive" && !recursive) recursive = true;
-    else if (option == "--jobs" && jobs == 0 && i + 1 < argc && ParseJobs(argv[i + 1], jobs)) ++i;
+    else if (option == "--jobs" && jobs == 0 && i + 1 < argc && ParseCount(argv[i + 1], 4096, jobs)) ++i;
+    else if (option == "--budget" && budgetMiB == 0 && i + 1 < argc && ParseCount(argv[i + 1], 1 << 20, budgetMiB)) ++i;
     else return Usage();
   }
   int rc = 0;
@@ -74,6 +79,7 @@ int main(int argc, char** argv) {
     TConsoleView view;
     TDuplicateFinder finder(view);
     finder.Jobs = jobs;
+    if (budgetMiB > 0) finder.MemoryBudget = uint64_t{budgetMiB} << 20;
     finder.SimilarityThreshold = static_cast<uint8_t>(StrToInt(argv[2]) & 0xFF);
     finder.ScanDir = argv[1];
     if (finder.ScanDir.empty() || finder.ScanDir.back() != '/') finder.ScanDir += '/';

@@ -121,8 +121,9 @@ void TQorJP2FileFormat::LoadStream(TStream& stream) {
   const int64_t width = int64_t{header->x1} - header->x0;
   const int64_t height = int64_t{header->y1} - header->y0;
   if (!ImageSizeAllowed(width, height, 24)) RaiseError(JP2Const::SUnableToDecode);
-  if (uint64_t{decoder.MaxComponents()} * static_cast<uint64_t>(width * height) * 4 > MaxImageBytes)
-    RaiseError(JP2Const::SUnableToDecode);
+  const uint64_t sampleBytes = uint64_t{decoder.MaxComponents()} * static_cast<uint64_t>(width * height) * 4;
+  if (sampleBytes > MaxImageBytes) RaiseError(JP2Const::SUnableToDecode);
+  ChargeImageMemory(sampleBytes);
 
   if (!decoder.Decode(CodedDataLimit(*header, decoder.MaxComponents()))) RaiseError(JP2Const::SUnableToDecode);
   const opj_image_t& image = *decoder.Image();

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "AppTestUtil.h"
 #include "app/DuplicateSearch.h"
@@ -301,7 +306,20 @@ TEST(FingerprintPool, WorkersPerCoreAndWarningsKeptPerThread) {
   EXPECT_EQ(WorkerCount(1, 100), 1u);
   EXPECT_EQ(WorkerCount(8, 3), 3u);
   EXPECT_EQ(WorkerCount(8, 0), 1u);
-  EXPECT_EQ(WorkerCount(0, 1000), std::max(1u, std::thread::hardware_concurrency()));
+  // One worker per core the thread may run on, not per core of the machine.
+  cpu_set_t mask;
+  ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);
+  EXPECT_EQ(WorkerCount(0, 1000), static_cast<unsigned>(CPU_COUNT(&mask)));
+  int first = 0;
+  while (!CPU_ISSET(first, &mask)) ++first;
+  std::thread([first] {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    EXPECT_EQ(WorkerCount(0, 1000), 1u);
+    EXPECT_EQ(WorkerCount(3, 1000), 3u);  // asked for, the count stands
+  }).join();
   std::vector<std::string> shown;
   TCompressionWarningHook previous =
       SetCompressionWarningHook([&](const std::string& text, const std::string&) { shown.push_back(text); });
@@ -321,6 +339,201 @@ TEST(FingerprintPool, WorkersPerCoreAndWarningsKeptPerThread) {
   ShowCompressionWarning("after", "c");
   SetCompressionWarningHook(std::move(previous));
   EXPECT_EQ(shown, (std::vector<std::string>{"elsewhere", "after"}));
+}
+
+// The load of one file on a thread of its own: it charges the budget when
+// told and holds what it got until Finish.
+class TLoadOnThread {
+public:
+  TLoadOnThread(TMemoryBudget& budget, size_t file) : FThread([this, &budget, file] { Run(budget, file); }) {}
+  ~TLoadOnThread() { Finish(); }
+
+  void Charge(uint64_t bytes) {
+    std::lock_guard lock(FMutex);
+    FOrders.push_back(bytes);
+    FChanged.notify_all();
+  }
+  // Waits until count charges have returned (or thrown).
+  void AwaitCharges(size_t count) {
+    std::unique_lock lock(FMutex);
+    FChanged.wait(lock, [&] { return FDone >= count; });
+  }
+  // A charge that is expected to return: waits for it.
+  void ChargeNow(uint64_t bytes) {
+    const size_t done = Done();
+    Charge(bytes);
+    AwaitCharges(done + 1);
+  }
+  size_t Done() {
+    std::lock_guard lock(FMutex);
+    return FDone;
+  }
+  void Finish() {
+    {
+      std::lock_guard lock(FMutex);
+      FFinish = true;
+      FChanged.notify_all();
+    }
+    if (FThread.joinable()) FThread.join();
+  }
+  bool Aborted() {
+    std::lock_guard lock(FMutex);
+    return FAborted;
+  }
+
+private:
+  void Run(TMemoryBudget& budget, size_t file) {
+    TMemoryBudget::TReservation reservation(budget, file);
+    std::unique_lock lock(FMutex);
+    for (;;) {
+      FChanged.wait(lock, [&] { return FFinish || !FOrders.empty(); });
+      if (FOrders.empty()) return;
+      const uint64_t bytes = FOrders.front();
+      FOrders.erase(FOrders.begin());
+      lock.unlock();
+      bool aborted = false;
+      try {
+        reservation.Charge(bytes);
+      } catch (const EAbort&) {
+        aborted = true;
+      }
+      lock.lock();
+      FAborted = FAborted || aborted;
+      ++FDone;
+      FChanged.notify_all();
+    }
+  }
+
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  std::vector<uint64_t> FOrders;
+  size_t FDone = 0;
+  bool FFinish = false, FAborted = false;
+  std::thread FThread;
+};
+
+// Waits until the budget has waiting charges of that many files.
+void AwaitWaiting(const TMemoryBudget& budget, size_t count) {
+  while (budget.Waiting() != count) std::this_thread::yield();
+}
+
+TEST(FingerprintPool, BudgetChargesWaitUntilTheMemoryIsGivenBack) {
+  TMemoryBudget budget(100);
+  TLoadOnThread a(budget, 0), b(budget, 1);
+  a.ChargeNow(60);
+  b.Charge(50);
+  AwaitWaiting(budget, 1);
+  a.ChargeNow(30);  // a file that holds memory may take more where it fits
+  EXPECT_EQ(budget.Taken(), 90u);
+  EXPECT_EQ(b.Done(), 0u);
+  a.Finish();
+  b.AwaitCharges(1);
+  EXPECT_EQ(budget.Taken(), 50u);
+  b.Finish();
+  EXPECT_EQ(budget.Taken(), 0u);
+}
+
+TEST(FingerprintPool, BudgetLetsLowerFilesInFirstAndLargeOnesAlone) {
+  TMemoryBudget budget(100);
+  auto c = std::make_unique<TLoadOnThread>(budget, 5);
+  c->ChargeNow(90);
+  // File 3 would fit, but file 2, which the taker needs first, waits.
+  TLoadOnThread b(budget, 2), d(budget, 3);
+  b.Charge(50);
+  AwaitWaiting(budget, 1);
+  d.Charge(5);
+  AwaitWaiting(budget, 2);
+  c.reset();
+  b.AwaitCharges(1);
+  d.AwaitCharges(1);
+  EXPECT_EQ(budget.Taken(), 55u);
+  // More than the whole budget: once nothing else is held, alone.
+  TLoadOnThread e(budget, 7), f(budget, 8);
+  e.Charge(500);
+  AwaitWaiting(budget, 1);
+  b.Finish();
+  d.Finish();
+  e.AwaitCharges(1);
+  EXPECT_EQ(budget.Taken(), 500u);
+  f.Charge(1);
+  AwaitWaiting(budget, 1);
+  e.Finish();
+  f.AwaitCharges(1);
+  EXPECT_EQ(budget.Taken(), 1u);
+}
+
+TEST(FingerprintPool, BudgetFilesHoldingMemoryNeverWaitForEachOther) {
+  // Both hold some and want more than is left: the lower goes on beyond
+  // the budget, the other follows when the lower is done.
+  TMemoryBudget budget(100);
+  TLoadOnThread a(budget, 0), b(budget, 1);
+  a.ChargeNow(60);
+  b.ChargeNow(30);
+  a.Charge(50);
+  AwaitWaiting(budget, 1);
+  b.Charge(50);
+  a.AwaitCharges(2);
+  EXPECT_EQ(budget.Taken(), 140u);
+  AwaitWaiting(budget, 1);
+  EXPECT_EQ(b.Done(), 1u);
+  a.Finish();
+  b.AwaitCharges(2);
+  EXPECT_EQ(budget.Taken(), 80u);
+}
+
+TEST(FingerprintPool, BudgetCancelledEndsEveryCharge) {
+  TMemoryBudget budget(10);
+  TLoadOnThread a(budget, 0), b(budget, 1);
+  a.ChargeNow(10);
+  b.Charge(5);
+  AwaitWaiting(budget, 1);
+  budget.Cancel();
+  b.AwaitCharges(1);
+  EXPECT_TRUE(b.Aborted());
+  a.ChargeNow(1);
+  EXPECT_TRUE(a.Aborted());
+  a.Finish();
+  b.Finish();
+  EXPECT_EQ(budget.Taken(), 0u);
+}
+
+TEST(FingerprintPool, LoadsChargeTheirPicturesAndGiveThemBack) {
+  // Every picture is larger than a budget of one byte, so the files load
+  // one at a time; a load that fails after its size check gives its charge
+  // back like one that succeeds, or the next file would wait for ever.
+  test::TTempDir dir;
+  std::vector<std::string> files;
+  for (int i = 0; i < 24; ++i) {
+    files.push_back("p" + std::to_string(10 + i) + ".bmp");
+    const std::string path = dir / files.back();
+    if (i % 3 == 1) {
+      test::WriteBmp(path, Rect(0, 0, 16, 16));
+      std::filesystem::resize_file(path, 200);  // the header passes, the rows are missing
+    } else {
+      test::WriteBmp(path, i % 3 ? Rect(16, 0, 32, 16) : Rect(0, 0, 32, 8));
+    }
+  }
+  TPicture picture;
+  TBitmap target;
+  target.SetPixelLayout(pl24Bit);
+  target.ResizeWidth(16);
+  target.ResizeHeight(8);
+  TFingerprintPool pool(dir.Path + "/", files, 4, 1);
+  for (size_t i = 0; i < files.size(); ++i)
+    EXPECT_EQ(pool.Take(i).Print, FingerprintOneFile(dir.Path + "/", files[i], picture, target).Print) << i;
+  // On a thread without an account, nothing is charged and nothing waits.
+  TMemoryBudget budget(1);
+  TMemoryBudget::TReservation reservation(budget, 0);
+  EXPECT_TRUE(ImageSizeAllowed(1000, 1000, 32));
+  EXPECT_EQ(reservation.Held(), 0u);
+  {
+    TImageMemoryScope scope(reservation);
+    EXPECT_TRUE(ImageSizeAllowed(1000, 1000, 32));
+    EXPECT_FALSE(ImageSizeAllowed(1 << 15, 1 << 14, 32));  // refused: nothing charged
+    ChargeImageMemory(24);
+  }
+  EXPECT_TRUE(ImageSizeAllowed(10, 10, 8));
+  EXPECT_EQ(reservation.Held(), 4'000'000u + 24u);
 }
 
 }  // namespace

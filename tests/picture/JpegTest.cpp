@@ -132,3 +132,35 @@ TEST(Jpeg, KeepsTheCompressedDataUpToItsEndMarkerAndNoMore) {
   EXPECT_EQ(Saved(image), cut);
   EXPECT_EQ(image.DecodedBitmap().ImageWidth(), 300);
 }
+
+namespace {
+
+// Adds up what loads on this thread charge.
+struct TChargeCounter final : TImageMemoryAccount {
+  void Charge(uint64_t bytes) override { Total += bytes; }
+  uint64_t Total = 0;
+};
+
+uint64_t ChargedToDecode(const std::vector<uint8_t>& jpeg) {
+  TChargeCounter counter;
+  TImageMemoryScope scope(counter);
+  TMemoryStream stream(jpeg);
+  TJPEGImage image;
+  image.LoadStream(stream);
+  EXPECT_EQ(counter.Total, 0u);  // the header holds no picture yet
+  image.SetDecodeScale(ScaleEighth);
+  image.DecodedBitmap();
+  return counter.Total;
+}
+
+}  // namespace
+
+TEST(Jpeg, DecodingChargesThePictureAndTheCoefficientsOfEveryScan) {
+  // 300 x 200 at one eighth: 38 x 25 pixels, charged at 4 bytes each.
+  const uint64_t picture = 38 * 4 * 25;
+  EXPECT_EQ(ChargedToDecode(EncodeJpeg(300, 200)), picture);
+  // Progressive: libjpeg keeps every coefficient at full size, in units of
+  // 2 x 2 blocks for Y (38 x 26 blocks) and one block for Cb and Cr (19 x 13
+  // each), 128 bytes a block.
+  EXPECT_EQ(ChargedToDecode(EncodeJpeg(300, 200, true)), picture + (38 * 26 + 2 * 19 * 13) * 128);
+}
