@@ -312,6 +312,9 @@ void DrawIconImage(TBitmap& target, const TIconImage& icon, int32_t x, int32_t y
 // Windows metafile behind a placeable header, or a plain Windows metafile.
 enum class TMetafileKind : uint8_t { mkNone, mkEnhanced, mkPlaceable, mkPlain };
 
+// Bitmaps inside metafiles of more pixels are neither drawn nor kept.
+inline constexpr int64_t MaxMetafileBitmapPixels = int64_t{1} << 25;
+
 // The framework's metafile graphic (wmf, emf). Reading needs no display;
 // drawing is done by the metafile player that start-up installs (see
 // SetMetafilePlayer), and without one a metafile draws nothing.

@@ -15,9 +15,12 @@
 namespace tolvane {
 namespace {
 
+using test::Cat;
+using test::Dib2x2;
 using test::Stock;
 using test::TEmfWriter;
 using test::TWmfWriter;
+using test::Words;
 
 // Record types of enhanced metafiles.
 enum : uint32_t {
@@ -206,17 +209,6 @@ TEST_F(MetafilePlay, ObjectsLinesAndPaths) {
                                 "####............", "####............", "####............", "####............"}));
 }
 
-// A 2 x 2 bottom-up 24-bit bitmap: black, white over red, grey.
-std::vector<uint8_t> Dib2x2() {
-  std::vector<uint8_t> dib;
-  for (uint32_t v : {40u, 2u, 2u}) test::PutU32(dib, v);
-  test::PutU16(dib, 1);
-  test::PutU16(dib, 24);
-  for (int i = 0; i < 6; ++i) test::PutU32(dib, 0);
-  dib.insert(dib.end(), {0x00, 0x00, 0xFF, 0x80, 0x80, 0x80, 0, 0});  // bottom row: red, grey
-  dib.insert(dib.end(), {0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0, 0});  // top row: black, white
-  return dib;
-}
 
 TEST_F(MetafilePlay, BitmapRecords) {
   const std::vector<uint8_t> dib = Dib2x2();
@@ -494,6 +486,29 @@ TEST_F(MetafilePlay, MangledFilesNeverEscapePlayback) {
       EXPECT_NO_THROW(target->BitmapCanvas().StretchInto(Rect(0, 0, 16, 8), metafile.get()));
     }
   }
+}
+
+// Old device-dependent bitmaps are held to their rows and to the bitmap
+// budget, like device-independent ones.
+TEST_F(MetafilePlay, OldBitmapsReadOnlyTheirRowsAndArePaidFor) {
+  auto stretch = [](int width, int height, int widthBytes) {
+    std::vector<uint8_t> p = Cat(Words({0x0020, 0x00CC, height, width, 0, 0, 80, 160, 0, 0}),
+                                 Words({0, width, height, widthBytes, 0x0101}));
+    p.resize(p.size() + static_cast<size_t>(widthBytes) * static_cast<size_t>(height), 0);
+    return TWmfWriter(true, 0, 0, 160, 80).AddRaw(0x0B23, p).Finish();
+  };
+  // Seven 1-bit pixels need a byte a row; rows of none are refused rather
+  // than read from the bytes after the record.
+  auto target = Target(Grey);
+  Draw(stretch(7, 2, 0), *target);
+  EXPECT_EQ(Art(*target), Art(*Target(Grey)));
+  // More pixels than any bitmap a metafile may expand to.
+  target = Target(Grey);
+  Draw(stretch(6000, 6000, 750), *target);
+  EXPECT_EQ(Art(*target), Art(*Target(Grey)));
+  target = Target(Grey);
+  Draw(stretch(60, 60, 8), *target);
+  EXPECT_NE(Art(*target), Art(*Target(Grey)));
 }
 
 }  // namespace
