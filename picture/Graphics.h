@@ -338,7 +338,9 @@ public:
   void LoadClipboard(uint16_t format, THandle data, HPALETTE palette) override;
   void SaveClipboard(uint16_t& format, THandle& data, HPALETTE& palette) override;
 
-  // The metafile's bytes as loaded, from its first header to its last record.
+  // The metafile's bytes as kept, from its first header to its last
+  // record: a record longer than 64 KiB keeps only what the player can draw
+  // from it, with its sizes rewritten to match (see MetafileRecords.h).
   const std::vector<uint8_t>& Data() const { return FData; }
   TMetafileKind Kind() const { return FKind; }
   // The picture's extent in the file's own units: the frame of an enhanced
