@@ -95,6 +95,13 @@ def emf_long_record(kind, record_bytes):
     return (bytes(header) + rect + record, tail), record_bytes - len(record)
 
 
+def pcx_lines_padded():
+    """A 1 x 2000 run-length PCX whose header pads every line to 65534 bytes:
+    the zeros after it are its data, one byte of the line each."""
+    return (struct.pack("<BBBBHHHHHH", 10, 5, 1, 8, 0, 0, 0, 1999, 72, 72) + bytes(49)
+            + struct.pack("<BHH", 1, 65534, 1) + bytes(58))
+
+
 def cases(d, pad):
     sh("convert rose: BMP3:rose.bmp", cwd=d)
     sh("convert rose: -resize 32x32! -colors 100 -type palette rose32.png", cwd=d)
@@ -136,6 +143,7 @@ def cases(d, pad):
         ("record-1GiB-escape.wmf", *wmf_long_record(min(pad, 1 << 30)), ok),
         ("record-1GiB-comment.emf", *emf_long_record("comment", min(pad, 1 << 30)), ok),
         ("record-1GiB-bitmap.emf", *emf_long_record("bitmap", min(pad, 1 << 30)), ok),
+        ("lines-padded.pcx", pcx_lines_padded(), pad, ok),
     ]
 
 
