@@ -632,7 +632,7 @@ TEST_F(MetafilePlay, LongRecordsDrawWhatTheirShortFormDraws) {
     EXPECT_EQ(differ, 0);
     EXPECT_GT(drawn, 0);
     ASSERT_GT(c.Long.size(), c.Short.size() + 65536);
-    EXPECT_LT(Load(c.Long)->Data().size(), Load(c.Short)->Data().size() + 3 * 65536);
+    EXPECT_LT(Load(c.Long)->Data().size(), Load(c.Short)->Data().size() + 65536 + 256);
   }
 }
 
