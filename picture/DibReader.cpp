@@ -120,12 +120,31 @@ void CopyNibbles(uint8_t* row, int64_t x, int64_t count, const uint8_t* src) {
 }  // namespace
 
 TDibReader::TDibReader(TStream& stream, uint64_t budget, TDibKind kind, const char* invalidMessage)
+    : TDibReader(stream, budget, kind, invalidMessage, true) {}
+
+TDibReader::TDibReader(TStream& stream, uint64_t budget, TDibKind kind, const char* invalidMessage, bool readColours)
     : FStream(stream),
       FBudget(std::min<uint64_t>(budget, static_cast<uint64_t>(stream.Remaining()))),
       FKind(kind),
       FInvalidMessage(invalidMessage) {
   ReadHeader();
-  ReadColourTable();
+  if (readColours) ReadColourTable();
+}
+
+std::optional<TDibHeader> TDibReader::PeekHeader(const uint8_t* data, size_t size) {
+  TMemoryStream stream(std::vector<uint8_t>(data, data + size));
+  try {
+    return TDibReader(stream, size, TDibKind::dkBitmap, GraphicsConst::SInvalidBitmap, false).Header();
+  } catch (const EInvalidGraphic&) {
+    return std::nullopt;
+  }
+}
+
+uint64_t TDibReader::PixelBytesBound(const TDibHeader& header) {
+  const uint64_t width = static_cast<uint64_t>(std::max(header.Width, 0));
+  const uint64_t height = static_cast<uint64_t>(std::max(header.Height, 0));
+  if (header.Compression == BI_RLE8 || header.Compression == BI_RLE4) return (4 * (width + 8) + 2) * height + 2;
+  return RowSizeOf(header.Width, header.BitCount) * height;
 }
 
 void TDibReader::Invalid() const { throw EInvalidGraphic(FInvalidMessage); }

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "picture/Classes.h"
@@ -71,7 +72,18 @@ public:
   // Bytes of the DIB read or skipped so far, from the header's first byte.
   uint64_t Consumed() const { return FConsumed; }
 
+  // The header (and bit-field masks) of a bitmap-kind DIB whose first size
+  // bytes are at data, checked as the constructor checks them; nothing when
+  // the constructor would refuse it. The colour table is not looked at.
+  static std::optional<TDibHeader> PeekHeader(const uint8_t* data, size_t size);
+  // The most bytes of pixel data that ReadImage takes for a header: its
+  // stored rows, or for run-length data what an encoder may spend on them
+  // (four bytes a pixel, over rows eight pixels wider, the end of each row
+  // and of the bitmap).
+  static uint64_t PixelBytesBound(const TDibHeader& header);
+
 private:
+  TDibReader(TStream& stream, uint64_t budget, TDibKind kind, const char* invalidMessage, bool readColours);
   [[noreturn]] void Invalid() const;
   void ReadHeader();
   void ReadColourTable();

@@ -346,6 +346,9 @@ void DrawIconImage(TBitmap& target, const TIconImage& icon, int32_t x, int32_t y
 // Windows metafile behind a placeable header, or a plain Windows metafile.
 enum class TMetafileKind : uint8_t { mkNone, mkEnhanced, mkPlaceable, mkPlain };
 
+// Bitmaps inside metafiles of more pixels are neither drawn nor kept.
+inline constexpr int64_t MaxMetafileBitmapPixels = int64_t{1} << 25;
+
 // The framework's metafile graphic (wmf, emf). Reading needs no display;
 // drawing is done by the metafile player that start-up installs (see
 // SetMetafilePlayer), and without one a metafile draws nothing.
@@ -369,7 +372,9 @@ public:
   void LoadClipboard(uint16_t format, THandle data, HPALETTE palette) override;
   void SaveClipboard(uint16_t& format, THandle& data, HPALETTE& palette) override;
 
-  // The metafile's bytes as loaded, from its first header to its last record.
+  // The metafile's bytes as kept, from its first header to its last
+  // record: a record longer than 64 KiB keeps only what the player can draw
+  // from it, with its sizes rewritten to match (see MetafileRecords.h).
   const std::vector<uint8_t>& Data() const { return FData; }
   TMetafileKind Kind() const { return FKind; }
   // The picture's extent in the file's own units: the frame of an enhanced

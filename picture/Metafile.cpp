@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "Graphics.h"
+#include "MetafileRecords.h"
 #include "picture/ByteOrder.h"
 
 namespace tolvane {
@@ -16,7 +17,6 @@ namespace {
 TMetafilePlayer Player = nullptr;
 
 constexpr uint32_t EmrHeaderType = 1;
-constexpr uint32_t EmrEof = 14;
 constexpr uint32_t EmfSignature = 0x464D4520;  // " EMF"
 constexpr size_t EmfMinHeader = 88;
 constexpr uint32_t PlaceableKey = 0x9AC6CDD7;
@@ -139,43 +139,6 @@ TMetafileInfo ReadMetafileInfo(const uint8_t* p, size_t prefix, size_t size) {
   InvalidMetafile();
 }
 
-// Appends up to count bytes of the stream to data, a block at a time so that
-// a length the file does not hold reserves nothing; false at the stream's end.
-bool AppendFromStream(TStream& stream, std::vector<uint8_t>& data, uint64_t count) {
-  constexpr uint64_t Block = uint64_t{1} << 20;
-  while (count) {
-    const size_t n = static_cast<size_t>(std::min(count, Block)), old = data.size();
-    data.resize(old + n);
-    const size_t got = stream.Read(data.data() + old, n);
-    data.resize(old + got);
-    if (got < n) return false;
-    count -= n;
-  }
-  return true;
-}
-
-// Reads records as they go until end (a length counted from the start of
-// data): a record is kept whole, or cut at end; reading stops after the
-// end-of-file record and at a record head that gives no length, so padding
-// after the records is never read. headSize is the bytes of a record head,
-// lengthOf and isEnd read it.
-template <class TLengthOf, class TIsEnd>
-void ReadRecords(TStream& stream, std::vector<uint8_t>& data, uint64_t end, size_t headSize, TLengthOf lengthOf,
-                 TIsEnd isEnd) {
-  while (data.size() + headSize <= end) {
-    const size_t at = data.size();
-    if (!AppendFromStream(stream, data, headSize)) return;
-    const uint64_t length = lengthOf(data.data() + at);
-    if (length < headSize) {
-      data.resize(at);
-      return;
-    }
-    const uint64_t kept = std::min<uint64_t>(length, end - at);
-    if (!AppendFromStream(stream, data, kept - headSize) || isEnd(data.data() + at) || kept < length) return;
-  }
-  AppendFromStream(stream, data, end - data.size());  // a tail shorter than a record head
-}
-
 }  // namespace
 
 void SetMetafilePlayer(TMetafilePlayer player) { Player = player; }
@@ -244,25 +207,23 @@ void TMetafile::LoadStream(TStream& stream) {
     if (!ImageSizeAllowed(width, height, 32)) InvalidMetafile();
   };
   if (info.Kind != TMetafileKind::mkPlain) checkSize();
-  // The records are read one by one up to the length the header declares.
+  // The records are read one by one up to the length the header declares;
+  // of a long record only what can be drawn is kept.
   if (info.Kind == TMetafileKind::mkEnhanced) {
-    const uint32_t headerSize = LoadLE32(data.data() + 4);
     data.resize(EmfMinHeader);
-    if (!AppendFromStream(stream, data, headerSize - EmfMinHeader)) InvalidMetafile();
-    ReadRecords(stream, data, info.Length, 8, [](const uint8_t* h) { return uint64_t{LoadLE32(h + 4)}; },
-                [](const uint8_t* h) { return LoadLE32(h) == EmrEof; });
+    if (!ReadEnhancedRecords(stream, data, info.Length)) InvalidMetafile();
   } else {
-    const size_t headerEnd = (info.Kind == TMetafileKind::mkPlaceable ? PlaceableHeaderSize : 0) + WmfHeaderSize;
-    data.resize(headerEnd);
-    stream.SetPosition(start + static_cast<int64_t>(headerEnd));
-    ReadRecords(stream, data, info.Length, 6, [](const uint8_t* h) { return uint64_t{LoadLE32(h)} * 2; },
-                [](const uint8_t* h) { return LoadLE16(h + 4) == 0; });
+    const size_t headerAt = info.Kind == TMetafileKind::mkPlaceable ? PlaceableHeaderSize : 0;
+    data.resize(headerAt + WmfHeaderSize);
+    stream.SetPosition(start + static_cast<int64_t>(data.size()));
+    ReadWindowsRecords(stream, data, headerAt, info.Length);
     if (info.Kind == TMetafileKind::mkPlain) {
       info.Frame = WmfWindow(data.data(), data.size());
       checkSize();
     }
   }
-  data.shrink_to_fit();
+  // No shrink to fit: it would hold the records twice while it copies them,
+  // and spare capacity that was never written costs no memory.
   FData = std::move(data);
   FKind = info.Kind;
   FFrame = info.Frame;

@@ -1,13 +1,12 @@
 // The ZSoft Paintbrush reader: the header's plane and depth combination
-// picks the bitmap layout; run-length data are decoded in one piece, raw
-// data are read line by line; each line goes through the colour manager,
+// picks the bitmap layout; run-length and raw data are both read line by
+// line, one line held at a time; each line goes through the colour manager,
 // except 8- and 16-colour plane images, whose planes are merged here.
 #include "graphics/readers/PCXGraphic.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "graphics/GraphicCompression.h"
 #include "graphics/GraphicStrings.h"
 #include "picture/ByteOrder.h"
 
@@ -27,6 +26,56 @@ constexpr uint64_t MaxRunLength = 63;  // the most bytes one two-byte run yields
 
 [[noreturn]] void RaiseInvalid() { RaiseInvalidGraphicFmt(S::SInvalidImage, {FormatName}); }
 [[noreturn]] void RaiseColorFormat() { RaiseInvalidGraphicFmt(S::SInvalidColorFormat, {FormatName}); }
+
+// Run-length data read from the stream a window at a time and decoded a
+// line at a time, byte for byte as TPCXRLEDecoder decodes them in one piece:
+// a run that passes the end of a line goes on in the next one.
+class TLineRunDecoder {
+public:
+  TLineRunDecoder(TStream& stream, uint64_t packed) : FStream(stream), FLeft(packed) {}
+
+  // The next count bytes into line; those the data do not reach become 0.
+  void Decode(uint8_t* line, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+      if (FRunLeft) {
+        const size_t n = std::min(FRunLeft, count - done);
+        std::memset(line + done, FRunValue, n);
+        done += n, FRunLeft -= n;
+        continue;
+      }
+      if (FPos == FEnd && !Fill()) break;
+      // Literal bytes go over as a block.
+      const size_t stop = FPos + std::min(FEnd - FPos, count - done);
+      size_t literal = FPos;
+      while (literal < stop && FWindow[literal] < 0xC0) ++literal;
+      if (literal > FPos) {
+        std::memcpy(line + done, FWindow.data() + FPos, literal - FPos);
+        done += literal - FPos, FPos = literal;
+        continue;
+      }
+      const uint8_t code = FWindow[FPos++];
+      if (FPos == FEnd && !Fill()) break;  // a count without its value ends the data
+      FRunLeft = code & 0x3Fu, FRunValue = FWindow[FPos++];
+    }
+    std::memset(line + done, 0, count - done);
+  }
+
+private:
+  bool Fill() {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(FLeft, FWindow.size()));
+    if (n) FStream.ReadExact(FWindow.data(), n);
+    FLeft -= n, FPos = 0, FEnd = n;
+    return n != 0;
+  }
+
+  TStream& FStream;
+  uint64_t FLeft;
+  std::vector<uint8_t> FWindow = std::vector<uint8_t>(size_t{1} << 16);
+  size_t FPos = 0, FEnd = 0;
+  size_t FRunLeft = 0;
+  uint8_t FRunValue = 0;
+};
 
 }  // namespace
 
@@ -188,30 +237,30 @@ void TPCXGraphic::ReadRawLines(TStream& stream, uint64_t dataSize, TRowKind kind
   }
 }
 
-// Run-length data decoded into all lines at once, as runs may cross lines.
-// Each output byte costs at most two input bytes, so no more is read.
+// Run-length data decoded a line at a time, as runs may cross lines; only
+// one line is held. Each output byte costs at most two input bytes, so no
+// more is read; lines beyond what the data can reach keep the cleared
+// bitmap's pixels, as raw files that end early do. The 32-bit limits are
+// those of the one-piece decode that this matches.
 void TPCXGraphic::ReadRLELines(TStream& stream, uint64_t dataSize, TRowKind kind) {
   const uint32_t height = ImageProperties.Height;
-  const size_t lineLength = size_t{FPlanes} * FBytesPerLine;
-  const size_t unpacked = lineLength * height;
-  const size_t packed = static_cast<size_t>(std::min<uint64_t>(dataSize, uint64_t{unpacked} * 2 + 2));
-  std::vector<uint8_t> input(packed);
-  stream.ReadExact(input.data(), packed);
-  // Lines beyond what the data can reach keep the cleared bitmap's pixels
-  // and take no memory, so a header that pads every line to 64 KB costs what
-  // the file's data can yield, not what the header claims.
-  const uint64_t reach = std::min<uint64_t>(unpacked, (uint64_t{packed} + 1) / 2 * MaxRunLength);
+  const uint64_t lineLength = uint64_t{FPlanes} * FBytesPerLine;
+  const uint64_t unpacked = lineLength * height;
+  const uint64_t packed = std::min<uint64_t>(dataSize, unpacked * 2 + 2);
+  const uint64_t reach = std::min<uint64_t>(unpacked, (packed + 1) / 2 * MaxRunLength);
   const auto lines = static_cast<uint32_t>((reach + lineLength - 1) / lineLength);
-  FPixels.assign(size_t{lines} * lineLength, 0);
-  TPCXRLEDecoder decoder;
-  const uint8_t* source = input.data();
-  uint8_t* dest = FPixels.data();
-  decoder.Decode(source, dest, static_cast<int32_t>(std::min<size_t>(packed, INT32_MAX)),
-                 static_cast<int32_t>(std::min<size_t>(FPixels.size(), INT32_MAX)));
-  input = {};
+  const uint64_t decoded = std::min<uint64_t>(uint64_t{lines} * lineLength, INT32_MAX);
+  TLineRunDecoder decoder(stream, std::min<uint64_t>(packed, INT32_MAX));
+  FPixels.assign(static_cast<size_t>(lineLength), 0);
   NextStage(S::STransfering);
   for (uint32_t y = 0; y < height; ++y) {
-    if (y < lines) TransferLine(FPixels.data() + size_t{y} * lineLength, static_cast<int32_t>(y), kind);
+    if (y < lines) {
+      const uint64_t at = uint64_t{y} * lineLength;
+      const size_t take = static_cast<size_t>(std::min(lineLength, decoded - std::min(decoded, at)));
+      decoder.Decode(FPixels.data(), take);
+      std::fill(FPixels.begin() + static_cast<ptrdiff_t>(take), FPixels.end(), uint8_t{0});
+      TransferLine(FPixels.data(), static_cast<int32_t>(y), kind);
+    }
     RowDone(y + 1);
   }
 }

@@ -40,7 +40,7 @@ private:
   uint16_t FPaletteInfo = 0;
   bool FBoundsValid = false;
   uint8_t FHeaderPalette[48] = {};
-  std::vector<uint8_t> FPixels;  // decoded lines, or one raw line
+  std::vector<uint8_t> FPixels;  // one decoded or raw line
 };
 
 }  // namespace tolvane

@@ -249,6 +249,9 @@ public:
   // Pixels that bitmap records may still expand to. Compressed bitmaps
   // expand far beyond their bytes, so a playback gets a fixed allowance.
   void SetBitmapBudget(int64_t pixels) { FBitmapBudget = pixels; }
+  // Takes a bitmap's pixels from the budget; false (taking nothing) for a
+  // bitmap that is too large or no longer fits it.
+  bool SpendBitmapBudget(int64_t pixels);
 
   // Gradients: vertices in logical coordinates with their colours.
   void GradientRect(QPointF a, QPointF b, QColor ca, QColor cb, bool vertical);

@@ -13,8 +13,6 @@ namespace tolvane::metafile {
 
 namespace {
 
-// Bitmaps of more pixels are not expanded for playback.
-constexpr int64_t MaxDibPixels = int64_t{1} << 25;
 constexpr int64_t MaxPatternPixels = int64_t{1} << 20;
 
 
@@ -34,9 +32,7 @@ std::shared_ptr<TBitmap> TPlayerDevice::ReadDib(const uint8_t* bmi, size_t bmiSi
   const uint16_t bpp = core ? LoadLE16(bmi + 10) : LoadLE16(bmi + 14);
   const uint32_t compression = core ? 0 : LoadLE32(bmi + 16);
   const uint32_t clrUsed = core ? 0 : LoadLE32(bmi + 32);
-  const int64_t pixels = width * std::llabs(height);
-  if (width <= 0 || height == 0 || pixels > MaxDibPixels || pixels > FBitmapBudget) return nullptr;
-  FBitmapBudget -= pixels;
+  if (width <= 0 || height == 0 || !SpendBitmapBudget(width * std::llabs(height))) return nullptr;
   if (bottomUp) *bottomUp = height > 0;
 
   std::vector<uint8_t> buffer;
@@ -77,6 +73,12 @@ std::shared_ptr<TBitmap> TPlayerDevice::ReadDib(const uint8_t* bmi, size_t bmiSi
   }
   if (bitmap->IsBlank()) return nullptr;
   return bitmap;
+}
+
+bool TPlayerDevice::SpendBitmapBudget(int64_t pixels) {
+  if (pixels > MaxMetafileBitmapPixels || pixels > FBitmapBudget) return false;
+  FBitmapBudget -= pixels;
+  return true;
 }
 
 QImage BitmapImage(const TBitmap& bitmap) {

@@ -50,12 +50,15 @@ std::vector<QPointF> ReadPoints(const TRecordView& r, size_t at, uint32_t count)
   return points;
 }
 
-// An old device-dependent bitmap (1, 24 or 32 bits per pixel, one plane).
-std::shared_ptr<TBitmap> ReadBitmap16(const TRecordView& r, size_t at, TColor zero, TColor one) {
+// An old device-dependent bitmap (1, 24 or 32 bits per pixel, one plane),
+// paid for from the playback's bitmap budget like any other.
+std::shared_ptr<TBitmap> ReadBitmap16(TPlayerDevice& device, const TRecordView& r, size_t at, TColor zero, TColor one) {
   const int32_t width = r.I16(at + 2), height = r.I16(at + 4), widthBytes = r.I16(at + 6);
   const uint8_t planes = r.U8(at + 8), bpp = r.U8(at + 9);
   if (width <= 0 || height <= 0 || planes != 1 || (bpp != 1 && bpp != 24 && bpp != 32)) return nullptr;
-  if (widthBytes < static_cast<int64_t>(width) * bpp / 8) return nullptr;
+  // A row must hold every pixel's bits, the last byte of a 1-bit row too.
+  if (int64_t{widthBytes} * 8 < int64_t{width} * bpp) return nullptr;
+  if (!device.SpendBitmapBudget(int64_t{width} * height)) return nullptr;
   const uint8_t* bits = r.Bytes(at + 10, static_cast<size_t>(widthBytes) * height);
   auto bitmap = std::make_shared<TBitmap>();
   bitmap->SetPixelLayout(pl32Bit);
@@ -270,7 +273,7 @@ void TWmfPlayer::CreateObject(uint16_t function, const TRecordView& r) {
           std::vector<uint8_t> copy(r.Bytes(P, 10), r.Bytes(P, 10) + 10);
           const uint8_t* bits = r.Bytes(P + 32, static_cast<size_t>(widthBytes) * height);
           copy.insert(copy.end(), bits, bits + static_cast<size_t>(widthBytes) * height);
-          if (auto bitmap = ReadBitmap16(TRecordView(copy.data(), copy.size()), 0, clBlack, clWhite))
+          if (auto bitmap = ReadBitmap16(FDevice, TRecordView(copy.data(), copy.size()), 0, clBlack, clWhite))
             brush.Pattern = BitmapImage(*bitmap);
         }
       }
@@ -377,7 +380,7 @@ void TWmfPlayer::Bitmap(uint16_t function, const TRecordView& r) {
       TBlitSource source;
       source.Rect = QRectF(r.I16(P + 6), r.I16(P + 4), dest.width(), dest.height());
       source.Bitmap = function == META_DIBBITBLT ? Dib(r, P + 16, DIB_RGB_COLORS)
-                                                 : ReadBitmap16(r, P + 16, s.TextColor, s.BkColor);
+                                                 : ReadBitmap16(FDevice, r, P + 16, s.TextColor, s.BkColor);
       if (source.Bitmap) FDevice.Blit(dest, &source, rop);
       break;
     }
@@ -392,7 +395,7 @@ void TWmfPlayer::Bitmap(uint16_t function, const TRecordView& r) {
       TBlitSource source;
       source.Rect = QRectF(r.I16(P + 10), r.I16(P + 8), r.I16(P + 6), r.I16(P + 4));
       source.Bitmap = function == META_DIBSTRETCHBLT ? Dib(r, P + 20, DIB_RGB_COLORS)
-                                                     : ReadBitmap16(r, P + 20, s.TextColor, s.BkColor);
+                                                     : ReadBitmap16(FDevice, r, P + 20, s.TextColor, s.BkColor);
       if (source.Bitmap) FDevice.Blit(dest, &source, rop);
       break;
     }

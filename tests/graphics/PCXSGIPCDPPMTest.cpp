@@ -150,6 +150,32 @@ TEST(PCXSGIPCDPPM, PcxLinesBeyondTheRunLengthDataStayClear) {
   EXPECT_EQ(pcx.RowPointer(7999)[0], 0);
 }
 
+TEST(PCXSGIPCDPPM, PcxRunsGoOnAcrossLinesAndReadWindows) {
+  // 256 x 320 indexed pixels: literal bytes, and a run of 63 whose count is
+  // the last byte of the first 64 KiB read and whose value is the first of
+  // the next; the run starts at a line's last pixel.
+  Bytes file = PcxHeader(10, 5, 1);
+  file.resize(128);
+  file[8] = 0xFF, file[9] = 0;
+  file[10] = 0x3F, file[11] = 0x01;  // ymax 319
+  file[66] = 0, file[67] = 1;
+  Bytes expected;
+  for (size_t i = 0; i < 65535; ++i) file.push_back(static_cast<uint8_t>(i % 0xC0)), expected.push_back(file.back());
+  file.insert(file.end(), {0xFF, 0x05});
+  expected.insert(expected.end(), 63, 0x05);
+  while (expected.size() < 256 * 320) file.push_back(static_cast<uint8_t>(expected.size() % 0xBF)), expected.push_back(file.back());
+  file.push_back(12);  // the palette block, which is no pixel data
+  file.resize(file.size() + 768, 0);
+  TMemoryStream stream(file);
+  TPCXGraphic pcx;
+  pcx.LoadStream(stream);
+  ASSERT_EQ(pcx.PixelLayoutOf(), pl8Bit);
+  size_t differ = 0;
+  for (int32_t y = 0; y < 320; ++y)
+    for (size_t x = 0; x < 256; ++x) differ += pcx.RowPointer(y)[x] != expected[static_cast<size_t>(y) * 256 + x];
+  EXPECT_EQ(differ, 0u);
+}
+
 TEST(PCXSGIPCDPPM, PortableMapWithoutColumnsIsRefused) {
   for (const char* text : {"P1\n0 268435456\n", "P5 0 100000 255\n"}) {
     TMemoryStream stream(Text(text));

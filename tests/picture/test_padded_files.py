@@ -68,6 +68,40 @@ def emf(total_bytes=None):
     return bytes(data)
 
 
+def wmf_long_record(record_bytes):
+    """A placeable metafile whose second record, an escape, is record_bytes
+    long: ((head, tail) around its zeros, their length)."""
+    escape = struct.pack("<IHHH", record_bytes // 2, 0x0626, 15, 0)
+    rect = struct.pack("<IHhhhh", 7, 0x041B, 40, 80, 8, 8)
+    tail = struct.pack("<IHhhhh", 7, 0x041B, 30, 60, 20, 20) + struct.pack("<IH", 3, 0)
+    words = (18 + len(rect) + record_bytes + len(tail)) // 2
+    header = wmf_placeable()[:22] + struct.pack("<HHHIHIH", 1, 9, 0x300, words, 0, record_bytes // 2, 0)
+    return (header + rect + escape, tail), record_bytes - len(escape)
+
+
+def emf_long_record(kind, record_bytes):
+    """An enhanced metafile with one record of record_bytes: a comment, or a
+    2 x 2 bitmap whose bits claim the rest of the record."""
+    if kind == "comment":
+        record = struct.pack("<III", 70, record_bytes, record_bytes - 12)
+    else:
+        record = (struct.pack("<II4i6i", 81, record_bytes, 0, 0, -1, -1, 0, 0, 0, 0, 2, 2)
+                  + struct.pack("<6I2i", 80, 40, 120, record_bytes - 120, 0, 0x00CC0020, 96, 48)
+                  + struct.pack("<IiiHHIIiiII", 40, 2, 2, 1, 24, 0, 0, 0, 0, 0, 0))
+    rect = struct.pack("<II4i", 43, 24, 10, 10, 60, 30)
+    tail = struct.pack("<II4i", 43, 24, 40, 20, 90, 40) + struct.pack("<II3I", 14, 20, 0, 16, 20)
+    header = bytearray(emf()[:108])
+    struct.pack_into("<II", header, 48, len(header) + len(rect) + record_bytes + len(tail), 5)
+    return (bytes(header) + rect + record, tail), record_bytes - len(record)
+
+
+def pcx_lines_padded():
+    """A 1 x 2000 run-length PCX whose header pads every line to 65534 bytes:
+    the zeros after it are its data, one byte of the line each."""
+    return (struct.pack("<BBBBHHHHHH", 10, 5, 1, 8, 0, 0, 0, 1999, 72, 72) + bytes(49)
+            + struct.pack("<BHH", 1, 65534, 1) + bytes(58))
+
+
 def cases(d, pad):
     sh("convert rose: BMP3:rose.bmp", cwd=d)
     sh("convert rose: -resize 32x32! -colors 100 -type palette rose32.png", cwd=d)
@@ -105,6 +139,11 @@ def cases(d, pad):
         ("size-claims-padding.wmf", wmf_plain_claiming(min(len(wmf_plain_claiming(0)) + pad, (1 << 33) - 2)), pad, ok),
         ("padded.emf", emf(), pad, ok),
         ("size-claims-padding.emf", emf(len(emf()) + emf_pad), emf_pad, ok),
+        # One record as long as the padding, kept as far as it draws.
+        ("record-1GiB-escape.wmf", *wmf_long_record(min(pad, 1 << 30)), ok),
+        ("record-1GiB-comment.emf", *emf_long_record("comment", min(pad, 1 << 30)), ok),
+        ("record-1GiB-bitmap.emf", *emf_long_record("bitmap", min(pad, 1 << 30)), ok),
+        ("lines-padded.pcx", pcx_lines_padded(), pad, ok),
     ]
 
 

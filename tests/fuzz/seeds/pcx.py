@@ -49,3 +49,9 @@ write("indexed8.pcx", 17, 8, 8, 1)
 write("raw8.pcc", 17, 8, 8, 1, encoding=0)
 write("rgb.pcx", 11, 5, 8, 3)
 write("grey.scr", 9, 9, 4, 1, info=2)
+
+# Lines that the header pads far beyond their pixels, run-length coded.
+h, bpl = header(3, 40, 8, 1)
+h = h[:66] + struct.pack("<H", 30000) + h[68:]
+with open(os.path.join(out, "padded-lines.pcx"), "wb") as f:
+    f.write(h + rle(b"".join(bytes([rng.randrange(256)]) * 30000 for _ in range(40))))

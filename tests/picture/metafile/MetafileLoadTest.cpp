@@ -6,13 +6,21 @@
 #include <string>
 
 #include "MetafileWriters.h"
+#include "picture/ByteOrder.h"
 #include "picture/Graphics.h"
 
 namespace tolvane {
 namespace {
 
+using test::Cat;
+using test::FarPad;
+using test::Fields;
+using test::Pad;
+using test::Padded;
+using test::Put32;
 using test::TEmfWriter;
 using test::TWmfWriter;
+using test::Words;
 
 std::unique_ptr<TMetafile> Load(const std::vector<uint8_t>& bytes) {
   auto metafile = std::make_unique<TMetafile>();
@@ -155,6 +163,94 @@ TEST(MetafileLoad, ShortWindowsMetafileKeepsWhatIsThere) {
   test::SetU32(wmf, 22 + 6, static_cast<uint32_t>(wmf.size()));
   auto m = Load(wmf);
   EXPECT_EQ(m->Data().size(), wmf.size());
+}
+
+// The sizes of the records from at on; they must tile the data up to the
+// end-of-file record, which must end it.
+std::vector<uint64_t> RecordSizes(const std::vector<uint8_t>& data, size_t at, bool enhanced) {
+  std::vector<uint64_t> sizes;
+  while (at < data.size()) {
+    const uint64_t size = enhanced ? LoadLE32(data.data() + at + 4) : uint64_t{LoadLE32(data.data() + at)} * 2;
+    const bool last = enhanced ? LoadLE32(data.data() + at) == 14 : LoadLE16(data.data() + at + 4) == 0;
+    sizes.push_back(size);
+    at += static_cast<size_t>(size);
+    if (last) break;
+  }
+  EXPECT_EQ(at, data.size());
+  return sizes;
+}
+
+std::vector<uint8_t> Saved(TMetafile& m) {
+  TMemoryStream out;
+  m.SaveStream(out);
+  return out.Data();
+}
+
+TEST(MetafileLoad, LongEnhancedRecordsKeepWhatCanBeDrawnAndStayAMetafile) {
+  std::vector<uint8_t> points = Fields({0, 0, -1, -1, 20000});
+  points.resize(points.size() + 160000, 0x11);  // all of them drawn
+  const std::vector<uint8_t> dib = test::Dib2x2();
+  const std::vector<uint8_t> stretch =
+      Cat(Fields({0, 0, -1, -1, 0, 0, 0, 0, 2, 2, 80, 40, 120, 16, 0, 0x00CC0020, 192, 96}), dib);
+  const std::vector<uint8_t> bytes =
+      TEmfWriter(0, 0, 2540, 2540)
+          .AddRaw(70, Cat(Fields({Pad}), Padded({})))  // a comment
+          .AddRaw(4, points)
+          .AddRaw(81, Put32(Padded(stretch), 52, 16 + Pad))  // bits that claim the padding
+          .AddRaw(81, Put32(Put32(Padded(stretch, FarPad, 72), 40, 80 + FarPad), 48, 120 + FarPad))
+          .Finish();
+  auto m = Load(bytes);
+  const std::vector<uint8_t>& kept = m->Data();
+  // The comment's first 64 KiB, every point, the bits with 64 KiB to spare,
+  // and the far bitmap moved behind the first 64 KiB of its record.
+  EXPECT_EQ(RecordSizes(kept, 108, true), (std::vector<uint64_t>{65536, 160028, 65672, 65592, 20}));
+  EXPECT_EQ(LoadLE32(kept.data() + 48), kept.size());
+  EXPECT_EQ(LoadLE32(kept.data() + 52), LoadLE32(bytes.data() + 52));
+  EXPECT_EQ(LoadLE32(kept.data() + 108 + 65536 + 160028 + 60), 16u + 65536u);
+  const size_t far = 108 + 65536 + 160028 + 65672;
+  EXPECT_EQ(LoadLE32(kept.data() + far + 48), 65536u);
+  EXPECT_EQ(LoadLE32(kept.data() + far + 56), 65576u);
+  EXPECT_EQ(std::vector<uint8_t>(kept.begin() + far + 65536, kept.begin() + far + 65592), dib);
+  // Saved and loaded again, the kept bytes are kept as they are.
+  EXPECT_EQ(Load(Saved(*m))->Data(), kept);
+}
+
+TEST(MetafileLoad, LongWindowsRecordsKeepWhatCanBeDrawnAndStayAMetafile) {
+  // An old bitmap of four 2-pixel rows, each padded to 30000 bytes.
+  std::vector<uint8_t> wide = Words({0x0020, 0x00CC, 4, 2, 0, 0, 80, 160, 0, 0, 0, 2, 4, 30000, 0x0101});
+  wide.resize(wide.size() + 4 * 30000, 0x80);
+  std::vector<uint8_t> bytes = TWmfWriter(true, 0, 0, 96, 48)
+                                   .AddRaw(0x0626, Padded(Words({15, 0})))  // an escape
+                                   .AddRaw(0x0B23, wide)
+                                   .Add(0x041B, {10, 10, 0, 0})
+                                   .Finish();
+  test::SetU32(bytes, 22 + 12, 70000);  // the largest record, in words
+  auto m = Load(bytes);
+  const std::vector<uint8_t>& kept = m->Data();
+  EXPECT_EQ(RecordSizes(kept, 40, false), (std::vector<uint64_t>{65536, 44, 14, 6}));
+  EXPECT_EQ(LoadLE16(kept.data() + 40 + 65536 + 32), 2u) << "row width";
+  EXPECT_EQ(uint64_t{LoadLE32(kept.data() + 22 + 6)} * 2, kept.size() - 22);
+  EXPECT_EQ(LoadLE32(kept.data() + 22 + 12), 32768u);
+  EXPECT_EQ(Load(Saved(*m))->Data(), kept);
+}
+
+TEST(MetafileLoad, LongEnhancedHeaderKeepsItsFieldsAndWhatFitsOfItsDescription) {
+  const std::vector<uint8_t> plain = TEmfWriter(0, 0, 5080, 2540).Add(43, {0, 0, 10, 10}).Finish();
+  std::vector<uint8_t> described = Padded(plain, Pad, 108);
+  for (auto [at, value] : {std::pair<size_t, uint64_t>{4, 108 + Pad}, {48, plain.size() + Pad}, {60, Pad / 2}, {64, 108},
+                           {88, 40}, {92, 108 + Pad - 40}})
+    described = Put32(described, at, value);
+  auto m = Load(described);
+  const std::vector<uint8_t>& kept = m->Data();
+  EXPECT_EQ(kept.size(), plain.size() - 108 + 65536);
+  EXPECT_EQ(LoadLE32(kept.data() + 4), 65536u);
+  EXPECT_EQ(LoadLE32(kept.data() + 48), kept.size());
+  EXPECT_EQ(LoadLE32(kept.data() + 60), (65536u - 108) / 2);
+  EXPECT_EQ(LoadLE32(kept.data() + 64), 108u);
+  EXPECT_EQ(LoadLE32(kept.data() + 88), 0u) << "pixel format past what is kept";
+  EXPECT_EQ(LoadLE32(kept.data() + 92), 0u);
+  EXPECT_EQ(m->ImageWidth(), 192);
+  EXPECT_EQ(std::vector<uint8_t>(kept.begin() + 65536, kept.end()), std::vector<uint8_t>(plain.begin() + 108, plain.end()));
 }
 
 }  // namespace

@@ -15,9 +15,17 @@
 namespace tolvane {
 namespace {
 
+using test::Cat;
+using test::Dib2x2;
+using test::FarPad;
+using test::Fields;
+using test::Pad;
+using test::Padded;
+using test::Put32;
 using test::Stock;
 using test::TEmfWriter;
 using test::TWmfWriter;
+using test::Words;
 
 // Record types of enhanced metafiles.
 enum : uint32_t {
@@ -206,17 +214,6 @@ TEST_F(MetafilePlay, ObjectsLinesAndPaths) {
                                 "####............", "####............", "####............", "####............"}));
 }
 
-// A 2 x 2 bottom-up 24-bit bitmap: black, white over red, grey.
-std::vector<uint8_t> Dib2x2() {
-  std::vector<uint8_t> dib;
-  for (uint32_t v : {40u, 2u, 2u}) test::PutU32(dib, v);
-  test::PutU16(dib, 1);
-  test::PutU16(dib, 24);
-  for (int i = 0; i < 6; ++i) test::PutU32(dib, 0);
-  dib.insert(dib.end(), {0x00, 0x00, 0xFF, 0x80, 0x80, 0x80, 0, 0});  // bottom row: red, grey
-  dib.insert(dib.end(), {0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0, 0});  // top row: black, white
-  return dib;
-}
 
 TEST_F(MetafilePlay, BitmapRecords) {
   const std::vector<uint8_t> dib = Dib2x2();
@@ -494,6 +491,178 @@ TEST_F(MetafilePlay, MangledFilesNeverEscapePlayback) {
       EXPECT_NO_THROW(target->BitmapCanvas().StretchInto(Rect(0, 0, 16, 8), metafile.get()));
     }
   }
+}
+
+
+// ---- Records longer than what is kept whole ----
+
+struct TLongCase {
+  const char* Name;
+  std::vector<uint8_t> Short, Long;
+};
+
+std::vector<TLongCase> EnhancedLongCases() {
+  auto emf = [] { return TEmfWriter(0, 0, 5080, 2540); };
+  auto file = [&](uint32_t type, const std::vector<uint8_t>& payload) {
+    return emf().Add(SELECTOBJECT, {Stock(BLACK_BRUSH)}).Add(RECTANGLE, {0, 60, 30, 94}).AddRaw(type, payload)
+        .Add(RECTANGLE, {150, 60, 190, 94}).Finish();
+  };
+  std::vector<TLongCase> cases;
+  auto add = [&](const char* name, uint32_t type, const std::vector<uint8_t>& payload, const std::vector<uint8_t>& padded) {
+    cases.push_back({name, file(type, payload), file(type, padded)});
+  };
+  const std::vector<uint8_t> polyline = Fields({0, 0, -1, -1, 3, 10, 10, 180, 50, 20, 90});
+  add("polyline", POLYLINE, polyline, Padded(polyline));
+  // Counts past the record end playback there, also once it is cut.
+  const std::vector<uint8_t> past = Fields({0, 0, -1, -1, 20000, 10, 10, 180, 50});
+  add("points past the record", POLYLINE, past, Padded(past));
+  // 20000 points are longer than the limit themselves, and kept.
+  std::vector<uint8_t> many = Fields({0, 0, -1, -1, 20000});
+  for (int i = 0; i < 20000; ++i) {
+    test::PutU16(many, static_cast<uint32_t>(i < 2 ? 96 * i : i == 19999 ? 0 : 96));
+    test::PutU16(many, static_cast<uint32_t>(i < 2 ? 0 : (i - 2) * 96 / 19997));
+  }
+  add("polygon of 20000 points", 86, many, Padded(many));
+  const std::vector<uint8_t> polypolygon =
+      Fields({0, 0, -1, -1, 2, 8, 4, 4, 0, 0, 40, 0, 40, 40, 0, 40, 100, 20, 180, 20, 180, 90, 100, 90});
+  add("polypolygon", POLYPOLYGON, polypolygon, Padded(polypolygon));
+  const std::vector<uint8_t> region =
+      Fields({0, 0, -1, -1, 64, Stock(BLACK_BRUSH), 32, 1, 2, 32, 0, 0, 192, 96, 10, 10, 50, 50, 100, 40, 190, 90});
+  add("region", FILLRGN, region, Padded(region));
+  const std::vector<uint8_t> gradient = Cat(Cat(Fields({0, 0, -1, -1, 2, 1, 0, 0, 0}), Words({0, 0, 0, 0})),
+                                            Cat(Cat(Fields({192, 96}), Words({0xFF00, 0xC000, 0x8000, 0})), Fields({0, 1})));
+  add("gradient", GRADIENTFILL, gradient, Padded(gradient));
+  // A bitmap with bytes after its bits, with bits that claim them, and far
+  // from the record's fields.
+  const std::vector<uint8_t> dib = Dib2x2();
+  const std::vector<uint8_t> stretch =
+      Cat(Fields({0, 0, -1, -1, 0, 0, 0, 0, 2, 2, 80, 40, 120, 16, 0, 0x00CC0020, 192, 96}), dib);
+  add("bitmap followed by more bytes", STRETCHDIBITS, stretch, Padded(stretch));
+  add("bitmap bits claiming more bytes", STRETCHDIBITS, stretch, Put32(Padded(stretch), 52, 16 + Pad));
+  add("bitmap far from its fields", STRETCHDIBITS, stretch,
+      Put32(Put32(Padded(stretch, FarPad, 72), 40, 80 + FarPad), 48, 120 + FarPad));
+  // The bits before the header, the header far behind them.
+  auto blt = [&](size_t gap) {
+    const std::vector<uint8_t> header(dib.begin(), dib.begin() + 40), bits(dib.begin() + 40, dib.end());
+    return Cat(Padded(Cat(Fields({0, 0, -1, -1, 0, 0, 192, 96, 0x00CC0020, 0, 0, 0x3F800000, 0, 0, 0x3F800000, 0, 0, 0, 0,
+                                  static_cast<int64_t>(124 + gap), 40, 108, 16, 2, 2}),
+                          bits),
+                      gap),
+               header);
+  };
+  add("bitmap bits and header far apart", 77, blt(0), blt(FarPad));
+  cases.push_back({"pattern brush",
+                   emf().AddRaw(94, Cat(Fields({1, 0, 32, 40, 72, 16}), dib)).Add(SELECTOBJECT, {1}).Add(RECTANGLE, {0, 0, 192, 96}).Finish(),
+                   emf().AddRaw(94, Put32(Padded(Cat(Fields({1, 0, 32, 40, 72, 16}), dib)), 20, 16 + Pad))
+                       .Add(SELECTOBJECT, {1}).Add(RECTANGLE, {0, 0, 192, 96}).Finish()});
+  // Text far from its fields (drawn with the font database).
+  std::vector<uint8_t> font;
+  for (int32_t v : {1, -72, 0, 0, 0, 700, 0, 0}) test::PutU32(font, static_cast<uint32_t>(v));
+  for (char c : std::string("DejaVu Sans")) test::PutU16(font, static_cast<uint8_t>(c));
+  font.resize(4 + 92, 0);
+  const std::vector<uint8_t> text = Cat(Fields({0, 0, -1, -1, 1, 0, 0, 12, 12, 2, 76, 0, 0, 0, 0, 0, 0}), Words({'H', 'H'}));
+  auto textFile = [&](const std::vector<uint8_t>& t) {
+    return emf().AddRaw(EXTCREATEFONTINDIRECTW, font).Add(SELECTOBJECT, {1}).Add(SETBKMODE, {1}).AddRaw(EXTTEXTOUTW, t).Finish();
+  };
+  cases.push_back({"text far from its fields", textFile(text), textFile(Put32(Padded(text, FarPad, 68), 40, 76 + FarPad))});
+  add("comment", GDICOMMENT, Fields({4, 0}), Cat(Fields({Pad}), Padded({})));
+  // A header whose description runs past what is kept of it.
+  const std::vector<uint8_t> plain = file(SETBKMODE, Fields({1}));
+  std::vector<uint8_t> described = Padded(plain, Pad, 108);
+  for (auto [at, value] : {std::pair<size_t, uint64_t>{4, 108 + Pad}, {48, plain.size() + Pad}, {60, Pad / 2}, {64, 108}})
+    described = Put32(described, at, value);
+  cases.push_back({"header with a long description", plain, described});
+  return cases;
+}
+
+std::vector<TLongCase> WindowsLongCases() {
+  auto wmf = [] { return TWmfWriter(true, 0, 0, 160, 80); };
+  auto file = [&](uint16_t function, const std::vector<uint8_t>& payload) {
+    return wmf().Add(0x02FC, {0, 0, 0, 0}).Add(0x012D, {0}).Add(0x041B, {78, 30, 60, 0}).AddRaw(function, payload)
+        .Add(0x041B, {78, 158, 60, 130}).Finish();
+  };
+  std::vector<TLongCase> cases;
+  auto add = [&](const char* name, uint16_t function, const std::vector<uint8_t>& payload, const std::vector<uint8_t>& padded) {
+    cases.push_back({name, file(function, payload), file(function, padded)});
+  };
+  const std::vector<uint8_t> polyline = Words({3, 10, 10, 150, 40, 20, 70});
+  add("polyline", 0x0325, polyline, Padded(polyline));
+  add("points past the record", 0x0325, Words({30000, 10, 10, 150, 40}), Padded(Words({30000, 10, 10, 150, 40})));
+  const std::vector<uint8_t> polypolygon = Words({2, 4, 4, 0, 0, 40, 0, 40, 40, 0, 40, 120, 0, 160, 0, 160, 40, 120, 40});
+  add("polypolygon", 0x0538, polypolygon, Padded(polypolygon));
+  const std::vector<uint8_t> region = Words({0, 6, 0, 0, 30, 1, 4, 10, 10, 100, 60, 2, 10, 60, 10, 100, 2});
+  cases.push_back({"region", wmf().Add(0x02FC, {0, 0, 0, 0}).AddRaw(0x06FF, region).Add(0x0228, {1, 0}).Finish(),
+                   wmf().Add(0x02FC, {0, 0, 0, 0}).AddRaw(0x06FF, Padded(region)).Add(0x0228, {1, 0}).Finish()});
+  const std::vector<uint8_t> dib = Cat(Words({0x0020, 0x00CC, 2, 2, 0, 0, 80, 160, 0, 0}), Dib2x2());
+  add("bitmap followed by more bytes", 0x0B41, dib, Padded(dib));
+  // An old bitmap whose rows are padded far beyond its two pixels.
+  auto rows = [](int widthBytes, int width, int height, uint8_t first) {
+    std::vector<uint8_t> out = Words({0, width, height, widthBytes, 0x0101});
+    for (int y = 0; y < height; ++y) {
+      std::vector<uint8_t> row = Padded({static_cast<uint8_t>(first >> (y % 2))}, static_cast<size_t>(widthBytes - 1));
+      out = Cat(out, row);
+    }
+    return out;
+  };
+  const std::vector<uint8_t> stretch = Words({0x0020, 0x00CC, 4, 2, 0, 0, 80, 160, 0, 0});
+  add("old bitmap with wide rows", 0x0B23, Cat(stretch, rows(2, 2, 4, 0x80)), Cat(stretch, rows(30000, 2, 4, 0x80)));
+  auto brush = [&](int widthBytes) {
+    return wmf().AddRaw(0x01F9, Cat(Padded(rows(widthBytes, 8, 8, 0xAA), 22, 10), {})).Add(0x012D, {1})
+        .Add(0x041B, {80, 160, 0, 0}).Finish();
+  };
+  cases.push_back({"old pattern brush with wide rows", brush(2), brush(10000)});
+  add("escape", 0x0626, Words({15, 4, 1, 2}), Padded(Words({15, 0})));
+  auto plain = [](const std::vector<uint8_t>& escape) {
+    return TWmfWriter(false).Add(0x020B, {0, 0}).Add(0x020C, {80, 160}).AddRaw(0x0626, escape)
+        .Add(0x041B, {78, 158, 60, 130}).Finish();
+  };
+  cases.push_back({"escape in a plain metafile", plain(Words({15, 4, 1, 2})), plain(Padded(Words({15, 0})))});
+  return cases;
+}
+
+// What is kept of a long record draws what the record draws without the
+// bytes that made it long, and costs about what that costs.
+TEST_F(MetafilePlay, LongRecordsDrawWhatTheirShortFormDraws) {
+  TMetafileTextSupport text;
+  std::vector<TLongCase> cases = EnhancedLongCases();
+  for (TLongCase& c : WindowsLongCases()) cases.push_back(std::move(c));
+  for (const TLongCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto whole = Target(Grey, pl24Bit, 64, 32), kept = Target(Grey, pl24Bit, 64, 32);
+    Draw(c.Short, *whole, Rect(0, 0, 64, 32));
+    Draw(c.Long, *kept, Rect(0, 0, 64, 32));
+    int differ = 0, drawn = 0;
+    for (int y = 0; y < 32; ++y)
+      for (int x = 0; x < 64; ++x)
+        differ += whole->PixelColor(x, y) != kept->PixelColor(x, y), drawn += whole->PixelColor(x, y) != Grey;
+    EXPECT_EQ(differ, 0);
+    EXPECT_GT(drawn, 0);
+    ASSERT_GT(c.Long.size(), c.Short.size() + 65536);
+    EXPECT_LT(Load(c.Long)->Data().size(), Load(c.Short)->Data().size() + 65536 + 256);
+  }
+}
+
+// Old device-dependent bitmaps are held to their rows and to the bitmap
+// budget, like device-independent ones.
+TEST_F(MetafilePlay, OldBitmapsReadOnlyTheirRowsAndArePaidFor) {
+  auto stretch = [](int width, int height, int widthBytes) {
+    std::vector<uint8_t> p = Cat(Words({0x0020, 0x00CC, height, width, 0, 0, 80, 160, 0, 0}),
+                                 Words({0, width, height, widthBytes, 0x0101}));
+    p.resize(p.size() + static_cast<size_t>(widthBytes) * static_cast<size_t>(height), 0);
+    return TWmfWriter(true, 0, 0, 160, 80).AddRaw(0x0B23, p).Finish();
+  };
+  // Seven 1-bit pixels need a byte a row; rows of none are refused rather
+  // than read from the bytes after the record.
+  auto target = Target(Grey);
+  Draw(stretch(7, 2, 0), *target);
+  EXPECT_EQ(Art(*target), Art(*Target(Grey)));
+  // More pixels than any bitmap a metafile may expand to.
+  target = Target(Grey);
+  Draw(stretch(6000, 6000, 750), *target);
+  EXPECT_EQ(Art(*target), Art(*Target(Grey)));
+  target = Target(Grey);
+  Draw(stretch(60, 60, 8), *target);
+  EXPECT_NE(Art(*target), Art(*Target(Grey)));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // that tests can also make the malformed ones no writer produces.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
@@ -116,5 +118,48 @@ private:
   std::vector<uint8_t> FData;
   size_t FHeaderAt = 0;
 };
+
+// A 2 x 2 bottom-up 24-bit bitmap: black, white over red, grey.
+inline std::vector<uint8_t> Dib2x2() {
+  std::vector<uint8_t> dib;
+  for (uint32_t v : {40u, 2u, 2u}) PutU32(dib, v);
+  PutU16(dib, 1);
+  PutU16(dib, 24);
+  for (int i = 0; i < 6; ++i) PutU32(dib, 0);
+  dib.insert(dib.end(), {0x00, 0x00, 0xFF, 0x80, 0x80, 0x80, 0, 0});  // bottom row: red, grey
+  dib.insert(dib.end(), {0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0, 0});  // top row: black, white
+  return dib;
+}
+
+// Record payloads: 32-bit fields, 16-bit words, and both joined.
+inline std::vector<uint8_t> Fields(std::initializer_list<int64_t> values) {
+  std::vector<uint8_t> out;
+  for (int64_t v : values) PutU32(out, static_cast<uint32_t>(v));
+  return out;
+}
+inline std::vector<uint8_t> Words(std::initializer_list<int32_t> values) {
+  std::vector<uint8_t> out;
+  for (int32_t v : values) PutU16(out, static_cast<uint16_t>(v));
+  return out;
+}
+inline std::vector<uint8_t> Cat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+inline std::vector<uint8_t> Put32(std::vector<uint8_t> v, size_t at, uint64_t value) {
+  SetU32(v, at, static_cast<uint32_t>(value));
+  return v;
+}
+
+constexpr size_t Pad = 70000;       // makes a record longer than what is kept whole
+constexpr size_t FarPad = 3 << 16;  // parts of a record this far apart are moved together
+
+// n bytes that no record field is made of, inserted at at (default: the end).
+inline std::vector<uint8_t> Padded(std::vector<uint8_t> v, size_t n = Pad, size_t at = SIZE_MAX) {
+  std::vector<uint8_t> junk(n);
+  for (size_t i = 0; i < n; ++i) junk[i] = static_cast<uint8_t>(i * 131 + 7);
+  v.insert(v.begin() + static_cast<ptrdiff_t>(std::min(at, v.size())), junk.begin(), junk.end());
+  return v;
+}
 
 }  // namespace tolvane::test
