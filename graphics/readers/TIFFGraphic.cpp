@@ -648,22 +648,22 @@ void TTIFFGraphic::TransferRows(std::vector<std::vector<uint8_t>>& planes, uint3
   TImageProperties& p = ImageProperties;
   TLoadState& load = *FLoad;
   const uint32_t samples = load.PlaneCount > 1 ? 1 : p.SamplesPerPixel;
-  std::vector<const uint8_t*> pointers(planes.size());
+  std::vector<TRowPlane> rowPlanes(planes.size());
   load.Reduced.resize(load.Lab16 || load.FirstSampleOnly || load.Widen3 ? planes.size() : 0);
   for (uint32_t r = 0; r < rows && p.CurrentRow < p.Height; ++r) {
     for (size_t k = 0; k < planes.size(); ++k) {
       uint8_t* row = planes[k].data() + r * rowBytes;
       if (load.UsePredictor) UndoSamplePredictor(row, p.Width, samples, p.BitsPerSample, BigEndian());
-      pointers[k] = row;
+      rowPlanes[k] = TRowPlane(row, rowBytes);
       if (load.Widen3) {
         WidenThreeBits(row, p.Width, p.ColorScheme == ckGrey, load.Reduced[k]);
-        pointers[k] = load.Reduced[k].data();
+        rowPlanes[k] = load.Reduced[k];
       }
       if (load.FirstSampleOnly) {
         // The index and grey converters read one sample a pixel: the
         // samples between the pixels' first ones are left out.
         KeepFirstSamples(row, p.Width, p.SamplesPerPixel, p.BitsPerSample, load.Reduced[k]);
-        pointers[k] = load.Reduced[k].data();
+        rowPlanes[k] = load.Reduced[k];
       }
       if (load.Lab16) {
         // 16-bit L*a*b* goes through the 8-bit formula on each sample's
@@ -673,11 +673,10 @@ void TTIFFGraphic::TransferRows(std::vector<std::vector<uint8_t>>& planes, uint3
         reduced.resize(count);
         const size_t high = BigEndian() ? 0 : 1;
         for (size_t i = 0; i < count; ++i) reduced[i] = row[2 * i + high];
-        pointers[k] = reduced.data();
+        rowPlanes[k] = reduced;
       }
     }
-    ColorManager.ConvertRow(TRowSource(pointers.data(), pointers.size()), RowPointer(static_cast<int32_t>(p.CurrentRow)),
-                            p.Width, 0xFF);
+    ColorManager.ConvertRow(TRowPlanes(rowPlanes), RowPointer(static_cast<int32_t>(p.CurrentRow)), p.Width, 0xFF);
     ++p.CurrentRow;
     RowDone(p.CurrentRow);
   }

@@ -96,7 +96,7 @@ TEST(ColorRowsJpeg, YCbCrRowsMatchLibjpegWithinOne) {
     std::vector<uint8_t> ours(reference.size());
     for (int y = 0; y < kHeight; ++y) {
       const size_t row = static_cast<size_t>(y) * kWidth * 3;
-      cm.ConvertRow(&ycc[row], &ours[row], kWidth, 0xFF);
+      cm.ConvertRow(TRowPlane(ycc).subspan(row, size_t{kWidth} * 3), &ours[row], kWidth, 0xFF);
     }
     int worst = 0, differing = 0;
     for (size_t i = 0; i < ours.size(); ++i) {
@@ -117,7 +117,7 @@ TEST(ColorRowsJpeg, YCbCrRowsMatchLibjpegWithinOne) {
       const size_t row = static_cast<size_t>(y) * kWidth * 3;
       for (int x = 0; x < kWidth; ++x)
         for (int c = 0; c < 3; ++c) planes[c][x] = ycc[row + x * 3 + c];
-      cm.ConvertRow({planes[0].data(), planes[1].data(), planes[2].data()}, bgr.data(), kWidth, 0xFF);
+      cm.ConvertRow({planes[0], planes[1], planes[2]}, bgr.data(), kWidth, 0xFF);
       for (int x = 0; x < kWidth; ++x)
         for (int c = 0; c < 3; ++c) ASSERT_EQ(bgr[x * 3 + c], ours[row + x * 3 + 2 - c]) << x << "," << y;
     }
