@@ -361,7 +361,8 @@ bool TTIFFGraphic::ReadFields(TStream& stream) {
   const std::vector<uint32_t> extra = ReadTagCardinals(stream, tagExtraSamples, p.SamplesPerPixel);
   p.HasAlpha = !extra.empty() && std::all_of(extra.begin(), extra.end(), [](uint32_t v) { return v <= 2; });
   p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
-  p.Compression = CompressionFromTIFF(static_cast<uint16_t>(TagInteger(tagCompression, 0)));
+  // TIFF's own default: a file without the tag is uncompressed.
+  p.Compression = CompressionFromTIFF(static_cast<uint16_t>(TagInteger(tagCompression, 1)));
   switch (photometric) {
     case 0: p.ColorScheme = ckGrey, p.Options |= optMinIsWhite; break;
     case 1: p.ColorScheme = ckGrey; break;

@@ -354,6 +354,13 @@ def handmade(d):
     for big in (False, True):
         write_tiff(rlew, base + [(259, 3, [32771])], [strip], big)
         check(f"rlew big={big}", rlew, want, d)
+    # Without a Compression tag the strips are uncompressed, as libtiff reads them.
+    plain = os.path.join(d, "no-compression-tag.tif")
+    grey = RNG.integers(0, 256, size=(3, 7), dtype=np.uint8)
+    write_tiff(plain, [(256, 3, [7]), (257, 3, [3]), (258, 3, [8]), (262, 3, [1]), (278, 3, [2])],
+               [grey[:2].tobytes(), grey[2:].tobytes()])
+    F.check(max_abs(rgba_ref(plain, d), grey3(grey)) == 0, "no compression tag: libtiff reads the file otherwise")
+    check("no compression tag", plain, grey3(grey), d)
     # The same rows as plain modified Huffman, bits stored least significant
     # first, which libtiff reads too.
     rows = first + bits_msb("00110101" + "0000100") + bits_msb("1111" + "10") + first
