@@ -122,6 +122,24 @@ void KeepFirstSamples(const uint8_t* row, uint32_t width, uint32_t samples, uint
   }
 }
 
+// The 8-bit layouts whose JPEG strips the decoder delivers as the converter
+// reads them: grey, CMYK, and RGB or YCbCr as blue, green, red.
+bool JpegLayoutDecoded(const TImageProperties& p) {
+  if (p.BitsPerSample != 8) return false;
+  switch (p.ColorScheme) {
+    case ckGrey: return p.SamplesPerPixel == 1;
+    case ckCMYK: return p.SamplesPerPixel == 4;
+    case ckRGB:
+    case ckYCbCr: return p.SamplesPerPixel == 3;
+    default: return false;
+  }
+}
+
+// The scheme of the rows that the JPEG decoder delivers.
+TColorSchemeKind JpegRowScheme(TColorSchemeKind scheme) {
+  return scheme == ckGrey || scheme == ckCMYK ? scheme : ckBGR;
+}
+
 // Fill order 2 stores the first pixel of each byte in its lowest bit, before
 // any compression.
 void ReverseBits(uint8_t* data, size_t count) {
@@ -465,8 +483,7 @@ void TTIFFGraphic::CheckSupported() const {
       if (p.BitsPerSample != 4 || p.SamplesPerPixel != 1) RaiseUnsupported(S::SCompressionScheme);
       break;
     case icJPEG:
-      // The JPEG decoder delivers three 8-bit samples per pixel.
-      if (p.BitsPerSample != 8 || p.SamplesPerPixel != 3) RaiseUnsupported(S::SCompressionScheme);
+      if (!JpegLayoutDecoded(p)) RaiseUnsupported(S::SCompressionScheme);
       break;
     default: RaiseUnsupported(S::SCompressionScheme);
   }
@@ -493,7 +510,7 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   load.FirstSampleOnly = extraSamples && load.PlaneCount == 1 &&
                          (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16);
 
-  TColorSchemeKind source = jpeg ? ckBGR : p.ColorScheme;
+  TColorSchemeKind source = jpeg ? JpegRowScheme(p.ColorScheme) : p.ColorScheme;
   // Grey with alpha interleaved steps over the alpha samples; in separate
   // planes the grey plane alone is read.
   if (source == ckGrey && p.SamplesPerPixel == 2 && load.PlaneCount == 1) source = ckGreyAlpha;
@@ -526,7 +543,7 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   cm.SetTargetScheme(target);
   cm.SetSourceBitsPerSample(sourceBits);
   cm.SetTargetBitsPerSample(targetBits);
-  cm.SetSourceSamplesPerPixel(jpeg ? 3 : load.FirstSampleOnly ? 1 : p.SamplesPerPixel);
+  cm.SetSourceSamplesPerPixel(load.FirstSampleOnly ? 1 : p.SamplesPerPixel);
   cm.SetTargetSamplesPerPixel(target == ckBGRA ? 4 : target == ckBGR ? 3 : 1);
   if (source == ckYCbCr) cm.SetYCbCrSettings(YCbCrCoefficients, 1, 1);
   cm.PrepareConversion();

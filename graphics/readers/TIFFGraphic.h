@@ -13,10 +13,11 @@ class TDecoder;
 // Tagged Image File Format ("tiff", "tif", "fax"): the first image of the
 // file, in either byte order, stored in strips (interleaved or as separate
 // planes), uncompressed or compressed with PackBits, LZW, modified Huffman
-// (byte- or word-aligned), one-dimensional group 3, deflate, JPEG or
-// ThunderScan, with the horizontal predictor; bilevel, grey, palette, RGB(A),
-// CMYK, CIE L*a*b* and YCbCr. Tiled images, two-dimensional fax and
-// old-style JPEG are refused as not supported. SaveStream writes nothing.
+// (byte- or word-aligned), one-dimensional group 3, deflate, JPEG (grey,
+// RGB, YCbCr and CMYK strips) or ThunderScan, with the horizontal
+// predictor; bilevel, grey, palette, RGB(A), CMYK, CIE L*a*b* and YCbCr.
+// Tiled images, two-dimensional fax and old-style JPEG are refused as not
+// supported. SaveStream writes nothing.
 class TTIFFGraphic : public TFormatGraphic {
   TOLVANE_FORMAT_CLASS(TTIFFGraphic)
 public:

@@ -180,6 +180,27 @@ def libtiff_set(d):
         name = f"rgb-{comp.replace(':', '_').replace(' ', '')}.tif"
         sh(f"tiffcp -c {comp} rgb.tif {name}", cwd=d)
         check(name, os.path.join(d, name), rgba_ref(name, d), d, 2)
+    jpeg_set(d)
+
+
+def jpeg_set(d):
+    """Grey and CMYK JPEG strips by three encoders. libtiff's tiff2rgba must
+    first agree with the samples libtiff decodes (tiffcp -c none)."""
+    sh("convert-im6.q16 rgb.ppm -colorspace cmyk cmyk.tif", cwd=d)
+    sh("tiffcp -c jpeg -r 16 grey.tif tc-grey-jpeg.tif; tiffcp -c jpeg:95 -r 8 cmyk.tif tc-cmyk-jpeg.tif", cwd=d)
+    sh("convert-im6.q16 grey.pgm -compress JPEG im-grey-jpeg.tif; "
+       "convert-im6.q16 rgb.ppm -colorspace cmyk -compress JPEG im-cmyk-jpeg.tif", cwd=d)
+    with Image.open(os.path.join(d, "rgb.ppm")) as im:
+        im.convert("L").save(os.path.join(d, "pil-grey-jpeg.tif"), compression="jpeg")
+        im.convert("CMYK").save(os.path.join(d, "pil-cmyk-jpeg.tif"), compression="jpeg")
+    for encoder in ("tc", "im", "pil"):
+        for scheme in ("grey", "cmyk"):
+            name = f"{encoder}-{scheme}-jpeg.tif"
+            ref = rgba_ref(name, d)
+            s = samples(name, d)
+            own = grey3(s[..., 0]) if scheme == "grey" else ((255 - s[..., 3:]) * (255 - s[..., :3]) // 255)
+            F.check(max_abs(ref, own) <= (scheme == "cmyk"), f"{name}: tiff2rgba disagrees with libtiff's samples")
+            check(name, os.path.join(d, name), ref, d, 1 if scheme == "cmyk" else 0)
 
 
 def fax_set(d, mono, wide):
