@@ -1,6 +1,8 @@
 // The TIFF reader: reads the header and the first directory, cuts the image
-// into strips, decodes each strip into a zeroed buffer and converts its rows
-// straight into the bitmap. One strip (per sample plane) is held at a time.
+// into strips and converts their rows straight into the bitmap. Uncompressed
+// strips are read a piece at a time; a compressed one is decoded into a
+// zeroed buffer no larger than its data can fill. One strip (per sample
+// plane) is held at a time.
 #include "graphics/readers/TIFFGraphic.h"
 
 #include <zlib.h>
@@ -68,6 +70,23 @@ constexpr uint32_t MaxColorMapValues = 768;
 
 // Packed bytes a strip may take beyond sixteen times its decoded size.
 constexpr uint64_t MaxStripOverhead = 8192;
+
+// Uncompressed strips are read this much at a time (at least a row), so that
+// a strip costs a piece of memory, not a second copy of the picture.
+constexpr uint64_t StripPieceBytes = uint64_t{1} << 20;
+
+// The most bytes that packed bytes can decode to, where the coding bounds it:
+// a PackBits pair repeats a byte at most 128 times, an LZW code of at least
+// 9 bits stands for at most 4096 bytes, and deflate makes at most 1032 bytes
+// of a byte. The other codings' rows are no wider than the bitmap's.
+uint64_t DecodedBound(TImageCompression compression, uint64_t packed) {
+  switch (compression) {
+    case icPackBits: return (packed + 1) / 2 * 128;
+    case icLZW: return (packed * 8 / 9 + 1) * 4096;
+    case icLZ77: return (packed + 1) * 1032;
+    default: return UINT64_MAX;
+  }
+}
 
 [[noreturn]] void RaiseTIFF() { RaiseInvalidGraphicFmt(S::SInvalidImage, {S::SFormatTIFF}); }
 [[noreturn]] void RaiseUnsupported(const char* what) {
@@ -153,13 +172,26 @@ void ReverseBits(uint8_t* data, size_t count) {
 
 }  // namespace
 
+// The rows of one sample plane's strip that are in memory: Count rows from
+// the strip's row First. A decoded strip is held from its first row as far
+// as its data can reach; an uncompressed one is read a piece at a time from
+// Start. Rows outside both are zero.
+struct TTIFFGraphic::TStripPlane {
+  std::vector<uint8_t> Rows;
+  uint32_t First = 0;
+  uint32_t Count = 0;
+  int64_t Start = -1;  // file position of an uncompressed strip's data; -1: none
+};
+
 // What one load holds besides the bitmap.
 struct TTIFFGraphic::TLoadState {
   std::unique_ptr<TDecoder> Decoder;
   std::vector<uint32_t> StripOffsets, StripByteCounts;
   std::vector<uint8_t> Packed;                // one strip's compressed bytes
-  std::vector<std::vector<uint8_t>> Planes;   // one strip per sample plane
-  std::vector<std::vector<uint8_t>> Reduced;  // 16-bit L*a*b* rows taken to 8 bits
+  std::vector<TStripPlane> Planes;            // the strip of each sample plane
+  std::vector<uint8_t> ZeroRow;               // for rows that no data reach
+  std::vector<std::vector<uint8_t>> Reduced;  // rows narrowed or widened for the converter
+  TPixelLayout Layout = plDevice;
   uint32_t T4Options = 0;
   uint32_t PlaneCount = 1;
   uint64_t PlaneRowBytes = 0;
@@ -436,20 +468,11 @@ void TTIFFGraphic::LoadStream(TStream& stream) {
   CheckSupported();
   StartProgress(static_cast<int32_t>(ImageProperties.Width));
   if (!FindTag(tagStripOffsets)) RaiseTIFF();
-  SetUpColors(stream);
+  SetUpColors();
+  ReadStripTables(stream);
+  SizeBitmap(stream);
 
   TImageProperties& p = ImageProperties;
-  const uint32_t maxStrips = std::min<uint32_t>(p.Height, uint32_t{1} << 28) * FLoad->PlaneCount;
-  FLoad->StripOffsets = ReadTagCardinals(stream, tagStripOffsets, maxStrips);
-  FLoad->StripByteCounts = ReadTagCardinals(stream, tagStripByteCounts, maxStrips);
-  p.StripCount = static_cast<uint32_t>(FLoad->StripOffsets.size());
-  if (p.Compression == icJPEG) {
-    const TTIFFEntry* tables = FindTag(tagJPEGTables);
-    // Real tables take a few hundred bytes; a field of megabytes is no
-    // tables field, and the strips then decode without it.
-    if (tables && tables->DataLength <= (uint32_t{1} << 24))
-      p.JpegTables = ReadTagBytes(stream, tagJPEGTables, tables->DataLength);
-  }
   FLoad->Decoder = CreateDecoder();
   const TImageCompression c = p.Compression;
   FLoad->ReverseBits =
@@ -493,10 +516,14 @@ void TTIFFGraphic::CheckSupported() const {
     RaiseTIFF();
 }
 
-void TTIFFGraphic::SetUpColors(TStream& stream) {
+// Everything that can refuse the file is settled here, before anything is
+// sized.
+void TTIFFGraphic::SetUpColors() {
   TImageProperties& p = ImageProperties;
   TLoadState& load = *FLoad;
   TColorManager& cm = ColorManager;
+  // The converters take at most four samples a pixel.
+  if (p.SamplesPerPixel > 4) cm.Fail(GraphicColorStrings::SInvalidSampleCount);
   const bool jpeg = p.Compression == icJPEG;
   load.PlaneCount = p.PlanarConfiguration == 2 && !jpeg ? p.SamplesPerPixel : 1;
   load.Lab16 = p.ColorScheme == ckLab && p.BitsPerSample == 16;
@@ -550,6 +577,7 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
 
   const TPixelLayout layout = source == ckGreyAlpha ? pl8Bit : cm.PixelFormatFor(1);
   CheckImageSize(S::SFormatTIFF, layout);
+  load.Layout = layout;
   // The strip buffers count as pixel memory beside the bitmap.
   const uint64_t bitsPerPixel = uint64_t{p.BitsPerSample} * p.SamplesPerPixel;
   const uint64_t rowBytes = (bitsPerPixel * p.Width + 7) / 8;
@@ -559,18 +587,39 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   const uint64_t bitmapBytes = uint64_t{RowSizeOf(p.Width, BitsPerPixelOf(layout))} * p.Height;
   if (rowBytes > 0xFFFFFFFF || stripBytes > 0x7FFFFFFF || bitmapBytes + stripBytes > MaxImageBytes) RaiseTIFF();
   p.RowByteCount = static_cast<uint32_t>(rowBytes);
-
-  SetPixelLayout(layout);
-  ResizeWidth(static_cast<int32_t>(p.Width));
-  ResizeHeight(static_cast<int32_t>(p.Height));
-  ProgressRect.Right = static_cast<int32_t>(p.Width);
-  if (target == ckIndexed) ReadColorMap(stream);
-  else if (target == ckGrey) AssignPalette(cm.GreyPalette((p.Options & optMinIsWhite) != 0));
-
   // Differences are undone on whole samples of 8 or 16 bits; JPEG strips
   // carry none.
   load.UsePredictor = p.Predictor == 2 && p.Compression != icNone && !jpeg &&
                       (p.BitsPerSample == 8 || p.BitsPerSample == 16);
+}
+
+// Arrays that run past the end of the file are refused here, before the
+// bitmap takes its memory.
+void TTIFFGraphic::ReadStripTables(TStream& stream) {
+  TImageProperties& p = ImageProperties;
+  TLoadState& load = *FLoad;
+  const uint32_t maxStrips = std::min<uint32_t>(p.Height, uint32_t{1} << 28) * load.PlaneCount;
+  load.StripOffsets = ReadTagCardinals(stream, tagStripOffsets, maxStrips);
+  load.StripByteCounts = ReadTagCardinals(stream, tagStripByteCounts, maxStrips);
+  p.StripCount = static_cast<uint32_t>(load.StripOffsets.size());
+  if (p.Compression == icJPEG) {
+    const TTIFFEntry* tables = FindTag(tagJPEGTables);
+    // Real tables take a few hundred bytes; a field of megabytes is no
+    // tables field, and the strips then decode without it.
+    if (tables && tables->DataLength <= (uint32_t{1} << 24))
+      p.JpegTables = ReadTagBytes(stream, tagJPEGTables, tables->DataLength);
+  }
+}
+
+void TTIFFGraphic::SizeBitmap(TStream& stream) {
+  const TImageProperties& p = ImageProperties;
+  SetPixelLayout(FLoad->Layout);
+  ResizeWidth(static_cast<int32_t>(p.Width));
+  ResizeHeight(static_cast<int32_t>(p.Height));
+  ProgressRect.Right = static_cast<int32_t>(p.Width);
+  const TColorSchemeKind target = ColorManager.TargetScheme();
+  if (target == ckIndexed) ReadColorMap(stream);
+  else if (target == ckGrey) AssignPalette(ColorManager.GreyPalette((p.Options & optMinIsWhite) != 0));
 }
 
 void TTIFFGraphic::ReadColorMap(TStream& stream) {
@@ -624,53 +673,89 @@ void TTIFFGraphic::ReadStrips(TStream& stream) {
     const uint32_t perStrip = rowsPerStrip[std::min<size_t>(strip, rowsPerStrip.size() - 1)];
     const uint32_t rows = std::min(perStrip, p.Height - p.CurrentRow);
     for (uint32_t plane = 0; plane < load.PlaneCount; ++plane)
-      ReadStrip(stream, plane * stripsPerPlane + strip, rows, load.Planes[plane], load.PlaneRowBytes);
-    TransferRows(load.Planes, rows, load.PlaneRowBytes);
+      StartStrip(stream, plane * stripsPerPlane + strip, rows, load.Planes[plane]);
+    TransferRows(stream, rows);
   }
 }
 
-void TTIFFGraphic::ReadStrip(TStream& stream, uint32_t strip, uint32_t rows, std::vector<uint8_t>& buffer,
-                             uint64_t rowBytes) {
+void TTIFFGraphic::StartStrip(TStream& stream, uint32_t strip, uint32_t rows, TStripPlane& plane) {
   TLoadState& load = *FLoad;
-  const size_t size = static_cast<size_t>(uint64_t{rows} * rowBytes);
-  // Rows that the data do not reach stay zero rather than keep the last
-  // strip's pixels.
-  buffer.assign(size, 0);
+  const uint64_t rowBytes = load.PlaneRowBytes;
+  // The buffer is kept for the next strip's rows.
+  plane.First = plane.Count = 0;
+  plane.Start = -1;
   if (strip >= load.StripOffsets.size()) return;
   const int64_t start = BasePosition + int64_t{load.StripOffsets[strip]};
   const int64_t fileSize = stream.Size();
   if (start >= fileSize) return;
-  const auto left = static_cast<uint64_t>(fileSize - start);
-  stream.SetPosition(start);
   if (!load.Decoder) {
-    const size_t read = stream.Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(size, left)));
-    if (load.ReverseBits) ReverseBits(buffer.data(), read);
+    plane.Start = start;
     return;
   }
+  const auto left = static_cast<uint64_t>(fileSize - start);
+  const uint64_t size = uint64_t{rows} * rowBytes;
   // A missing or short byte-count list means the rest of the file; no
   // strip codes more than a generous multiple of what it decodes to (plus
   // room for inline JPEG tables), so memory and the bytes read for each
   // strip stay bounded by the picture, however many strips share the same
   // large stretch of the file.
   uint64_t packed = strip < load.StripByteCounts.size() ? load.StripByteCounts[strip] : left;
-  packed = std::min({packed, left, uint64_t{size} * 16 + MaxStripOverhead, uint64_t{0x7FFFFFFF}});
+  packed = std::min({packed, left, size * 16 + MaxStripOverhead, uint64_t{0x7FFFFFFF}});
+  stream.SetPosition(start);
   load.Packed.resize(static_cast<size_t>(packed));
   load.Packed.resize(stream.Read(load.Packed.data(), load.Packed.size()));
   if (load.ReverseBits) ReverseBits(load.Packed.data(), load.Packed.size());
+  // Rows past what the data can decode to stay zero without taking memory.
+  const uint64_t reach = DecodedBound(ImageProperties.Compression, load.Packed.size());
+  plane.Count = reach >= size ? rows : static_cast<uint32_t>(reach / rowBytes + 1);
+  plane.Rows.assign(static_cast<size_t>(plane.Count * rowBytes), 0);
   const uint8_t* source = load.Packed.data();
-  uint8_t* dest = buffer.data();
-  load.Decoder->Decode(source, dest, static_cast<int32_t>(load.Packed.size()), static_cast<int32_t>(size));
+  uint8_t* dest = plane.Rows.data();
+  load.Decoder->Decode(source, dest, static_cast<int32_t>(load.Packed.size()), static_cast<int32_t>(plane.Rows.size()));
 }
 
-void TTIFFGraphic::TransferRows(std::vector<std::vector<uint8_t>>& planes, uint32_t rows, uint64_t rowBytes) {
+// Row r of the strip (of rows rows) in one plane, reading the next piece of
+// an uncompressed strip when r lies beyond the piece in memory.
+uint8_t* TTIFFGraphic::PlaneRow(TStream& stream, TStripPlane& plane, uint32_t r, uint32_t rows) {
+  TLoadState& load = *FLoad;
+  const uint64_t rowBytes = load.PlaneRowBytes;
+  if (r < plane.First || r - plane.First >= plane.Count) {
+    if (plane.Start < 0) {
+      if (load.ZeroRow.empty()) load.ZeroRow.assign(static_cast<size_t>(rowBytes), 0);
+      return load.ZeroRow.data();
+    }
+    ReadPiece(stream, plane, r, rows);
+  }
+  return plane.Rows.data() + (r - plane.First) * rowBytes;
+}
+
+// Rows that the data do not reach stay zero rather than keep the last
+// piece's pixels.
+void TTIFFGraphic::ReadPiece(TStream& stream, TStripPlane& plane, uint32_t r, uint32_t rows) {
+  TLoadState& load = *FLoad;
+  const uint64_t rowBytes = load.PlaneRowBytes;
+  plane.First = r;
+  plane.Count = static_cast<uint32_t>(std::clamp<uint64_t>(StripPieceBytes / rowBytes, 1, rows - r));
+  plane.Rows.assign(static_cast<size_t>(plane.Count * rowBytes), 0);
+  const int64_t position = plane.Start + static_cast<int64_t>(r * rowBytes);
+  const int64_t fileSize = stream.Size();
+  if (position >= fileSize) return;
+  stream.SetPosition(position);
+  const uint64_t wanted = std::min<uint64_t>(plane.Rows.size(), static_cast<uint64_t>(fileSize - position));
+  const size_t read = stream.Read(plane.Rows.data(), static_cast<size_t>(wanted));
+  if (load.ReverseBits) ReverseBits(plane.Rows.data(), read);
+}
+
+void TTIFFGraphic::TransferRows(TStream& stream, uint32_t rows) {
   TImageProperties& p = ImageProperties;
   TLoadState& load = *FLoad;
+  const uint64_t rowBytes = load.PlaneRowBytes;
   const uint32_t samples = load.PlaneCount > 1 ? 1 : p.SamplesPerPixel;
-  std::vector<TRowPlane> rowPlanes(planes.size());
-  load.Reduced.resize(load.Lab16 || load.FirstSampleOnly || load.Widen3 ? planes.size() : 0);
+  std::vector<TRowPlane> rowPlanes(load.Planes.size());
+  load.Reduced.resize(load.Lab16 || load.FirstSampleOnly || load.Widen3 ? load.Planes.size() : 0);
   for (uint32_t r = 0; r < rows && p.CurrentRow < p.Height; ++r) {
-    for (size_t k = 0; k < planes.size(); ++k) {
-      uint8_t* row = planes[k].data() + r * rowBytes;
+    for (size_t k = 0; k < load.Planes.size(); ++k) {
+      uint8_t* row = PlaneRow(stream, load.Planes[k], r, rows);
       if (load.UsePredictor) UndoSamplePredictor(row, p.Width, samples, p.BitsPerSample, BigEndian());
       rowPlanes[k] = TRowPlane(row, rowBytes);
       if (load.Widen3) {

@@ -62,6 +62,7 @@ public:
 
 private:
   struct TLoadState;
+  struct TStripPlane;
 
   bool BigEndian() const { return (ImageProperties.Options & optBigEndian) != 0; }
   bool ReadDirectory(TStream& stream, uint32_t imageIndex);
@@ -72,12 +73,16 @@ private:
                                   std::vector<float>* floats);
 
   void CheckSupported() const;
-  void SetUpColors(TStream& stream);
+  void SetUpColors();
+  void ReadStripTables(TStream& stream);
+  void SizeBitmap(TStream& stream);
   void ReadColorMap(TStream& stream);
   std::unique_ptr<TDecoder> CreateDecoder() const;
   void ReadStrips(TStream& stream);
-  void ReadStrip(TStream& stream, uint32_t strip, uint32_t rows, std::vector<uint8_t>& buffer, uint64_t rowBytes);
-  void TransferRows(std::vector<std::vector<uint8_t>>& planes, uint32_t rows, uint64_t rowBytes);
+  void StartStrip(TStream& stream, uint32_t strip, uint32_t rows, TStripPlane& plane);
+  uint8_t* PlaneRow(TStream& stream, TStripPlane& plane, uint32_t r, uint32_t rows);
+  void ReadPiece(TStream& stream, TStripPlane& plane, uint32_t r, uint32_t rows);
+  void TransferRows(TStream& stream, uint32_t rows);
   void FreeLoadState() override;
 
   std::unique_ptr<TLoadState> FLoad;

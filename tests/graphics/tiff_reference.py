@@ -392,6 +392,31 @@ def handmade(d):
     check("mh lsb2msb", mh, want, d)
 
 
+def large_strips(d):
+    """Uncompressed strips of several MiB, which the reader takes a piece at a
+    time: one strip, separate planes, 16-bit samples, bilevel with either fill
+    order; and a strip that runs past the end of the file, whose missing
+    bytes are zero."""
+    yy, xx = np.mgrid[0:700, 0:1100]
+    big = np.stack([xx % 256, yy % 256, (xx * 7 + yy * 3) % 251], axis=-1).astype(np.uint8)
+    open(os.path.join(d, "big.ppm"), "wb").write(b"P6\n1100 700\n255\n" + big.tobytes())
+    mono = np.packbits(((xx // 3 + yy) % 7 < 3)[:, :1000].repeat(9, axis=1), axis=1)
+    open(os.path.join(d, "bigmono.pbm"), "wb").write(b"P4\n9000 700\n" + mono.tobytes())
+    sh("pnmtotiff big.ppm > big.tif 2>/dev/null; pnmtotiff bigmono.pbm > bigmono.tif 2>/dev/null; "
+       "convert-im6.q16 big.ppm -depth 16 big16.tif", cwd=d)
+    for source, opts in (("big", "-r 100000"), ("big", "-r 100000 -p separate"), ("big", "-r 333 -B"),
+                         ("big16", "-r 100000"), ("bigmono", "-r 100000"), ("bigmono", "-r 100000 -f lsb2msb")):
+        name = f"{source}{opts.replace(' ', '')}.tif"
+        sh(f"tiffcp -c none {opts} {source}.tif {name}", cwd=d)
+        check(name, os.path.join(d, name), rgba_ref(name, d), d, 1 if "16" in source else 0)
+    data = open(os.path.join(d, "big-r100000.tif"), "rb").read()
+    keep = 1100 * 3 * 500 + 1000  # two pieces and a part of a row
+    data = patch_tag(data, 273, value=len(data) - keep)
+    cut = write_patched(d, data)
+    rows = np.frombuffer(data[-keep:] + bytes(1100 * 700 * 3 - keep), np.uint8).reshape(700, 1100, 3)
+    check("strip past the end", cut, rows.astype(np.int16), d)
+
+
 def eps(d):
     """A binary EPS header around a TIFF preview at offset 1000."""
     tiff = open(os.path.join(d, "rgb-lzw_2-r3.tif"), "rb").read()
@@ -482,7 +507,8 @@ def malformed(d):
 def regressions(d):
     """Files that once made the reader fail badly load, or end in its messages."""
     folder = os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "fuzz", "regressions")
-    messages = (INVALID, "EReadError: Stream read error", UNSUPPORTED, "Invalid or unexpected EPS image format.")
+    messages = (INVALID, "EReadError: Stream read error", UNSUPPORTED, "Invalid or unexpected EPS image format.",
+                "EColorConversionError: Sample count per pixel does not correspond to the given color scheme.")
     for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
         if os.path.splitext(name)[1].lower() in (".tif", ".tiff", ".fax", ".eps"):
             rc, _, err, _ = imgdump(os.path.join(folder, name), os.path.join(d, "regression.ppm"))
@@ -509,6 +535,7 @@ def main():
         magick_set(d, rgb)
         refusals(d)
         handmade(d)
+        large_strips(d)
         eps(d)
         twins(d)
         malformed(d)
