@@ -192,6 +192,7 @@ struct TTIFFGraphic::TLoadState {
   std::vector<uint8_t> ZeroRow;               // for rows that no data reach
   std::vector<std::vector<uint8_t>> Reduced;  // rows narrowed or widened for the converter
   TPixelLayout Layout = plDevice;
+  int64_t FileSize = 0;  // taken once: asking the stream costs seeks
   uint32_t T4Options = 0;
   uint32_t PlaneCount = 1;
   uint64_t PlaneRowBytes = 0;
@@ -320,9 +321,9 @@ std::vector<uint8_t> TTIFFGraphic::TagData(TStream& stream, const TTIFFEntry& en
 
 // The elements of a tag as numbers; fractions (only when asked for) as
 // floats. A fraction with denominator 0 makes the whole tag count as absent.
-std::vector<uint64_t> TTIFFGraphic::TagValues(TStream& stream, uint16_t tag, uint32_t maxCount, bool fractions,
+std::vector<uint32_t> TTIFFGraphic::TagValues(TStream& stream, uint16_t tag, uint32_t maxCount, bool fractions,
                                               std::vector<float>* floats) {
-  std::vector<uint64_t> values;
+  std::vector<uint32_t> values;
   const TTIFFEntry* e = FindTag(tag);
   if (!e || e->DataLength == 0) return values;
   const uint16_t type = e->DataType;
@@ -345,7 +346,7 @@ std::vector<uint64_t> TTIFFGraphic::TagValues(TStream& stream, uint16_t tag, uin
       values.push_back(0);
       continue;
     }
-    const uint64_t v = size == 1 ? q[0] : size == 2 ? Load16(q, be) : Load32(q, be);
+    const uint32_t v = size == 1 ? q[0] : size == 2 ? Load16(q, be) : Load32(q, be);
     values.push_back(v);
     if (floats) floats->push_back(static_cast<float>(v));
   }
@@ -353,16 +354,13 @@ std::vector<uint64_t> TTIFFGraphic::TagValues(TStream& stream, uint16_t tag, uin
 }
 
 std::vector<uint32_t> TTIFFGraphic::ReadTagCardinals(TStream& stream, uint16_t tag, uint32_t maxCount) {
-  const std::vector<uint64_t> values = TagValues(stream, tag, maxCount, false, nullptr);
-  std::vector<uint32_t> result(values.size());
-  std::transform(values.begin(), values.end(), result.begin(), [](uint64_t v) { return static_cast<uint32_t>(v); });
-  return result;
+  return TagValues(stream, tag, maxCount, false, nullptr);
 }
 
 std::vector<uint8_t> TTIFFGraphic::ReadTagBytes(TStream& stream, uint16_t tag, uint32_t maxCount) {
-  const std::vector<uint64_t> values = TagValues(stream, tag, maxCount, false, nullptr);
+  const std::vector<uint32_t> values = TagValues(stream, tag, maxCount, false, nullptr);
   std::vector<uint8_t> result(values.size());
-  std::transform(values.begin(), values.end(), result.begin(), [](uint64_t v) { return static_cast<uint8_t>(v); });
+  std::transform(values.begin(), values.end(), result.begin(), [](uint32_t v) { return static_cast<uint8_t>(v); });
   return result;
 }
 
@@ -667,6 +665,7 @@ void TTIFFGraphic::ReadStrips(TStream& stream) {
                                       ? static_cast<uint32_t>((uint64_t{p.Height} + rowsPerStrip[0] - 1) / rowsPerStrip[0])
                                       : p.StripCount;
   load.Planes.resize(load.PlaneCount);
+  load.FileSize = stream.Size();
   p.CurrentRow = 0;
   for (uint32_t strip = 0; strip < stripsPerPlane && p.CurrentRow < p.Height; ++strip) {
     p.CurrentStrip = strip;
@@ -686,13 +685,12 @@ void TTIFFGraphic::StartStrip(TStream& stream, uint32_t strip, uint32_t rows, TS
   plane.Start = -1;
   if (strip >= load.StripOffsets.size()) return;
   const int64_t start = BasePosition + int64_t{load.StripOffsets[strip]};
-  const int64_t fileSize = stream.Size();
-  if (start >= fileSize) return;
+  if (start >= load.FileSize) return;
   if (!load.Decoder) {
     plane.Start = start;
     return;
   }
-  const auto left = static_cast<uint64_t>(fileSize - start);
+  const auto left = static_cast<uint64_t>(load.FileSize - start);
   const uint64_t size = uint64_t{rows} * rowBytes;
   // A missing or short byte-count list means the rest of the file; no
   // strip codes more than a generous multiple of what it decodes to (plus
@@ -738,10 +736,9 @@ void TTIFFGraphic::ReadPiece(TStream& stream, TStripPlane& plane, uint32_t r, ui
   plane.Count = static_cast<uint32_t>(std::clamp<uint64_t>(StripPieceBytes / rowBytes, 1, rows - r));
   plane.Rows.assign(static_cast<size_t>(plane.Count * rowBytes), 0);
   const int64_t position = plane.Start + static_cast<int64_t>(r * rowBytes);
-  const int64_t fileSize = stream.Size();
-  if (position >= fileSize) return;
+  if (position >= load.FileSize) return;
   stream.SetPosition(position);
-  const uint64_t wanted = std::min<uint64_t>(plane.Rows.size(), static_cast<uint64_t>(fileSize - position));
+  const uint64_t wanted = std::min<uint64_t>(plane.Rows.size(), static_cast<uint64_t>(load.FileSize - position));
   const size_t read = stream.Read(plane.Rows.data(), static_cast<size_t>(wanted));
   if (load.ReverseBits) ReverseBits(plane.Rows.data(), read);
 }

@@ -69,7 +69,7 @@ private:
   bool ReadFields(TStream& stream);
   bool SchemeIsUsable() const;
   std::vector<uint8_t> TagData(TStream& stream, const TTIFFEntry& entry, uint32_t count, uint32_t size);
-  std::vector<uint64_t> TagValues(TStream& stream, uint16_t tag, uint32_t maxCount, bool fractions,
+  std::vector<uint32_t> TagValues(TStream& stream, uint16_t tag, uint32_t maxCount, bool fractions,
                                   std::vector<float>* floats);
 
   void CheckSupported() const;
