@@ -11,6 +11,8 @@
 
 #include <jpeglib.h>
 
+#include "support/JpegEncode.h"
+
 using namespace tolvane;
 
 namespace {
@@ -34,31 +36,11 @@ std::vector<uint8_t> TestPicture() {
 }
 
 std::vector<uint8_t> Compress(const std::vector<uint8_t>& rgb, int hSampling, int vSampling) {
-  jpeg_compress_struct c{};
-  jpeg_error_mgr err{};
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &buffer, &size);
-  c.image_width = kWidth;
-  c.image_height = kHeight;
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 85, TRUE);
-  c.comp_info[0].h_samp_factor = hSampling;
-  c.comp_info[0].v_samp_factor = vSampling;
-  jpeg_start_compress(&c, TRUE);
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(&rgb[size_t{c.next_scanline} * kWidth * 3]);
-    jpeg_write_scanlines(&c, &row, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::vector<uint8_t> file(buffer, buffer + size);
-  std::free(buffer);
-  return file;
+  return test::EncodeJpeg(rgb, kWidth, kHeight, 3, JCS_RGB, [&](jpeg_compress_struct& c) {
+    jpeg_set_quality(&c, 85, TRUE);
+    c.comp_info[0].h_samp_factor = hSampling;
+    c.comp_info[0].v_samp_factor = vSampling;
+  });
 }
 
 std::vector<uint8_t> Decompress(const std::vector<uint8_t>& file, J_COLOR_SPACE space) {

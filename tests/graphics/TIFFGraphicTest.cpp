@@ -7,12 +7,11 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include "graphics/GraphicCompression.h"
 #include "graphics/GraphicFormats.h"
 #include "picture/ByteOrder.h"
 #include "support/CountingStream.h"
+#include "support/JpegEncode.h"
 
 namespace tolvane {
 namespace {
@@ -318,31 +317,11 @@ TEST(TIFFGraphic, GreyTakesTheFirstOfEachPixelsSamples) {
 // A self-contained JPEG of four components at full resolution, stored as
 // CMYK or turned into YCCK by libjpeg.
 Bytes JpegOfInks(const Bytes& cmyk, uint32_t width, uint32_t height, J_COLOR_SPACE space) {
-  jpeg_compress_struct c{};
-  jpeg_error_mgr err{};
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &buffer, &size);
-  c.image_width = width;
-  c.image_height = height;
-  c.input_components = 4;
-  c.in_color_space = JCS_CMYK;
-  jpeg_set_defaults(&c);
-  jpeg_set_colorspace(&c, space);
-  jpeg_set_quality(&c, 100, TRUE);
-  for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
-  jpeg_start_compress(&c, TRUE);
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(&cmyk[size_t{c.next_scanline} * width * 4]);
-    jpeg_write_scanlines(&c, &row, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  Bytes file(buffer, buffer + size);
-  std::free(buffer);
-  return file;
+  return test::EncodeJpeg(cmyk, width, height, 4, JCS_CMYK, [&](jpeg_compress_struct& c) {
+    jpeg_set_colorspace(&c, space);
+    jpeg_set_quality(&c, 100, TRUE);
+    for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+  });
 }
 
 TEST(TIFFGraphic, CmykAndYcckJpegStripsShowTheirInks) {
