@@ -3,6 +3,7 @@
 #include "graphics/GraphicColor.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "picture/ByteOrder.h"
@@ -191,11 +192,86 @@ void TColorManager::PrepareConversion() {
   FSettingsChanged = false;
 }
 
-void TColorManager::ConvertRow(TRowSource source, uint8_t* target, uint32_t count, uint8_t mask) {
+void TColorManager::ConvertRow(TRowPlanes source, uint8_t* target, uint32_t count, uint8_t mask) {
   if (FSettingsChanged) PrepareConversion();
   if (!FRowConverter) Fail(GraphicColorStrings::SConversionUnsupported);
   if (count == 0) return;
-  (this->*FRowConverter)(source, target, count, mask);
+  CheckRowLengths(source, count, mask);
+  std::array<const uint8_t*, MaxRowPlanes> planes{};
+  const size_t n = std::min(source.size(), planes.size());
+  for (size_t k = 0; k < n; ++k) planes[k] = source[k].data();
+  (this->*FRowConverter)(TRowSource(planes.data(), n), target, count, mask);
+}
+
+namespace {
+
+// The source pixels that count target pixels consume under mask.
+uint64_t SelectedPixels(uint32_t count, uint8_t mask) {
+  const unsigned rest = count % 8;
+  const auto head = static_cast<uint8_t>(rest == 0 ? 0 : mask & (0xFF00u >> rest));
+  return uint64_t{count / 8} * static_cast<unsigned>(std::popcount(mask)) +
+         static_cast<unsigned>(std::popcount(head));
+}
+
+// How far the row converters reach into a row: the first Planes planes,
+// Bytes bytes of each.
+struct TRowReach {
+  size_t Planes = 0;
+  uint64_t Bytes = 0;
+};
+
+// Interleaved samples: each selected pixel steps on by step bytes; the last
+// one reads only the samples the converter takes of it.
+TRowReach Interleaved(uint64_t selected, uint64_t step, uint64_t last) { return {1, (selected - 1) * step + last}; }
+TRowReach Planar(uint64_t selected, size_t planes, uint64_t bytes) { return {planes, selected * bytes}; }
+
+bool BothWhole(uint8_t sb, uint8_t tb) { return (sb == 8 || sb == 16) && (tb == 8 || tb == 16); }
+
+}  // namespace
+
+// Mirrors the row converters' layouts (GraphicColorRows.cpp), which depend
+// on the schemes, depths and flags, never on which converter was chosen; a
+// depth pair a converter leaves alone reads nothing.
+void TColorManager::CheckRowLengths(TRowPlanes source, uint32_t count, uint8_t mask) const {
+  const uint64_t selected = SelectedPixels(count, mask);
+  if (selected == 0) return;
+  const uint8_t sb = FSourceBitsPerSample, tb = FTargetBitsPerSample;
+  const uint64_t bytes = sb / 8u;
+  const bool sourceAlpha = SourceFlags & cvAlpha;
+  const bool copyAlpha = sourceAlpha && (TargetFlags & cvAlpha);
+  const size_t planes = source.size();
+  TRowReach reach;
+  switch (FSourceScheme) {
+    case ckIndexed:
+    case ckGrey:
+      // Packed fields of up to 8 bits, or whole 16-bit samples.
+      if (sb == 16) reach = {1, selected * 2};
+      else if (sb <= 8) reach = {1, (selected * sb + 7) / 8};
+      break;
+    case ckGreyAlpha:
+      if (BothWhole(sb, tb)) reach = Interleaved(selected, 2 * bytes, bytes);
+      break;
+    case ckRGB:
+    case ckRGBA:
+    case ckBGR:
+    case ckBGRA:
+      if (!BothWhole(sb, tb)) break;
+      reach = planes > 1 ? Planar(selected, copyAlpha ? 4 : 3, bytes)
+                         : Interleaved(selected, (sourceAlpha ? 4 : 3) * bytes, (copyAlpha ? 4 : 3) * bytes);
+      break;
+    case ckCMYK:
+      if (BothWhole(sb, tb)) reach = planes == 4 ? Planar(selected, 4, bytes) : Interleaved(selected, 4 * bytes, 4 * bytes);
+      break;
+    case ckLab:
+    case ckYCbCr:
+    case ckPhotoYCC:
+      if (BothWhole(sb, tb)) reach = planes > 1 ? Planar(selected, 3, bytes) : Interleaved(selected, 3 * bytes, 3 * bytes);
+      break;
+    default: break;
+  }
+  if (planes < reach.Planes) Fail(GraphicColorStrings::SMissingSamplePlanes);
+  for (size_t k = 0; k < reach.Planes; ++k)
+    if (source[k].size() < reach.Bytes) Fail(GraphicColorStrings::SShortSampleRow);
 }
 
 TPixelLayout TColorManager::PixelFormatFor(int side) const {

@@ -16,8 +16,8 @@
 //      grey targets, give the bitmap PaletteFromColorMap(...) or
 //      GreyPalette(...).
 //   4. Pass every decoded row through ConvertRow(planes, RowPointer(y), width,
-//      mask). One plane pointer for interleaved samples; one per sample plane
-//      for planar rows.
+//      mask). One plane for interleaved samples, one per sample plane for
+//      planar rows; each plane with the bytes it holds.
 //
 // Samples in memory: 8-bit samples are bytes; 16-bit samples are two bytes,
 // low byte first, or high byte first when SourceFlags holds cvSwap16. Packed
@@ -62,6 +62,8 @@ inline constexpr const char* SMissingSamplePlanes =
     "Color conversion failed. The row has fewer sample planes than the color scheme needs.";
 inline constexpr const char* SMissingColorMap =
     "Color conversion failed. The color map has fewer planes than its layout needs.";
+inline constexpr const char* SShortSampleRow =
+    "Color conversion failed. The row holds fewer samples than the conversion reads.";
 }  // namespace GraphicColorStrings
 
 // The colour model of one side's pixels.
@@ -121,9 +123,14 @@ constexpr uint16_t MulDiv16(uint16_t x, uint16_t y, uint16_t z) {
   return static_cast<uint16_t>(uint32_t{x} * uint32_t{y} / z);
 }
 
-// The sample planes of one row: a single pointer for interleaved samples, one
-// pointer per sample plane for planar rows.
+// The sample planes of one row as the row converters take them: a single
+// pointer for interleaved samples, one pointer per sample plane for planar
+// rows.
 using TRowSource = std::span<const uint8_t* const>;
+// One sample plane of a row with the bytes it holds, and the planes of a row,
+// as ConvertRow takes them.
+using TRowPlane = std::span<const uint8_t>;
+using TRowPlanes = std::span<const TRowPlane>;
 
 class TColorManager : public TObject {
   TOLVANE_CLASS(TColorManager)
@@ -208,14 +215,18 @@ public:
   // selected pixels, one after another; count is the number of target pixels
   // walked, selected or not. A pixel whose bit is clear is left as it was.
   // A row with fewer planes than its scheme needs raises
-  // "Color conversion failed. The row has fewer sample planes...".
-  void ConvertRow(TRowSource source, uint8_t* target, uint32_t count, uint8_t mask);
-  void ConvertRow(std::initializer_list<const uint8_t*> source, uint8_t* target, uint32_t count, uint8_t mask) {
-    ConvertRow(TRowSource(source.begin(), source.size()), target, count, mask);
+  // "Color conversion failed. The row has fewer sample planes...", a plane
+  // shorter than the conversion reads of it for count pixels under mask
+  // "Color conversion failed. The row holds fewer samples...". Planes
+  // beyond MaxRowPlanes are never read.
+  void ConvertRow(TRowPlanes source, uint8_t* target, uint32_t count, uint8_t mask);
+  void ConvertRow(std::initializer_list<TRowPlane> source, uint8_t* target, uint32_t count, uint8_t mask) {
+    ConvertRow(TRowPlanes(source.begin(), source.size()), target, count, mask);
   }
-  void ConvertRow(const uint8_t* source, uint8_t* target, uint32_t count, uint8_t mask) {
-    ConvertRow(TRowSource(&source, 1), target, count, mask);
+  void ConvertRow(TRowPlane source, uint8_t* target, uint32_t count, uint8_t mask) {
+    ConvertRow(TRowPlanes(&source, 1), target, count, mask);
   }
+  static constexpr size_t MaxRowPlanes = 8;
 
   // ---- Palettes (the caller owns the result) -------------------------------
   // A palette from a file's colour map of count entries (each plane holds
@@ -278,6 +289,9 @@ private:
                  bool photoYcc) const;
   // Raises when the row has fewer than n planes or one of them is null.
   void RequirePlanes(TRowSource source, size_t n) const;
+  // Raises when a plane of the row is shorter than the prepared conversion
+  // reads of it for count pixels under mask.
+  void CheckRowLengths(TRowPlanes source, uint32_t count, uint8_t mask) const;
 
   bool FSettingsChanged = true;
   uint8_t FSourceBitsPerSample = 8;

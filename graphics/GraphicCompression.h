@@ -338,8 +338,9 @@ private:
 
 // The JPEG strips of a TIFF image through libjpeg. One Decode per strip:
 // source holds the strip's packedSize bytes, dest receives unpackedSize
-// bytes of rows RowStride bytes apart, three bytes per pixel in the order
-// blue, green, red; neither pointer moves. The header of every strip is
+// bytes of rows RowStride bytes apart in the strip's own colour space: one
+// byte a pixel for grey, four (C, M, Y, K) for CMYK, three in the order
+// blue, green, red for RGB and YCbCr; neither pointer moves. The header of every strip is
 // checked against the image properties (EGraphicCompression with the
 // reason); errors inside libjpeg raise EInvalidGraphic "JPEG error #%d".
 // A strip that ends early passes "JPEG decompression error. Unexpected end
@@ -374,6 +375,7 @@ public:
 
 private:
   void CheckHeader();
+  void SetColorSpaces();
   void ReadRows(uint8_t* dest, int32_t unpackedSize);
 
   const TImageProperties& FProperties;

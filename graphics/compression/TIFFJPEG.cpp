@@ -244,17 +244,37 @@ void TTIFFJPEGDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t pa
     jpeg_abort_decompress(&s.Info);
     throw;
   }
-  // RGB data (TIFF photometric 2) are converted as such; every other scheme
-  // but YCbCr has no conversion to RGB and fails inside libjpeg.
-  const TColorSchemeKind scheme = FProperties.ColorScheme;
-  s.Info.jpeg_color_space = scheme == ckYCbCr ? JCS_YCbCr : scheme == ckRGB ? JCS_RGB : JCS_UNKNOWN;
-  s.Info.out_color_space = JCS_EXT_BGR;
+  SetColorSpaces();
   s.Info.raw_data_out = FALSE;
   jpeg_start_decompress(&s.Info);
   ReadRows(dest, unpackedSize);
   // A strip that held more rows than were asked for is not read to its end.
   if (s.Info.output_scanline == s.Info.output_height) jpeg_finish_decompress(&s.Info);
   else jpeg_abort_decompress(&s.Info);
+}
+
+// Rows come out in the colour space the strip holds: grey as one sample,
+// CMYK as four (libjpeg undoes a YCCK transform, which its markers
+// announce), RGB and YCbCr as blue, green, red. Other schemes have no
+// conversion to blue, green, red and fail inside libjpeg.
+void TTIFFJPEGDecoder::SetColorSpaces() {
+  jpeg_decompress_struct& info = FState->Info;
+  switch (FProperties.ColorScheme) {
+    case ckGrey:
+      info.jpeg_color_space = JCS_GRAYSCALE;
+      info.out_color_space = JCS_GRAYSCALE;
+      break;
+    case ckCMYK: info.out_color_space = JCS_CMYK; break;
+    case ckYCbCr:
+    case ckRGB:
+      info.jpeg_color_space = FProperties.ColorScheme == ckYCbCr ? JCS_YCbCr : JCS_RGB;
+      info.out_color_space = JCS_EXT_BGR;
+      break;
+    default:
+      info.jpeg_color_space = JCS_UNKNOWN;
+      info.out_color_space = JCS_EXT_BGR;
+      break;
+  }
 }
 
 // Runs under Decode's setjmp: nothing here has a destructor.

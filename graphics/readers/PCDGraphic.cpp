@@ -121,11 +121,12 @@ void TPCDGraphic::TransferRows() {
   if (turned) FLine.assign(size_t{BaseWidth} * 3, 0);
   for (uint32_t y = 0; y < BaseHeight; ++y) {
     const size_t offset = size_t{y} * BaseWidth;
-    const uint8_t* planes[3] = {FLuma.data() + offset, FChroma1.data() + offset, FChroma2.data() + offset};
+    const TRowPlane planes[3] = {TRowPlane(FLuma).subspan(offset, BaseWidth), TRowPlane(FChroma1).subspan(offset, BaseWidth),
+                                 TRowPlane(FChroma2).subspan(offset, BaseWidth)};
     if (!turned) {
-      ColorManager.ConvertRow(TRowSource(planes), RowPointer(static_cast<int32_t>(y)), BaseWidth, 0xFF);
+      ColorManager.ConvertRow(TRowPlanes(planes), RowPointer(static_cast<int32_t>(y)), BaseWidth, 0xFF);
     } else {
-      ColorManager.ConvertRow(TRowSource(planes), FLine.data(), BaseWidth, 0xFF);
+      ColorManager.ConvertRow(TRowPlanes(planes), FLine.data(), BaseWidth, 0xFF);
       // Rotation 1 turns the picture a quarter counter-clockwise, 3 clockwise.
       for (uint32_t x = 0; x < BaseWidth; ++x) {
         const uint32_t targetRow = rotation == 1 ? BaseWidth - 1 - x : x;

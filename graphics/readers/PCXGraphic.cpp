@@ -269,9 +269,11 @@ void TPCXGraphic::TransferLine(const uint8_t* line, int32_t y, TRowKind kind) {
   const uint32_t width = ImageProperties.Width;
   uint8_t* row = RowPointer(y);
   if (kind == TRowKind::Indexed) {
-    ColorManager.ConvertRow(line, row, width, 0xFF);
+    ColorManager.ConvertRow(TRowPlane(line, size_t{FPlanes} * FBytesPerLine), row, width, 0xFF);
   } else if (kind == TRowKind::RGB) {
-    ColorManager.ConvertRow({line, line + FBytesPerLine, line + 2 * size_t{FBytesPerLine}}, row, width, 0xFF);
+    const TRowPlane line0(line, FBytesPerLine), line1(line + FBytesPerLine, FBytesPerLine),
+        line2(line + 2 * size_t{FBytesPerLine}, FBytesPerLine);
+    ColorManager.ConvertRow({line0, line1, line2}, row, width, 0xFF);
   } else {
     // Plane p gives bit p of each pixel's index; a missing fourth plane is 0.
     for (uint32_t x = 0; x < width; ++x) {

@@ -568,7 +568,7 @@ void TPNGGraphic::ReadImageData(TStream& stream, const TPngHeader& header) {
     uint8_t* line = buffers[which].data();
     if (!InflateData(stream, line, bytes)) return false;
     UnfilterRow(line[0], line + 1, bytes - 1, SourceBPP, buffers[which ^ 1].data() + 1);
-    ColorManager.ConvertRow(line + 1, RowPointer(y), p.Width, pass.Mask);
+    ColorManager.ConvertRow(TRowPlane(line + 1, bytes - 1), RowPointer(y), p.Width, pass.Mask);
     if (keyed) SeparateKeyInRow(header, line + 1, RowPointer(y), pass.StartColumn, pass.ColumnStep, p.Width);
     return true;
   };

@@ -245,7 +245,7 @@ void TPSDGraphic::ReadRows(TStream& stream, uint32_t planes) {
   const bool packBits = p.Compression == icPackBits;
   const bool inverted = p.ColorScheme == ckCMYK;  // ink coverage is stored inverted
   std::vector<std::vector<uint8_t>> rows(planes, std::vector<uint8_t>(FRowBytes));
-  std::vector<const uint8_t*> sources(planes);
+  std::vector<TRowPlane> sources(planes);
   // Where each plane's next row lies: the channels are stored one after the
   // other, so the planes are read side by side from different places.
   std::vector<int64_t> next(planes, FDataStart);
@@ -278,9 +278,9 @@ void TPSDGraphic::ReadRows(TStream& stream, uint32_t planes) {
       }
       if (inverted)
         for (uint8_t& b : rows[k]) b = static_cast<uint8_t>(255 - b);
-      sources[k] = rows[k].data();
+      sources[k] = rows[k];
     }
-    ColorManager.ConvertRow(TRowSource(sources), RowPointer(static_cast<int32_t>(y)), p.Width, 0xFF);
+    ColorManager.ConvertRow(TRowPlanes(sources), RowPointer(static_cast<int32_t>(y)), p.Width, 0xFF);
     RowDone(y + 1);
   }
 }

@@ -332,7 +332,7 @@ void TPSPGraphic::TransferRows() {
   const bool colour = p.ColorScheme == ckRGB;
   for (uint32_t y = 0; y < p.Height; ++y) {
     auto row = [&](size_t type) {
-      return FPlanes[type].empty() ? zeros.data() : FPlanes[type].data() + size_t{y} * FRowLength;
+      return FPlanes[type].empty() ? TRowPlane(zeros) : TRowPlane(FPlanes[type]).subspan(size_t{y} * FRowLength, FRowLength);
     };
     uint8_t* target = RowPointer(static_cast<int32_t>(y));
     if (colour) ColorManager.ConvertRow({row(1), row(2), row(3), row(0)}, target, p.Width, 0xFF);

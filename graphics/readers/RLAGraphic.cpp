@@ -194,9 +194,9 @@ void TRLAGraphic::LoadStream(TStream& stream) {
     ReadChannel(stream, blue);
     if (alpha) {
       ReadChannel(stream, matte);
-      cm.ConvertRow({red.data(), green.data(), blue.data(), matte.data()}, target, p.Width, 0xFF);
+      cm.ConvertRow({red, green, blue, matte}, target, p.Width, 0xFF);
     } else {
-      cm.ConvertRow({red.data(), green.data(), blue.data()}, target, p.Width, 0xFF);
+      cm.ConvertRow({red, green, blue}, target, p.Width, 0xFF);
     }
     RowDone(i + 1);
   }

@@ -99,9 +99,10 @@ void TSGIGraphic::LoadStream(TStream& stream) {
   for (uint32_t y = 0; y < p.Height; ++y) {
     ReadRows(buffer(0), buffer(1), buffer(2), buffer(3), y, bytesPerChannel);
     uint8_t* row = RowPointer(static_cast<int32_t>(p.Height - 1 - y));
-    if (channels == 1) cm.ConvertRow(buffer(0), row, p.Width, 0xFF);
-    else if (channels == 3) cm.ConvertRow({buffer(0), buffer(1), buffer(2)}, row, p.Width, 0xFF);
-    else cm.ConvertRow({buffer(0), buffer(1), buffer(2), buffer(3)}, row, p.Width, 0xFF);
+    auto plane = [&](uint32_t k) { return TRowPlane(FChannels[k]); };
+    if (channels == 1) cm.ConvertRow(plane(0), row, p.Width, 0xFF);
+    else if (channels == 3) cm.ConvertRow({plane(0), plane(1), plane(2)}, row, p.Width, 0xFF);
+    else cm.ConvertRow({plane(0), plane(1), plane(2), plane(3)}, row, p.Width, 0xFF);
     RowDone(y + 1);
   }
   EndProgress();

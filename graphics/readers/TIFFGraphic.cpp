@@ -1,6 +1,8 @@
 // The TIFF reader: reads the header and the first directory, cuts the image
-// into strips, decodes each strip into a zeroed buffer and converts its rows
-// straight into the bitmap. One strip (per sample plane) is held at a time.
+// into strips and converts their rows straight into the bitmap. Uncompressed
+// strips are read a piece at a time; a compressed one is decoded into a
+// zeroed buffer no larger than its data can fill. One strip (per sample
+// plane) is held at a time.
 #include "graphics/readers/TIFFGraphic.h"
 
 #include <zlib.h>
@@ -69,6 +71,23 @@ constexpr uint32_t MaxColorMapValues = 768;
 // Packed bytes a strip may take beyond sixteen times its decoded size.
 constexpr uint64_t MaxStripOverhead = 8192;
 
+// Uncompressed strips are read this much at a time (at least a row), so that
+// a strip costs a piece of memory, not a second copy of the picture.
+constexpr uint64_t StripPieceBytes = uint64_t{1} << 20;
+
+// The most bytes that packed bytes can decode to, where the coding bounds it:
+// a PackBits pair repeats a byte at most 128 times, an LZW code of at least
+// 9 bits stands for at most 4096 bytes, and deflate makes at most 1032 bytes
+// of a byte. The other codings' rows are no wider than the bitmap's.
+uint64_t DecodedBound(TImageCompression compression, uint64_t packed) {
+  switch (compression) {
+    case icPackBits: return (packed + 1) / 2 * 128;
+    case icLZW: return (packed * 8 / 9 + 1) * 4096;
+    case icLZ77: return (packed + 1) * 1032;
+    default: return UINT64_MAX;
+  }
+}
+
 [[noreturn]] void RaiseTIFF() { RaiseInvalidGraphicFmt(S::SInvalidImage, {S::SFormatTIFF}); }
 [[noreturn]] void RaiseUnsupported(const char* what) {
   RaiseInvalidGraphicFmt(S::SUnsupportedFeature, {what, S::SFormatTIFF});
@@ -122,6 +141,24 @@ void KeepFirstSamples(const uint8_t* row, uint32_t width, uint32_t samples, uint
   }
 }
 
+// The 8-bit layouts whose JPEG strips the decoder delivers as the converter
+// reads them: grey, CMYK, and RGB or YCbCr as blue, green, red.
+bool JpegLayoutDecoded(const TImageProperties& p) {
+  if (p.BitsPerSample != 8) return false;
+  switch (p.ColorScheme) {
+    case ckGrey: return p.SamplesPerPixel == 1;
+    case ckCMYK: return p.SamplesPerPixel == 4;
+    case ckRGB:
+    case ckYCbCr: return p.SamplesPerPixel == 3;
+    default: return false;
+  }
+}
+
+// The scheme of the rows that the JPEG decoder delivers.
+TColorSchemeKind JpegRowScheme(TColorSchemeKind scheme) {
+  return scheme == ckGrey || scheme == ckCMYK ? scheme : ckBGR;
+}
+
 // Fill order 2 stores the first pixel of each byte in its lowest bit, before
 // any compression.
 void ReverseBits(uint8_t* data, size_t count) {
@@ -135,13 +172,27 @@ void ReverseBits(uint8_t* data, size_t count) {
 
 }  // namespace
 
+// The rows of one sample plane's strip that are in memory: Count rows from
+// the strip's row First. A decoded strip is held from its first row as far
+// as its data can reach; an uncompressed one is read a piece at a time from
+// Start. Rows outside both are zero.
+struct TTIFFGraphic::TStripPlane {
+  std::vector<uint8_t> Rows;
+  uint32_t First = 0;
+  uint32_t Count = 0;
+  int64_t Start = -1;  // file position of an uncompressed strip's data; -1: none
+};
+
 // What one load holds besides the bitmap.
 struct TTIFFGraphic::TLoadState {
   std::unique_ptr<TDecoder> Decoder;
   std::vector<uint32_t> StripOffsets, StripByteCounts;
   std::vector<uint8_t> Packed;                // one strip's compressed bytes
-  std::vector<std::vector<uint8_t>> Planes;   // one strip per sample plane
-  std::vector<std::vector<uint8_t>> Reduced;  // 16-bit L*a*b* rows taken to 8 bits
+  std::vector<TStripPlane> Planes;            // the strip of each sample plane
+  std::vector<uint8_t> ZeroRow;               // for rows that no data reach
+  std::vector<std::vector<uint8_t>> Reduced;  // rows narrowed or widened for the converter
+  TPixelLayout Layout = plDevice;
+  int64_t FileSize = 0;  // taken once: asking the stream costs seeks
   uint32_t T4Options = 0;
   uint32_t PlaneCount = 1;
   uint64_t PlaneRowBytes = 0;
@@ -270,9 +321,9 @@ std::vector<uint8_t> TTIFFGraphic::TagData(TStream& stream, const TTIFFEntry& en
 
 // The elements of a tag as numbers; fractions (only when asked for) as
 // floats. A fraction with denominator 0 makes the whole tag count as absent.
-std::vector<uint64_t> TTIFFGraphic::TagValues(TStream& stream, uint16_t tag, uint32_t maxCount, bool fractions,
+std::vector<uint32_t> TTIFFGraphic::TagValues(TStream& stream, uint16_t tag, uint32_t maxCount, bool fractions,
                                               std::vector<float>* floats) {
-  std::vector<uint64_t> values;
+  std::vector<uint32_t> values;
   const TTIFFEntry* e = FindTag(tag);
   if (!e || e->DataLength == 0) return values;
   const uint16_t type = e->DataType;
@@ -295,7 +346,7 @@ std::vector<uint64_t> TTIFFGraphic::TagValues(TStream& stream, uint16_t tag, uin
       values.push_back(0);
       continue;
     }
-    const uint64_t v = size == 1 ? q[0] : size == 2 ? Load16(q, be) : Load32(q, be);
+    const uint32_t v = size == 1 ? q[0] : size == 2 ? Load16(q, be) : Load32(q, be);
     values.push_back(v);
     if (floats) floats->push_back(static_cast<float>(v));
   }
@@ -303,16 +354,13 @@ std::vector<uint64_t> TTIFFGraphic::TagValues(TStream& stream, uint16_t tag, uin
 }
 
 std::vector<uint32_t> TTIFFGraphic::ReadTagCardinals(TStream& stream, uint16_t tag, uint32_t maxCount) {
-  const std::vector<uint64_t> values = TagValues(stream, tag, maxCount, false, nullptr);
-  std::vector<uint32_t> result(values.size());
-  std::transform(values.begin(), values.end(), result.begin(), [](uint64_t v) { return static_cast<uint32_t>(v); });
-  return result;
+  return TagValues(stream, tag, maxCount, false, nullptr);
 }
 
 std::vector<uint8_t> TTIFFGraphic::ReadTagBytes(TStream& stream, uint16_t tag, uint32_t maxCount) {
-  const std::vector<uint64_t> values = TagValues(stream, tag, maxCount, false, nullptr);
+  const std::vector<uint32_t> values = TagValues(stream, tag, maxCount, false, nullptr);
   std::vector<uint8_t> result(values.size());
-  std::transform(values.begin(), values.end(), result.begin(), [](uint64_t v) { return static_cast<uint8_t>(v); });
+  std::transform(values.begin(), values.end(), result.begin(), [](uint32_t v) { return static_cast<uint8_t>(v); });
   return result;
 }
 
@@ -361,7 +409,8 @@ bool TTIFFGraphic::ReadFields(TStream& stream) {
   const std::vector<uint32_t> extra = ReadTagCardinals(stream, tagExtraSamples, p.SamplesPerPixel);
   p.HasAlpha = !extra.empty() && std::all_of(extra.begin(), extra.end(), [](uint32_t v) { return v <= 2; });
   p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
-  p.Compression = CompressionFromTIFF(static_cast<uint16_t>(TagInteger(tagCompression, 0)));
+  // TIFF's own default: a file without the tag is uncompressed.
+  p.Compression = CompressionFromTIFF(static_cast<uint16_t>(TagInteger(tagCompression, 1)));
   switch (photometric) {
     case 0: p.ColorScheme = ckGrey, p.Options |= optMinIsWhite; break;
     case 1: p.ColorScheme = ckGrey; break;
@@ -417,20 +466,11 @@ void TTIFFGraphic::LoadStream(TStream& stream) {
   CheckSupported();
   StartProgress(static_cast<int32_t>(ImageProperties.Width));
   if (!FindTag(tagStripOffsets)) RaiseTIFF();
-  SetUpColors(stream);
+  SetUpColors();
+  ReadStripTables(stream);
+  SizeBitmap(stream);
 
   TImageProperties& p = ImageProperties;
-  const uint32_t maxStrips = std::min<uint32_t>(p.Height, uint32_t{1} << 28) * FLoad->PlaneCount;
-  FLoad->StripOffsets = ReadTagCardinals(stream, tagStripOffsets, maxStrips);
-  FLoad->StripByteCounts = ReadTagCardinals(stream, tagStripByteCounts, maxStrips);
-  p.StripCount = static_cast<uint32_t>(FLoad->StripOffsets.size());
-  if (p.Compression == icJPEG) {
-    const TTIFFEntry* tables = FindTag(tagJPEGTables);
-    // Real tables take a few hundred bytes; a field of megabytes is no
-    // tables field, and the strips then decode without it.
-    if (tables && tables->DataLength <= (uint32_t{1} << 24))
-      p.JpegTables = ReadTagBytes(stream, tagJPEGTables, tables->DataLength);
-  }
   FLoad->Decoder = CreateDecoder();
   const TImageCompression c = p.Compression;
   FLoad->ReverseBits =
@@ -464,8 +504,7 @@ void TTIFFGraphic::CheckSupported() const {
       if (p.BitsPerSample != 4 || p.SamplesPerPixel != 1) RaiseUnsupported(S::SCompressionScheme);
       break;
     case icJPEG:
-      // The JPEG decoder delivers three 8-bit samples per pixel.
-      if (p.BitsPerSample != 8 || p.SamplesPerPixel != 3) RaiseUnsupported(S::SCompressionScheme);
+      if (!JpegLayoutDecoded(p)) RaiseUnsupported(S::SCompressionScheme);
       break;
     default: RaiseUnsupported(S::SCompressionScheme);
   }
@@ -475,10 +514,14 @@ void TTIFFGraphic::CheckSupported() const {
     RaiseTIFF();
 }
 
-void TTIFFGraphic::SetUpColors(TStream& stream) {
+// Everything that can refuse the file is settled here, before anything is
+// sized.
+void TTIFFGraphic::SetUpColors() {
   TImageProperties& p = ImageProperties;
   TLoadState& load = *FLoad;
   TColorManager& cm = ColorManager;
+  // The converters take at most four samples a pixel.
+  if (p.SamplesPerPixel > 4) cm.Fail(GraphicColorStrings::SInvalidSampleCount);
   const bool jpeg = p.Compression == icJPEG;
   load.PlaneCount = p.PlanarConfiguration == 2 && !jpeg ? p.SamplesPerPixel : 1;
   load.Lab16 = p.ColorScheme == ckLab && p.BitsPerSample == 16;
@@ -492,7 +535,7 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   load.FirstSampleOnly = extraSamples && load.PlaneCount == 1 &&
                          (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16);
 
-  TColorSchemeKind source = jpeg ? ckBGR : p.ColorScheme;
+  TColorSchemeKind source = jpeg ? JpegRowScheme(p.ColorScheme) : p.ColorScheme;
   // Grey with alpha interleaved steps over the alpha samples; in separate
   // planes the grey plane alone is read.
   if (source == ckGrey && p.SamplesPerPixel == 2 && load.PlaneCount == 1) source = ckGreyAlpha;
@@ -525,13 +568,14 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   cm.SetTargetScheme(target);
   cm.SetSourceBitsPerSample(sourceBits);
   cm.SetTargetBitsPerSample(targetBits);
-  cm.SetSourceSamplesPerPixel(jpeg ? 3 : load.FirstSampleOnly ? 1 : p.SamplesPerPixel);
+  cm.SetSourceSamplesPerPixel(load.FirstSampleOnly ? 1 : p.SamplesPerPixel);
   cm.SetTargetSamplesPerPixel(target == ckBGRA ? 4 : target == ckBGR ? 3 : 1);
   if (source == ckYCbCr) cm.SetYCbCrSettings(YCbCrCoefficients, 1, 1);
   cm.PrepareConversion();
 
   const TPixelLayout layout = source == ckGreyAlpha ? pl8Bit : cm.PixelFormatFor(1);
   CheckImageSize(S::SFormatTIFF, layout);
+  load.Layout = layout;
   // The strip buffers count as pixel memory beside the bitmap.
   const uint64_t bitsPerPixel = uint64_t{p.BitsPerSample} * p.SamplesPerPixel;
   const uint64_t rowBytes = (bitsPerPixel * p.Width + 7) / 8;
@@ -541,18 +585,39 @@ void TTIFFGraphic::SetUpColors(TStream& stream) {
   const uint64_t bitmapBytes = uint64_t{RowSizeOf(p.Width, BitsPerPixelOf(layout))} * p.Height;
   if (rowBytes > 0xFFFFFFFF || stripBytes > 0x7FFFFFFF || bitmapBytes + stripBytes > MaxImageBytes) RaiseTIFF();
   p.RowByteCount = static_cast<uint32_t>(rowBytes);
-
-  SetPixelLayout(layout);
-  ResizeWidth(static_cast<int32_t>(p.Width));
-  ResizeHeight(static_cast<int32_t>(p.Height));
-  ProgressRect.Right = static_cast<int32_t>(p.Width);
-  if (target == ckIndexed) ReadColorMap(stream);
-  else if (target == ckGrey) AssignPalette(cm.GreyPalette((p.Options & optMinIsWhite) != 0));
-
   // Differences are undone on whole samples of 8 or 16 bits; JPEG strips
   // carry none.
   load.UsePredictor = p.Predictor == 2 && p.Compression != icNone && !jpeg &&
                       (p.BitsPerSample == 8 || p.BitsPerSample == 16);
+}
+
+// Arrays that run past the end of the file are refused here, before the
+// bitmap takes its memory.
+void TTIFFGraphic::ReadStripTables(TStream& stream) {
+  TImageProperties& p = ImageProperties;
+  TLoadState& load = *FLoad;
+  const uint32_t maxStrips = std::min<uint32_t>(p.Height, uint32_t{1} << 28) * load.PlaneCount;
+  load.StripOffsets = ReadTagCardinals(stream, tagStripOffsets, maxStrips);
+  load.StripByteCounts = ReadTagCardinals(stream, tagStripByteCounts, maxStrips);
+  p.StripCount = static_cast<uint32_t>(load.StripOffsets.size());
+  if (p.Compression == icJPEG) {
+    const TTIFFEntry* tables = FindTag(tagJPEGTables);
+    // Real tables take a few hundred bytes; a field of megabytes is no
+    // tables field, and the strips then decode without it.
+    if (tables && tables->DataLength <= (uint32_t{1} << 24))
+      p.JpegTables = ReadTagBytes(stream, tagJPEGTables, tables->DataLength);
+  }
+}
+
+void TTIFFGraphic::SizeBitmap(TStream& stream) {
+  const TImageProperties& p = ImageProperties;
+  SetPixelLayout(FLoad->Layout);
+  ResizeWidth(static_cast<int32_t>(p.Width));
+  ResizeHeight(static_cast<int32_t>(p.Height));
+  ProgressRect.Right = static_cast<int32_t>(p.Width);
+  const TColorSchemeKind target = ColorManager.TargetScheme();
+  if (target == ckIndexed) ReadColorMap(stream);
+  else if (target == ckGrey) AssignPalette(ColorManager.GreyPalette((p.Options & optMinIsWhite) != 0));
 }
 
 void TTIFFGraphic::ReadColorMap(TStream& stream) {
@@ -600,70 +665,105 @@ void TTIFFGraphic::ReadStrips(TStream& stream) {
                                       ? static_cast<uint32_t>((uint64_t{p.Height} + rowsPerStrip[0] - 1) / rowsPerStrip[0])
                                       : p.StripCount;
   load.Planes.resize(load.PlaneCount);
+  load.FileSize = stream.Size();
   p.CurrentRow = 0;
   for (uint32_t strip = 0; strip < stripsPerPlane && p.CurrentRow < p.Height; ++strip) {
     p.CurrentStrip = strip;
     const uint32_t perStrip = rowsPerStrip[std::min<size_t>(strip, rowsPerStrip.size() - 1)];
     const uint32_t rows = std::min(perStrip, p.Height - p.CurrentRow);
     for (uint32_t plane = 0; plane < load.PlaneCount; ++plane)
-      ReadStrip(stream, plane * stripsPerPlane + strip, rows, load.Planes[plane], load.PlaneRowBytes);
-    TransferRows(load.Planes, rows, load.PlaneRowBytes);
+      StartStrip(stream, plane * stripsPerPlane + strip, rows, load.Planes[plane]);
+    TransferRows(stream, rows);
   }
 }
 
-void TTIFFGraphic::ReadStrip(TStream& stream, uint32_t strip, uint32_t rows, std::vector<uint8_t>& buffer,
-                             uint64_t rowBytes) {
+void TTIFFGraphic::StartStrip(TStream& stream, uint32_t strip, uint32_t rows, TStripPlane& plane) {
   TLoadState& load = *FLoad;
-  const size_t size = static_cast<size_t>(uint64_t{rows} * rowBytes);
-  // Rows that the data do not reach stay zero rather than keep the last
-  // strip's pixels.
-  buffer.assign(size, 0);
+  const uint64_t rowBytes = load.PlaneRowBytes;
+  // The buffer is kept for the next strip's rows.
+  plane.First = plane.Count = 0;
+  plane.Start = -1;
   if (strip >= load.StripOffsets.size()) return;
   const int64_t start = BasePosition + int64_t{load.StripOffsets[strip]};
-  const int64_t fileSize = stream.Size();
-  if (start >= fileSize) return;
-  const auto left = static_cast<uint64_t>(fileSize - start);
-  stream.SetPosition(start);
+  if (start >= load.FileSize) return;
   if (!load.Decoder) {
-    const size_t read = stream.Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(size, left)));
-    if (load.ReverseBits) ReverseBits(buffer.data(), read);
+    plane.Start = start;
     return;
   }
+  const auto left = static_cast<uint64_t>(load.FileSize - start);
+  const uint64_t size = uint64_t{rows} * rowBytes;
   // A missing or short byte-count list means the rest of the file; no
   // strip codes more than a generous multiple of what it decodes to (plus
   // room for inline JPEG tables), so memory and the bytes read for each
   // strip stay bounded by the picture, however many strips share the same
   // large stretch of the file.
   uint64_t packed = strip < load.StripByteCounts.size() ? load.StripByteCounts[strip] : left;
-  packed = std::min({packed, left, uint64_t{size} * 16 + MaxStripOverhead, uint64_t{0x7FFFFFFF}});
+  packed = std::min({packed, left, size * 16 + MaxStripOverhead, uint64_t{0x7FFFFFFF}});
+  stream.SetPosition(start);
   load.Packed.resize(static_cast<size_t>(packed));
   load.Packed.resize(stream.Read(load.Packed.data(), load.Packed.size()));
   if (load.ReverseBits) ReverseBits(load.Packed.data(), load.Packed.size());
+  // Rows past what the data can decode to stay zero without taking memory.
+  const uint64_t reach = DecodedBound(ImageProperties.Compression, load.Packed.size());
+  plane.Count = reach >= size ? rows : static_cast<uint32_t>(reach / rowBytes + 1);
+  plane.Rows.assign(static_cast<size_t>(plane.Count * rowBytes), 0);
   const uint8_t* source = load.Packed.data();
-  uint8_t* dest = buffer.data();
-  load.Decoder->Decode(source, dest, static_cast<int32_t>(load.Packed.size()), static_cast<int32_t>(size));
+  uint8_t* dest = plane.Rows.data();
+  load.Decoder->Decode(source, dest, static_cast<int32_t>(load.Packed.size()), static_cast<int32_t>(plane.Rows.size()));
 }
 
-void TTIFFGraphic::TransferRows(std::vector<std::vector<uint8_t>>& planes, uint32_t rows, uint64_t rowBytes) {
+// Row r of the strip (of rows rows) in one plane, reading the next piece of
+// an uncompressed strip when r lies beyond the piece in memory.
+uint8_t* TTIFFGraphic::PlaneRow(TStream& stream, TStripPlane& plane, uint32_t r, uint32_t rows) {
+  TLoadState& load = *FLoad;
+  const uint64_t rowBytes = load.PlaneRowBytes;
+  if (r < plane.First || r - plane.First >= plane.Count) {
+    if (plane.Start < 0) {
+      if (load.ZeroRow.empty()) load.ZeroRow.assign(static_cast<size_t>(rowBytes), 0);
+      return load.ZeroRow.data();
+    }
+    ReadPiece(stream, plane, r, rows);
+  }
+  return plane.Rows.data() + (r - plane.First) * rowBytes;
+}
+
+// Rows that the data do not reach stay zero rather than keep the last
+// piece's pixels.
+void TTIFFGraphic::ReadPiece(TStream& stream, TStripPlane& plane, uint32_t r, uint32_t rows) {
+  TLoadState& load = *FLoad;
+  const uint64_t rowBytes = load.PlaneRowBytes;
+  plane.First = r;
+  plane.Count = static_cast<uint32_t>(std::clamp<uint64_t>(StripPieceBytes / rowBytes, 1, rows - r));
+  plane.Rows.assign(static_cast<size_t>(plane.Count * rowBytes), 0);
+  const int64_t position = plane.Start + static_cast<int64_t>(r * rowBytes);
+  if (position >= load.FileSize) return;
+  stream.SetPosition(position);
+  const uint64_t wanted = std::min<uint64_t>(plane.Rows.size(), static_cast<uint64_t>(load.FileSize - position));
+  const size_t read = stream.Read(plane.Rows.data(), static_cast<size_t>(wanted));
+  if (load.ReverseBits) ReverseBits(plane.Rows.data(), read);
+}
+
+void TTIFFGraphic::TransferRows(TStream& stream, uint32_t rows) {
   TImageProperties& p = ImageProperties;
   TLoadState& load = *FLoad;
+  const uint64_t rowBytes = load.PlaneRowBytes;
   const uint32_t samples = load.PlaneCount > 1 ? 1 : p.SamplesPerPixel;
-  std::vector<const uint8_t*> pointers(planes.size());
-  load.Reduced.resize(load.Lab16 || load.FirstSampleOnly || load.Widen3 ? planes.size() : 0);
+  std::vector<TRowPlane> rowPlanes(load.Planes.size());
+  load.Reduced.resize(load.Lab16 || load.FirstSampleOnly || load.Widen3 ? load.Planes.size() : 0);
   for (uint32_t r = 0; r < rows && p.CurrentRow < p.Height; ++r) {
-    for (size_t k = 0; k < planes.size(); ++k) {
-      uint8_t* row = planes[k].data() + r * rowBytes;
+    for (size_t k = 0; k < load.Planes.size(); ++k) {
+      uint8_t* row = PlaneRow(stream, load.Planes[k], r, rows);
       if (load.UsePredictor) UndoSamplePredictor(row, p.Width, samples, p.BitsPerSample, BigEndian());
-      pointers[k] = row;
+      rowPlanes[k] = TRowPlane(row, rowBytes);
       if (load.Widen3) {
         WidenThreeBits(row, p.Width, p.ColorScheme == ckGrey, load.Reduced[k]);
-        pointers[k] = load.Reduced[k].data();
+        rowPlanes[k] = load.Reduced[k];
       }
       if (load.FirstSampleOnly) {
         // The index and grey converters read one sample a pixel: the
         // samples between the pixels' first ones are left out.
         KeepFirstSamples(row, p.Width, p.SamplesPerPixel, p.BitsPerSample, load.Reduced[k]);
-        pointers[k] = load.Reduced[k].data();
+        rowPlanes[k] = load.Reduced[k];
       }
       if (load.Lab16) {
         // 16-bit L*a*b* goes through the 8-bit formula on each sample's
@@ -673,11 +773,10 @@ void TTIFFGraphic::TransferRows(std::vector<std::vector<uint8_t>>& planes, uint3
         reduced.resize(count);
         const size_t high = BigEndian() ? 0 : 1;
         for (size_t i = 0; i < count; ++i) reduced[i] = row[2 * i + high];
-        pointers[k] = reduced.data();
+        rowPlanes[k] = reduced;
       }
     }
-    ColorManager.ConvertRow(TRowSource(pointers.data(), pointers.size()), RowPointer(static_cast<int32_t>(p.CurrentRow)),
-                            p.Width, 0xFF);
+    ColorManager.ConvertRow(TRowPlanes(rowPlanes), RowPointer(static_cast<int32_t>(p.CurrentRow)), p.Width, 0xFF);
     ++p.CurrentRow;
     RowDone(p.CurrentRow);
   }

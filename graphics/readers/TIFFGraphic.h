@@ -13,10 +13,11 @@ class TDecoder;
 // Tagged Image File Format ("tiff", "tif", "fax"): the first image of the
 // file, in either byte order, stored in strips (interleaved or as separate
 // planes), uncompressed or compressed with PackBits, LZW, modified Huffman
-// (byte- or word-aligned), one-dimensional group 3, deflate, JPEG or
-// ThunderScan, with the horizontal predictor; bilevel, grey, palette, RGB(A),
-// CMYK, CIE L*a*b* and YCbCr. Tiled images, two-dimensional fax and
-// old-style JPEG are refused as not supported. SaveStream writes nothing.
+// (byte- or word-aligned), one-dimensional group 3, deflate, JPEG (grey,
+// RGB, YCbCr and CMYK strips) or ThunderScan, with the horizontal
+// predictor; bilevel, grey, palette, RGB(A), CMYK, CIE L*a*b* and YCbCr.
+// Tiled images, two-dimensional fax and old-style JPEG are refused as not
+// supported. SaveStream writes nothing.
 class TTIFFGraphic : public TFormatGraphic {
   TOLVANE_FORMAT_CLASS(TTIFFGraphic)
 public:
@@ -61,22 +62,27 @@ public:
 
 private:
   struct TLoadState;
+  struct TStripPlane;
 
   bool BigEndian() const { return (ImageProperties.Options & optBigEndian) != 0; }
   bool ReadDirectory(TStream& stream, uint32_t imageIndex);
   bool ReadFields(TStream& stream);
   bool SchemeIsUsable() const;
   std::vector<uint8_t> TagData(TStream& stream, const TTIFFEntry& entry, uint32_t count, uint32_t size);
-  std::vector<uint64_t> TagValues(TStream& stream, uint16_t tag, uint32_t maxCount, bool fractions,
+  std::vector<uint32_t> TagValues(TStream& stream, uint16_t tag, uint32_t maxCount, bool fractions,
                                   std::vector<float>* floats);
 
   void CheckSupported() const;
-  void SetUpColors(TStream& stream);
+  void SetUpColors();
+  void ReadStripTables(TStream& stream);
+  void SizeBitmap(TStream& stream);
   void ReadColorMap(TStream& stream);
   std::unique_ptr<TDecoder> CreateDecoder() const;
   void ReadStrips(TStream& stream);
-  void ReadStrip(TStream& stream, uint32_t strip, uint32_t rows, std::vector<uint8_t>& buffer, uint64_t rowBytes);
-  void TransferRows(std::vector<std::vector<uint8_t>>& planes, uint32_t rows, uint64_t rowBytes);
+  void StartStrip(TStream& stream, uint32_t strip, uint32_t rows, TStripPlane& plane);
+  uint8_t* PlaneRow(TStream& stream, TStripPlane& plane, uint32_t r, uint32_t rows);
+  void ReadPiece(TStream& stream, TStripPlane& plane, uint32_t r, uint32_t rows);
+  void TransferRows(TStream& stream, uint32_t rows);
   void FreeLoadState() override;
 
   std::unique_ptr<TLoadState> FLoad;

@@ -95,9 +95,8 @@ int Convert(int argc, char** argv) {
   std::vector<uint8_t> input;
   uint8_t buffer[65536];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) input.insert(input.end(), buffer, buffer + n);
-  input.resize(input.size() + 16);  // a safe source for a count that asks too much
   std::vector<uint8_t> output(StrToInt(get("out", "0")), Byte(get("fill", "238")));
-  cm.ConvertRow(input.data(), output.data(), StrToInt(get("count", "0")), Byte(get("mask", "255")));
+  cm.ConvertRow(input, output.data(), StrToInt(get("count", "0")), Byte(get("mask", "255")));
   std::fwrite(output.data(), 1, output.size(), stdout);
   return 0;
 }

@@ -11,6 +11,8 @@
 
 #include <jpeglib.h>
 
+#include "support/JpegEncode.h"
+
 using namespace tolvane;
 
 namespace {
@@ -34,31 +36,11 @@ std::vector<uint8_t> TestPicture() {
 }
 
 std::vector<uint8_t> Compress(const std::vector<uint8_t>& rgb, int hSampling, int vSampling) {
-  jpeg_compress_struct c{};
-  jpeg_error_mgr err{};
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &buffer, &size);
-  c.image_width = kWidth;
-  c.image_height = kHeight;
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 85, TRUE);
-  c.comp_info[0].h_samp_factor = hSampling;
-  c.comp_info[0].v_samp_factor = vSampling;
-  jpeg_start_compress(&c, TRUE);
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(&rgb[size_t{c.next_scanline} * kWidth * 3]);
-    jpeg_write_scanlines(&c, &row, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::vector<uint8_t> file(buffer, buffer + size);
-  std::free(buffer);
-  return file;
+  return test::EncodeJpeg(rgb, kWidth, kHeight, 3, JCS_RGB, [&](jpeg_compress_struct& c) {
+    jpeg_set_quality(&c, 85, TRUE);
+    c.comp_info[0].h_samp_factor = hSampling;
+    c.comp_info[0].v_samp_factor = vSampling;
+  });
 }
 
 std::vector<uint8_t> Decompress(const std::vector<uint8_t>& file, J_COLOR_SPACE space) {
@@ -96,7 +78,7 @@ TEST(ColorRowsJpeg, YCbCrRowsMatchLibjpegWithinOne) {
     std::vector<uint8_t> ours(reference.size());
     for (int y = 0; y < kHeight; ++y) {
       const size_t row = static_cast<size_t>(y) * kWidth * 3;
-      cm.ConvertRow(&ycc[row], &ours[row], kWidth, 0xFF);
+      cm.ConvertRow(TRowPlane(ycc).subspan(row, size_t{kWidth} * 3), &ours[row], kWidth, 0xFF);
     }
     int worst = 0, differing = 0;
     for (size_t i = 0; i < ours.size(); ++i) {
@@ -117,7 +99,7 @@ TEST(ColorRowsJpeg, YCbCrRowsMatchLibjpegWithinOne) {
       const size_t row = static_cast<size_t>(y) * kWidth * 3;
       for (int x = 0; x < kWidth; ++x)
         for (int c = 0; c < 3; ++c) planes[c][x] = ycc[row + x * 3 + c];
-      cm.ConvertRow({planes[0].data(), planes[1].data(), planes[2].data()}, bgr.data(), kWidth, 0xFF);
+      cm.ConvertRow({planes[0], planes[1], planes[2]}, bgr.data(), kWidth, 0xFF);
       for (int x = 0; x < kWidth; ++x)
         for (int c = 0; c < 3; ++c) ASSERT_EQ(bgr[x * 3 + c], ours[row + x * 3 + 2 - c]) << x << "," << y;
     }

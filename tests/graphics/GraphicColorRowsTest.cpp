@@ -31,16 +31,15 @@ void Prepare(TColorManager& cm, Side source, Side target) {
 Bytes Row(TColorManager& cm, const Bytes& source, size_t targetBytes, uint32_t count, uint8_t mask = 0xFF,
           uint8_t fill = 0xEE) {
   Bytes target(targetBytes, fill);
-  cm.ConvertRow(source.data(), target.data(), count, mask);
+  cm.ConvertRow(source, target.data(), count, mask);
   return target;
 }
 
 Bytes Planes(TColorManager& cm, const std::vector<Bytes>& planes, size_t targetBytes, uint32_t count,
              uint8_t mask = 0xFF, uint8_t fill = 0xEE) {
-  std::vector<const uint8_t*> pointers;
-  for (const Bytes& p : planes) pointers.push_back(p.data());
+  const std::vector<TRowPlane> rows(planes.begin(), planes.end());
   Bytes target(targetBytes, fill);
-  cm.ConvertRow(pointers, target.data(), count, mask);
+  cm.ConvertRow(TRowPlanes(rows), target.data(), count, mask);
   return target;
 }
 
@@ -137,11 +136,14 @@ TEST(ColorRowsThreeColour, PlanarRows) {
   EXPECT_EQ(FailureOf([&] { Planes(cm, {{1}, {2}}, 3, 1); }), missing);
   uint8_t out[3];
   const uint8_t plane[1] = {1};
-  EXPECT_EQ(FailureOf([&] { cm.ConvertRow({plane, nullptr, plane}, out, 1, 0xFF); }), missing);
-  EXPECT_EQ(FailureOf([&] { cm.ConvertRow(TRowSource(), out, 1, 0xFF); }), missing);
-  EXPECT_EQ(FailureOf([&] { cm.ConvertRow(static_cast<const uint8_t*>(nullptr), out, 1, 0xFF); }), missing);
+  EXPECT_EQ(FailureOf([&] { cm.ConvertRow(TRowPlanes(), out, 1, 0xFF); }), missing);
+  // An empty plane holds fewer samples than a pixel needs.
+  const std::string shortRow = GraphicColorStrings::SShortSampleRow;
+  EXPECT_EQ(FailureOf([&] { cm.ConvertRow({TRowPlane(plane), TRowPlane(), TRowPlane(plane)}, out, 1, 0xFF); }),
+            shortRow);
+  EXPECT_EQ(FailureOf([&] { cm.ConvertRow(TRowPlane(), out, 1, 0xFF); }), shortRow);
   // Count 0 reads and writes nothing.
-  EXPECT_EQ(FailureOf([&] { cm.ConvertRow(TRowSource(), nullptr, 0, 0xFF); }), "");
+  EXPECT_EQ(FailureOf([&] { cm.ConvertRow(TRowPlanes(), nullptr, 0, 0xFF); }), "");
 }
 
 TEST(ColorRowsThreeColour, PixelMask) {
@@ -394,4 +396,54 @@ TEST(ColorRowsIndexed, OddDepthsAreBitStreams) {
   EXPECT_EQ(Row(cm, {255, 0, 183, 73, 219}, 2, 5, 0xFF, 0), (Bytes{0b11100010, 0b10101100}));
   Prepare(cm, {ckIndexed, 5}, {ckIndexed, 5});
   EXPECT_EQ(Row(cm, {0xAB, 0xCD}, 2, 3, 0xFF, 0x00), (Bytes{0xAB, 0xCC}));
+}
+
+TEST(ColorRowsSourceLengths, ARowShorterThanTheConversionReadsIsRefused) {
+  // Each layout with the shortest row it converts: one byte less is refused
+  // and the target keeps its bytes.
+  struct Case {
+    Side Source, Target;
+    size_t Planes;
+    size_t Bytes;  // of each plane, for 5 target pixels
+    uint8_t Mask;
+  };
+  const Case cases[] = {
+      {{ckIndexed, 4}, {ckIndexed, 8}, 1, 3, 0xFF},             // 20 bits
+      {{ckIndexed, 1}, {ckIndexed, 1}, 1, 1, 0xFF},             // the plain copy
+      {{ckIndexed, 16}, {ckIndexed, 8}, 1, 10, 0xFF},
+      {{ckGrey, 16}, {ckGrey, 8}, 1, 10, 0xFF},
+      {{ckGreyAlpha, 8}, {ckGrey, 8}, 1, 9, 0xFF},              // the last alpha is not read
+      {{ckRGBA, 8}, {ckBGR, 8}, 1, 19, 0xFF},                   // nor here
+      {{ckRGBA, 8}, {ckBGRA, 8}, 1, 20, 0xFF},
+      {{ckRGB, 16}, {ckBGR, 8}, 1, 30, 0xFF},
+      {{ckRGB, 8}, {ckBGR, 8}, 3, 5, 0xFF},
+      {{ckRGB, 8}, {ckBGR, 8}, 1, 6, 0x90},                     // pixels 0 and 3 only
+      {{ckCMYK, 8}, {ckBGR, 8}, 1, 20, 0xFF},
+      {{ckCMYK, 16}, {ckBGR, 8}, 4, 10, 0xFF},
+      {{ckLab, 8}, {ckBGR, 8}, 1, 15, 0xFF},
+      {{ckYCbCr, 8}, {ckBGR, 8}, 3, 5, 0xFF},
+      {{ckPhotoYCC, 8}, {ckBGR, 8}, 1, 15, 0xFF},
+  };
+  for (const Case& c : cases) {
+    TColorManager cm;
+    Prepare(cm, c.Source, c.Target);
+    const std::vector<Bytes> whole(c.Planes, Bytes(c.Bytes, 0x40));
+    EXPECT_EQ(FailureOf([&] { Planes(cm, whole, 40, 5, c.Mask); }), "") << int(c.Source.Scheme);
+    for (size_t shortened = 0; shortened < c.Planes; ++shortened) {
+      std::vector<Bytes> rows = whole;
+      rows[shortened].pop_back();
+      const std::vector<TRowPlane> planes(rows.begin(), rows.end());
+      Bytes target(40, 0xEE);
+      EXPECT_EQ(FailureOf([&] { cm.ConvertRow(TRowPlanes(planes), target.data(), 5, c.Mask); }),
+                GraphicColorStrings::SShortSampleRow)
+          << int(c.Source.Scheme) << " plane " << shortened;
+      EXPECT_EQ(target, Bytes(40, 0xEE));
+    }
+  }
+  // A mask that selects nothing, and a depth pair no member converts, read nothing.
+  TColorManager cm;
+  Prepare(cm, {ckRGB, 8}, {ckBGR, 8});
+  EXPECT_EQ(FailureOf([&] { Row(cm, {1}, 3, 8, 0x00); }), "");
+  Prepare(cm, {ckIndexed, 12}, {ckIndexed, 8});
+  EXPECT_EQ(FailureOf([&] { Row(cm, {1}, 3, 8); }), "");
 }

@@ -70,7 +70,7 @@ public:
     Bytes row((p.Width * p.BitsPerPixel + 7) / 8);
     for (uint32_t y = 0; y < p.Height; ++y) {
       stream.ReadExact(row.data(), row.size());
-      ColorManager.ConvertRow(row.data(), RowPointer(static_cast<int32_t>(y)), p.Width, 0xFF);
+      ColorManager.ConvertRow(row, RowPointer(static_cast<int32_t>(y)), p.Width, 0xFF);
       RowDone(y + 1);
     }
     EndProgress();

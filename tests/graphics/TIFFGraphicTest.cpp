@@ -3,6 +3,7 @@
 // are checked against libtiff by tiff_reference.py.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "graphics/GraphicFormats.h"
 #include "picture/ByteOrder.h"
 #include "support/CountingStream.h"
+#include "support/JpegEncode.h"
 
 namespace tolvane {
 namespace {
@@ -310,6 +312,44 @@ TEST(TIFFGraphic, GreyTakesTheFirstOfEachPixelsSamples) {
   graphic.LoadStream(nibbles);
   row = graphic.RowPointer(0);
   EXPECT_EQ(row[0], 0x12);
+}
+
+// A self-contained JPEG of four components at full resolution, stored as
+// CMYK or turned into YCCK by libjpeg.
+Bytes JpegOfInks(const Bytes& cmyk, uint32_t width, uint32_t height, J_COLOR_SPACE space) {
+  return test::EncodeJpeg(cmyk, width, height, 4, JCS_CMYK, [&](jpeg_compress_struct& c) {
+    jpeg_set_colorspace(&c, space);
+    jpeg_set_quality(&c, 100, TRUE);
+    for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+  });
+}
+
+TEST(TIFFGraphic, CmykAndYcckJpegStripsShowTheirInks) {
+  // No Debian tool writes YCCK strips: smooth inks of known value, and the
+  // colours they mix to, within the JPEG's loss.
+  constexpr uint32_t w = 16, h = 8;
+  Bytes inks;
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x)
+      for (uint32_t v : {x * 12, y * 20, 200 - x * 6, (x + y) * 5}) inks.push_back(static_cast<uint8_t>(v));
+  for (J_COLOR_SPACE space : {JCS_CMYK, JCS_YCCK}) {
+    std::vector<TEntry> e = {{256, 3, {w}}, {257, 3, {h}}, {258, 3, {8, 8, 8, 8}}, {259, 3, {7}},
+                             {262, 3, {5}},  {277, 3, {4}}};
+    TMemoryStream stream(MakeTiff(e, JpegOfInks(inks, w, h, space)));
+    TTIFFGraphic graphic;
+    graphic.LoadStream(stream);
+    ASSERT_EQ(graphic.PixelLayoutOf(), pl24Bit);
+    int worst = 0;
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c) {
+          const uint8_t* ink = &inks[(y * w + x) * 4];
+          const int want = (255 - ink[c]) * (255 - ink[3]) / 255;
+          const int got = graphic.RowPointer(static_cast<int32_t>(y))[x * 3 + 2 - c];
+          worst = std::max(worst, std::abs(got - want));
+        }
+    EXPECT_LE(worst, 4) << (space == JCS_YCCK ? "YCCK" : "CMYK");
+  }
 }
 
 using test::TCountingStream;

@@ -7,9 +7,9 @@
 // VSAMPLING SCHEME EXTRA" (SCHEME ycbcr, rgb, grey or cmyk), optionally
 // "tables FILE", then one "strip FILE" per strip in order. Each strip is
 // decoded as the TIFF reader does, into a buffer of ROWSPERSTRIP rows and
-// EXTRA bytes; OUT receives the image's rows (blue, green, red). Prints the
-// number of warnings and the last one as "CAPTION: TEXT"; a failure prints
-// "error: CLASS: MESSAGE" and exits 1.
+// EXTRA bytes; OUT receives the image's rows (blue, green, red, or the grey
+// or CMYK samples). Prints the number of warnings and the last one as
+// "CAPTION: TEXT"; a failure prints "error: CLASS: MESSAGE" and exits 1.
 #include <cstdio>
 #include <fstream>
 #include <iterator>

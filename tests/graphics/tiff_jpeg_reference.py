@@ -65,7 +65,7 @@ class Tiff:
         return [self.data[o:o + n] for o, n in zip(self.tags[273], self.tags[279])]
 
     def pixels(self):
-        """Uncompressed contiguous RGB or grey rows."""
+        """Uncompressed contiguous rows of 8-bit samples."""
         w, h, spp = self.get(256)[0], self.get(257)[0], self.get(277, [1])[0]
         return np.frombuffer(b"".join(self.strips()), np.uint8)[: w * h * spp].reshape(h, w, spp)
 
@@ -83,12 +83,12 @@ def image_of(tiff):
     sub = tiff.get(530, [2, 2]) if photometric == 6 else [1, 1]
     return dict(width=tiff.get(256)[0], height=tiff.get(257)[0], rows=tiff.get(278)[0],
                 samples=tiff.get(277, [1])[0], bits=tiff.get(258, [8])[0], planar=tiff.get(284, [1])[0],
-                h=sub[0], v=sub[1], scheme={6: "ycbcr", 2: "rgb"}.get(photometric, "grey"), extra=0)
+                h=sub[0], v=sub[1], scheme={6: "ycbcr", 2: "rgb", 5: "cmyk"}.get(photometric, "grey"), extra=0)
 
 
 def decode(work, image, strips, tables):
-    """Our rows (red, green, blue) and the warnings: count and last text; or
-    None and the error line."""
+    """Our rows (red, green, blue; grey and CMYK samples as they come) and the
+    warnings: count and last text; or None and the error line."""
     p = os.path.join
     job = p(work, "job.txt")
     with open(job, "w") as f:
@@ -104,7 +104,8 @@ def decode(work, image, strips, tables):
         return None, done.stderr.strip()
     rows = np.frombuffer(open(p(work, "out.bin"), "rb").read(), np.uint8)
     count, last = (done.stdout.split("\n") + [""])[:2]
-    return rows.reshape(image["height"], image["width"], -1)[..., ::-1], (int(count), last)
+    rows = rows.reshape(image["height"], image["width"], -1)
+    return rows[..., ::-1] if rows.shape[2] == 3 else rows, (int(count), last)
 
 
 def jpeg(array, **options):
@@ -132,7 +133,7 @@ def refused(work):
         "last-strip": (image, strips[:6] + [strips[0]], b"", "EGraphicCompression: Improper JPEG strip/tile size."),
         "tables": (image, strips, strips[0], "EGraphicCompression: Bogus JPEG tables field."),
         "damaged": (image, [bytes(40)], b"", "EInvalidGraphic: JPEG error #"),
-        "cmyk": (dict(image, scheme="cmyk"), strips[:1], b"", "EInvalidGraphic: JPEG error #"),
+        "cmyk from ycbcr": (dict(image, scheme="cmyk"), strips[:1], b"", "EInvalidGraphic: JPEG error #"),
     }
     for name, (img, strips_, tables, message) in cases.items():
         rows, info = decode(work, img, strips_, tables)
@@ -175,12 +176,14 @@ def main():
           info[1] == "Warning: JPEG decompression error. Unexpected end of input.", str(info))
     if rows is not None:
         check("short strip: earlier strips intact", np.array_equal(rows[:32], reference[:32]))
-    # Grey data have no conversion to blue-green-red in the library.
-    sh("ppmtopgm src.ppm | pnmtotiff > grey.tif && tiffcp -c jpeg -r 16 grey.tif grey-jpeg.tif", work)
-    grey = Tiff(os.path.join(work, "grey-jpeg.tif"))
-    rows, info = decode(work, image_of(grey), grey.strips(), bytes(grey.get(347)))
-    check("grey: refused inside libjpeg", rows is None and info.startswith("error: EInvalidGraphic: JPEG error #"),
-          str(info))
+    # Grey and CMYK strips come out as the samples they hold.
+    sh("ppmtopgm src.ppm | pnmtotiff > grey.tif && convert-im6.q16 src.ppm -colorspace cmyk cmyk.tif", work)
+    for name in ("grey", "cmyk"):
+        sh(f"tiffcp -c jpeg -r 16 {name}.tif {name}-jpeg.tif && tiffcp -c none {name}-jpeg.tif {name}-plain.tif", work)
+        tiff = Tiff(os.path.join(work, f"{name}-jpeg.tif"))
+        reference = Tiff(os.path.join(work, f"{name}-plain.tif")).pixels()
+        rows, info = decode(work, image_of(tiff), tiff.strips(), bytes(tiff.get(347)))
+        check(f"{name}: equals libtiff's decode", rows is not None and np.array_equal(rows, reference), str(info))
     refused(work)
     if FAILURES:
         print(f"{len(FAILURES)} check(s) failed")

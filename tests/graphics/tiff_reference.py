@@ -180,6 +180,27 @@ def libtiff_set(d):
         name = f"rgb-{comp.replace(':', '_').replace(' ', '')}.tif"
         sh(f"tiffcp -c {comp} rgb.tif {name}", cwd=d)
         check(name, os.path.join(d, name), rgba_ref(name, d), d, 2)
+    jpeg_set(d)
+
+
+def jpeg_set(d):
+    """Grey and CMYK JPEG strips by three encoders. libtiff's tiff2rgba must
+    first agree with the samples libtiff decodes (tiffcp -c none)."""
+    sh("convert-im6.q16 rgb.ppm -colorspace cmyk cmyk.tif", cwd=d)
+    sh("tiffcp -c jpeg -r 16 grey.tif tc-grey-jpeg.tif; tiffcp -c jpeg:95 -r 8 cmyk.tif tc-cmyk-jpeg.tif", cwd=d)
+    sh("convert-im6.q16 grey.pgm -compress JPEG im-grey-jpeg.tif; "
+       "convert-im6.q16 rgb.ppm -colorspace cmyk -compress JPEG im-cmyk-jpeg.tif", cwd=d)
+    with Image.open(os.path.join(d, "rgb.ppm")) as im:
+        im.convert("L").save(os.path.join(d, "pil-grey-jpeg.tif"), compression="jpeg")
+        im.convert("CMYK").save(os.path.join(d, "pil-cmyk-jpeg.tif"), compression="jpeg")
+    for encoder in ("tc", "im", "pil"):
+        for scheme in ("grey", "cmyk"):
+            name = f"{encoder}-{scheme}-jpeg.tif"
+            ref = rgba_ref(name, d)
+            s = samples(name, d)
+            own = grey3(s[..., 0]) if scheme == "grey" else ((255 - s[..., 3:]) * (255 - s[..., :3]) // 255)
+            F.check(max_abs(ref, own) <= (scheme == "cmyk"), f"{name}: tiff2rgba disagrees with libtiff's samples")
+            check(name, os.path.join(d, name), ref, d, 1 if scheme == "cmyk" else 0)
 
 
 def fax_set(d, mono, wide):
@@ -354,6 +375,13 @@ def handmade(d):
     for big in (False, True):
         write_tiff(rlew, base + [(259, 3, [32771])], [strip], big)
         check(f"rlew big={big}", rlew, want, d)
+    # Without a Compression tag the strips are uncompressed, as libtiff reads them.
+    plain = os.path.join(d, "no-compression-tag.tif")
+    grey = RNG.integers(0, 256, size=(3, 7), dtype=np.uint8)
+    write_tiff(plain, [(256, 3, [7]), (257, 3, [3]), (258, 3, [8]), (262, 3, [1]), (278, 3, [2])],
+               [grey[:2].tobytes(), grey[2:].tobytes()])
+    F.check(max_abs(rgba_ref(plain, d), grey3(grey)) == 0, "no compression tag: libtiff reads the file otherwise")
+    check("no compression tag", plain, grey3(grey), d)
     # The same rows as plain modified Huffman, bits stored least significant
     # first, which libtiff reads too.
     rows = first + bits_msb("00110101" + "0000100") + bits_msb("1111" + "10") + first
@@ -362,6 +390,31 @@ def handmade(d):
     write_tiff(mh, base + [(259, 3, [2]), (266, 3, [2])], [rev + b"\0\0"])
     F.check(max_abs(rgba_ref(mh, d), want) == 0, "mh lsb2msb: libtiff reads the hand-made strip otherwise")
     check("mh lsb2msb", mh, want, d)
+
+
+def large_strips(d):
+    """Uncompressed strips of several MiB, which the reader takes a piece at a
+    time: one strip, separate planes, 16-bit samples, bilevel with either fill
+    order; and a strip that runs past the end of the file, whose missing
+    bytes are zero."""
+    yy, xx = np.mgrid[0:700, 0:1100]
+    big = np.stack([xx % 256, yy % 256, (xx * 7 + yy * 3) % 251], axis=-1).astype(np.uint8)
+    open(os.path.join(d, "big.ppm"), "wb").write(b"P6\n1100 700\n255\n" + big.tobytes())
+    mono = np.packbits(((xx // 3 + yy) % 7 < 3)[:, :1000].repeat(9, axis=1), axis=1)
+    open(os.path.join(d, "bigmono.pbm"), "wb").write(b"P4\n9000 700\n" + mono.tobytes())
+    sh("pnmtotiff big.ppm > big.tif 2>/dev/null; pnmtotiff bigmono.pbm > bigmono.tif 2>/dev/null; "
+       "convert-im6.q16 big.ppm -depth 16 big16.tif", cwd=d)
+    for source, opts in (("big", "-r 100000"), ("big", "-r 100000 -p separate"), ("big", "-r 333 -B"),
+                         ("big16", "-r 100000"), ("bigmono", "-r 100000"), ("bigmono", "-r 100000 -f lsb2msb")):
+        name = f"{source}{opts.replace(' ', '')}.tif"
+        sh(f"tiffcp -c none {opts} {source}.tif {name}", cwd=d)
+        check(name, os.path.join(d, name), rgba_ref(name, d), d, 1 if "16" in source else 0)
+    data = open(os.path.join(d, "big-r100000.tif"), "rb").read()
+    keep = 1100 * 3 * 500 + 1000  # two pieces and a part of a row
+    data = patch_tag(data, 273, value=len(data) - keep)
+    cut = write_patched(d, data)
+    rows = np.frombuffer(data[-keep:] + bytes(1100 * 700 * 3 - keep), np.uint8).reshape(700, 1100, 3)
+    check("strip past the end", cut, rows.astype(np.int16), d)
 
 
 def eps(d):
@@ -454,7 +507,8 @@ def malformed(d):
 def regressions(d):
     """Files that once made the reader fail badly load, or end in its messages."""
     folder = os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "fuzz", "regressions")
-    messages = (INVALID, "EReadError: Stream read error", UNSUPPORTED, "Invalid or unexpected EPS image format.")
+    messages = (INVALID, "EReadError: Stream read error", UNSUPPORTED, "Invalid or unexpected EPS image format.",
+                "EColorConversionError: Sample count per pixel does not correspond to the given color scheme.")
     for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
         if os.path.splitext(name)[1].lower() in (".tif", ".tiff", ".fax", ".eps"):
             rc, _, err, _ = imgdump(os.path.join(folder, name), os.path.join(d, "regression.ppm"))
@@ -481,6 +535,7 @@ def main():
         magick_set(d, rgb)
         refusals(d)
         handmade(d)
+        large_strips(d)
         eps(d)
         twins(d)
         malformed(d)

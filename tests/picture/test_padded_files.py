@@ -11,13 +11,12 @@ start, so the test build relies on the measured peak alone.
     test_padded_files.py [PAD_MIB]   (default 4096)
 """
 import os
-import resource
 import struct
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
-from imgtest import Failures, sh, workdir  # noqa: E402
+from imgtest import Failures, measure, sh, workdir  # noqa: E402
 
 F = Failures()
 MIB = 1 << 20
@@ -27,20 +26,6 @@ PEAK_LIMIT_MIB = 128  # imgdump itself takes about 40 MiB under the sanitizers
 def sanitized(binary):
     out = subprocess.run(["ldd", binary], capture_output=True, text=True).stdout
     return "libasan" in out
-
-
-def measure(args, address_limit, d):
-    """Runs args; returns (returncode, stdout, stderr, peak resident MiB of that run)."""
-    def limit():
-        if address_limit:
-            resource.setrlimit(resource.RLIMIT_AS, (address_limit, address_limit))
-    with open(os.path.join(d, "out.txt"), "w+") as out, open(os.path.join(d, "err.txt"), "w+") as err:
-        p = subprocess.Popen(args, stdout=out, stderr=err, preexec_fn=limit)
-        _, status, usage = os.wait4(p.pid, 0)
-        p.returncode = os.waitstatus_to_exitcode(status)
-        out.seek(0)
-        err.seek(0)
-        return p.returncode, out.read().strip(), err.read().strip(), usage.ru_maxrss // 1024
 
 
 def wmf_placeable():

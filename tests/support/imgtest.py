@@ -4,6 +4,7 @@ Test files are made at test time in a temporary directory by Debian tools
 (ImageMagick, netpbm, libjpeg-turbo, icoutils, ...) and never kept in git.
 """
 import os
+import resource
 import subprocess
 import sys
 import tempfile
@@ -43,6 +44,20 @@ def run(args, **kw):
 def sh(cmd, cwd=None):
     """Runs a shell pipeline that must succeed (making test files)."""
     subprocess.run(cmd, shell=True, check=True, cwd=cwd, stdout=subprocess.DEVNULL)
+
+
+def measure(args, address_limit, d):
+    """Runs args; returns (returncode, stdout, stderr, peak resident MiB of that run)."""
+    def limit():
+        if address_limit:
+            resource.setrlimit(resource.RLIMIT_AS, (address_limit, address_limit))
+    with open(os.path.join(d, "out.txt"), "w+") as out, open(os.path.join(d, "err.txt"), "w+") as err:
+        p = subprocess.Popen(args, stdout=out, stderr=err, preexec_fn=limit)
+        _, status, usage = os.wait4(p.pid, 0)
+        p.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        err.seek(0)
+        return p.returncode, out.read().strip(), err.read().strip(), usage.ru_maxrss // 1024
 
 
 def imgdump(path, ppm=None, options=()):

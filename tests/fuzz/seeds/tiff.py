@@ -1,12 +1,15 @@
 """Fuzz seeds for the TIFF, fax and EPS readers: small files, valid and odd,
-written from the format's layout without tools.
+written from the format's layout; only the JPEG strips come from Pillow.
 
     /usr/bin/python3 tests/fuzz/seeds/tiff.py OUTDIR
 """
+import io
 import os
 import struct
 import sys
 import zlib
+
+from PIL import Image
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "graphics"))
 from tiff_files import bits_msb, tiff  # noqa: E402
@@ -63,6 +66,13 @@ def main(outdir):
     cmyk = bytes((x * 16, y * 32, 128, x * y) [k] & 0xFF for k in range(4) for y in range(h) for x in range(w))
     files["cmyk-planar.tiff"] = tiff(base(w, h, 8, 5, 1, 4) + [(284, 3, [2])],
                                      [cmyk[i * w * h:(i + 1) * w * h] for i in range(4)])
+    # JPEG strips of grey and CMYK, one per eight rows.
+    for mode, photometric, samples in (("L", 1, 1), ("CMYK", 5, 4)):
+        strip = io.BytesIO()
+        Image.frombytes("L", (w, h), grey).convert(mode).save(strip, "JPEG", quality=80)
+        files[f"jpeg-{mode.lower()}.tif"] = tiff(base(w, h, 8, photometric, 7, samples), [strip.getvalue()])
+    # No Compression tag: uncompressed.
+    files["no-compression.tif"] = tiff([x for x in base(w, h, 8, 1, 1) if x[0] != 259], [grey])
     # Odd: rows per strip 0, a short strip, a colour map of three values.
     files["odd.tif"] = tiff([x if x[0] != 278 else (278, 4, [0]) for x in base(w, h, 8, 3, 1)] +
                             [(320, 3, [1, 2, 3])], [grey[:40]])
