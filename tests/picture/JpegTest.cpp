@@ -97,15 +97,10 @@ std::vector<uint8_t> Pixels(TJPEGImage& image) {
 }  // namespace
 
 TEST(Jpeg, KeepsTheCompressedDataUpToItsEndMarkerAndNoMore) {
-  std::vector<uint8_t> commented = EncodeJpeg(40, 30);
-  // Marker bytes inside a segment end nothing.
-  const std::vector<uint8_t> com = {0xFF, 0xFE, 0x00, 0x08, 0xFF, 0xD9, 0xFF, 0xD9, 0x00, 0xFF};
-  commented.insert(commented.begin() + 2, com.begin(), com.end());
   const std::vector<std::pair<const char*, std::vector<uint8_t>>> files = {
       {"baseline", EncodeJpeg(300, 200)},
       {"progressive", EncodeJpeg(300, 200, true)},
       {"restart markers", EncodeJpeg(300, 200, false, 1)},
-      {"comment", commented},
   };
   for (const auto& [name, jpeg] : files) {
     TMemoryStream plainStream(jpeg);
@@ -131,4 +126,73 @@ TEST(Jpeg, KeepsTheCompressedDataUpToItsEndMarkerAndNoMore) {
   image.LoadStream(cutStream);
   EXPECT_EQ(Saved(image), cut);
   EXPECT_EQ(image.DecodedBitmap().ImageWidth(), 300);
+}
+
+namespace {
+
+// A comment or application segment of `bytes` data bytes, end markers and
+// fill bytes inside it.
+std::vector<uint8_t> Segment(uint8_t marker, size_t bytes) {
+  std::vector<uint8_t> segment = {0xFF, marker, static_cast<uint8_t>((bytes + 2) >> 8), static_cast<uint8_t>(bytes + 2)};
+  for (size_t i = 0; i < bytes; ++i) segment.push_back(i % 3 == 2 ? 0xD9 : 0xFF);
+  return segment;
+}
+
+void InsertAt(std::vector<uint8_t>& jpeg, size_t at, const std::vector<uint8_t>& segment, size_t count) {
+  std::vector<uint8_t> run;
+  for (size_t c = 0; c < count; ++c) run.insert(run.end(), segment.begin(), segment.end());
+  jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), run.begin(), run.end());
+}
+
+// The offset of the first marker `code`.
+size_t MarkerAt(const std::vector<uint8_t>& jpeg, uint8_t code) {
+  for (size_t i = 2; i + 1 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == code) return i;
+  ADD_FAILURE() << "no marker " << int(code);
+  return 2;
+}
+
+// The offset of the marker that ends the first scan's data.
+size_t EndOfFirstScan(const std::vector<uint8_t>& jpeg) {
+  const size_t sos = MarkerAt(jpeg, 0xDA);
+  for (size_t i = sos + 2 + (jpeg[sos + 2] << 8 | jpeg[sos + 3]); i + 1 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] != 0 && (jpeg[i + 1] & 0xF8) != 0xD0) return i;
+  ADD_FAILURE() << "no end of scan";
+  return 2;
+}
+
+}  // namespace
+
+// Comments and application data that decoding skips are not kept, however
+// much of them a file holds: 20 MiB of them before the image and between
+// its scans load like the plain file.
+TEST(Jpeg, SegmentsThatDecodingSkipsAreNotKept) {
+  const std::vector<uint8_t> plain = EncodeJpeg(300, 200, true);
+  std::vector<uint8_t> jpeg = plain;
+  const std::vector<uint8_t> comment = Segment(0xFE, 65533), exif = Segment(0xE1, 65533);
+  // After a scan's data the first marker stays (a damaged scan would end
+  // there); the ones after it go.
+  InsertAt(jpeg, EndOfFirstScan(jpeg), comment, 1);
+  InsertAt(jpeg, EndOfFirstScan(jpeg), Segment(0xFE, 10), 1);
+  InsertAt(jpeg, MarkerAt(jpeg, 0xDA), exif, 160);  // before the first scan
+  InsertAt(jpeg, MarkerAt(jpeg, 0xDB), comment, 160);  // before the quantisation tables
+  ASSERT_GT(jpeg.size(), size_t{20} << 20);
+  TMemoryStream stream(jpeg);
+  TJPEGImage image;
+  image.LoadStream(stream);
+  TMemoryStream plainStream(plain);
+  TJPEGImage plainImage;
+  plainImage.LoadStream(plainStream);
+  std::vector<uint8_t> expected = plain;
+  InsertAt(expected, EndOfFirstScan(expected), Segment(0xFE, 10), 1);
+  EXPECT_EQ(Saved(image), expected);
+  EXPECT_EQ(Pixels(image), Pixels(plainImage));
+
+  // The JFIF and Adobe segments say how the colours were stored: they stay.
+  std::vector<uint8_t> adobe = plain;
+  const std::vector<uint8_t> app14 = {0xFF, 0xEE, 0x00, 0x0E, 'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, 1};
+  InsertAt(adobe, MarkerAt(adobe, 0xDB), app14, 1);
+  TMemoryStream adobeStream(adobe);
+  image.LoadStream(adobeStream);
+  EXPECT_EQ(Saved(image), adobe);
 }
