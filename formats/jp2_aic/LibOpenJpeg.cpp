@@ -252,6 +252,21 @@ bool TOpjDecoder::ReadHeader() {
   return read && FImage && !FStream->Failed();
 }
 
+uint64_t TOpjDecoder::TileBufferPixels() const {
+  if (!FCodec || !FImage) return 0;
+  opj_codestream_info_v2_t* info = opj_get_cstr_info(FCodec.get());
+  if (!info) return 0;
+  uint64_t pixels = 0;
+  if (uint64_t{info->tw} * info->th > 1)
+    pixels = std::min<uint64_t>(info->tdx, FImage->x1 - FImage->x0) * std::min<uint64_t>(info->tdy, FImage->y1 - FImage->y0);
+  opj_destroy_cstr_info(&info);
+  return pixels;
+}
+
+uint64_t TOpjDecoder::CodedBytes(uint64_t dataLimit) {
+  return std::min(dataLimit, static_cast<uint64_t>(std::max<int64_t>(FStream->Left(), 0)));
+}
+
 bool TOpjDecoder::Decode(uint64_t dataLimit) {
   if (!FCodec || !FImage) return false;
   const uint64_t limit = static_cast<uint64_t>(FStream->Consumed()) + dataLimit;

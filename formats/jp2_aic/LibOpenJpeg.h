@@ -60,6 +60,8 @@ public:
   // The bytes from the start to the TStream's position (the library may
   // have buffered some of them without using them yet).
   int64_t Consumed();
+  // A reader: the bytes after those, to the end of its data.
+  int64_t Left() { return FLength - Consumed(); }
   // Whether the TStream raised during a read, write or seek.
   bool Failed() const { return FFailed; }
 
@@ -105,6 +107,13 @@ public:
   // Reads the headers; Image() then holds the geometry without samples.
   // False for unknown content or a header the library refuses.
   bool ReadHeader();
+  // The pixels of the largest tile, clipped to the picture, when the
+  // picture has several tiles: the library decodes a tile into samples of
+  // its own before copying them into the picture's. 0 for a single tile,
+  // which it decodes in place.
+  uint64_t TileBufferPixels() const;
+  // The coded data after the headers that Decode(dataLimit) may take in.
+  uint64_t CodedBytes(uint64_t dataLimit);
   // Decodes every component and reads to the end of the code stream, taking
   // at most dataLimit bytes past the headers (the library holds a tile's
   // coded data in memory, and a small picture must not cost a large file).
