@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include "graphics/GraphicFormats.h"
+#include "picture/ByteOrder.h"
 
 namespace tolvane {
 namespace {
@@ -267,6 +268,36 @@ TEST(PNGGraphicTest, PaletteBackgroundAndTransparencyBeyondAnyUseAreNotRead) {
             "Cannot load image. Palette in PNG file is invalid.");
   Load(graphic, ThreePixels({'P', 'L', 'T', 'E'}, palette));
   EXPECT_EQ(graphic.PixelColor(2, 0), RGBColor(200, 100, 50));
+}
+
+// An icon keeps a copy of its PNG entry for saving: without the ancillary
+// chunks beyond 64 KiB, which the picture does not need.
+TEST(PNGGraphicTest, IconEntryIsSavedWithoutLongAncillaryChunks) {
+  TPicture::RegisterExtension("png", "Portable network graphics", &TPNGGraphic::StaticClass());
+  TPng kept, png;
+  for (TPng* p : {&kept, &png}) p->Header(2, 2, 8, 2);
+  png.Chunk("tEXt", Bytes(64 * 1024 + 1, 'a'));
+  for (TPng* p : {&kept, &png}) p->Chunk("zTXt", Bytes(64 * 1024, 'z')).Image({0, 1, 2, 3, 4, 5, 6, 0, 7, 8, 9, 10, 11, 12});
+  png.Chunk("iTXt", Bytes(100000, 'i'));
+  for (TPng* p : {&kept, &png}) p->End();
+  Bytes icon = {0, 0, 1, 0, 1, 0, 2, 2, 0, 0, 1, 0, 32, 0};
+  const Bytes entry = {static_cast<uint8_t>(png.Data.size()), static_cast<uint8_t>(png.Data.size() >> 8),
+                       static_cast<uint8_t>(png.Data.size() >> 16), 0, 22, 0, 0, 0};
+  icon.insert(icon.end(), entry.begin(), entry.end());
+  icon.insert(icon.end(), png.Data.begin(), png.Data.end());
+  TMemoryStream stream(icon);
+  TIcon loaded;
+  loaded.LoadStream(stream);
+  TMemoryStream saved;
+  loaded.SaveStream(saved);
+  ASSERT_EQ(saved.Data().size(), 22 + kept.Data.size());
+  EXPECT_EQ(Bytes(saved.Data().begin() + 22, saved.Data().end()), kept.Data);
+  EXPECT_EQ(LoadLE32(saved.Data().data() + 14), kept.Data.size());
+  saved.SetPosition(0);
+  TIcon again;
+  again.LoadStream(saved);
+  EXPECT_EQ(again.IconImage()->XorBgra, loaded.IconImage()->XorBgra);
+  TPicture::UnregisterGraphicKind(&TPNGGraphic::StaticClass());
 }
 
 }  // namespace
