@@ -257,8 +257,10 @@ uint64_t TOpjDecoder::TileBufferPixels() const {
   opj_codestream_info_v2_t* info = opj_get_cstr_info(FCodec.get());
   if (!info) return 0;
   uint64_t pixels = 0;
-  if (uint64_t{info->tw} * info->th > 1)
-    pixels = std::min<uint64_t>(info->tdx, FImage->x1 - FImage->x0) * std::min<uint64_t>(info->tdy, FImage->y1 - FImage->y0);
+  if (uint64_t{info->tw} * info->th > 1) {
+    const uint64_t width = std::min<uint64_t>(info->tdx, FImage->x1 - FImage->x0);
+    pixels = width * std::min<uint64_t>(info->tdy, FImage->y1 - FImage->y0);
+  }
   opj_destroy_cstr_info(&info);
   return pixels;
 }

@@ -285,44 +285,6 @@ TEST(JP2Reader, ComponentCountsAndMalformedFiles) {
   }
 }
 
-// A code stream of empty packets, which decodes to mid-grey samples at any
-// declared size: 8-bit unsigned components, tiles of tile x tile pixels,
-// one resolution, one layer, one precinct, one tile-part per tile.
-std::vector<uint8_t> BlankCodestream(uint32_t width, uint32_t height, uint16_t components, uint32_t tile) {
-  std::vector<uint8_t> out = {0xFF, 0x4F, 0xFF, 0x51};
-  AppendBE16(out, static_cast<uint16_t>(38 + 3 * components));
-  AppendBE16(out, 0);
-  for (uint32_t v : {width, height, 0u, 0u, tile, tile, 0u, 0u}) AppendBE32(out, v);
-  AppendBE16(out, components);
-  for (uint16_t c = 0; c < components; ++c) out.insert(out.end(), {7, 1, 1});
-  // Coding style: one layer, no decomposition, 64 x 64 code blocks, 5/3 wavelet.
-  out.insert(out.end(), {0xFF, 0x52, 0, 12, 0, 0, 0, 1, 0, 0, 4, 4, 0, 1});
-  out.insert(out.end(), {0xFF, 0x5C, 0, 4, 0x40, 8 << 3});  // no quantisation
-  const uint32_t tiles = ((width + tile - 1) / tile) * ((height + tile - 1) / tile);
-  for (uint32_t t = 0; t < tiles; ++t) {
-    out.insert(out.end(), {0xFF, 0x90, 0, 10});
-    AppendBE16(out, static_cast<uint16_t>(t));
-    AppendBE32(out, 14u + components);
-    out.insert(out.end(), {0, 1, 0xFF, 0x93});
-    out.insert(out.end(), components, 0);  // one empty packet per component
-  }
-  out.insert(out.end(), {0xFF, 0xD9});
-  return out;
-}
-
-TEST(JP2Reader, EverythingADecodeHoldsCountsAgainstTheLimit) {
-  // The blank stream decodes as it should.
-  auto blank = Load(BlankCodestream(20, 12, 3, 8));
-  ASSERT_EQ(blank->ImageWidth(), 20);
-  EXPECT_EQ(blank->PixelColor(19, 11), RGBColor(128, 128, 128));
-  // 13377 x 13377 pixels of three components take just under 2 GiB of
-  // samples, and their bitmap 512 MiB more; 16384 x 16384 grey pixels in
-  // tiles of 16000 x 16000 take 1 GiB of samples and nearly as much again for
-  // the tile being decoded.
-  EXPECT_EQ(LoadError(BlankCodestream(13377, 13377, 3, 13377)), kDecodeError);
-  EXPECT_EQ(LoadError(BlankCodestream(16384, 16384, 1, 16000)), kDecodeError);
-}
-
 // A stream that fails its writes after a given number of bytes.
 class TBrokenStream : public TMemoryStream {
 public:

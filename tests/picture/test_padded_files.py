@@ -124,9 +124,9 @@ def cases(d, pad):
     # The last tile-part runs to the end of the stream.
     j2k_open = bytearray(j2k[:-2])
     struct.pack_into(">I", j2k_open, j2k_open.rfind(b"\xff\x90") + 6, 0)
-    with open(os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "fuzz", "regressions",
-                           "jpc-rgb-13377-square.jpc"), "rb") as f:
-        j2k_13377 = f.read()
+    regressions = os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "fuzz", "regressions")
+    j2k_13377, j2k_tiles = (open(os.path.join(regressions, n), "rb").read()
+                            for n in ("jpc-rgb-13377-square.jpc", "jpc-grey-tile-beside-picture.jpc"))
     jp2_error = "error: EInvalidGraphicOperation: Internal error (TQorJP2FileFormat): Unable to decode image"
     claim_54 = b"BM" + struct.pack("<IHHI", 54, 0, 0, 54) + struct.pack("<IiiHHIIiiII", 40, 16384, 16384, 1, 32, 0, 0, 0, 0, 0, 0)
     emf_pad = min(pad, (1 << 32) - 4096)
@@ -149,7 +149,10 @@ def cases(d, pad):
         ("padded.jp2", jp2, pad, ok),
         ("padded.jpc", j2k, pad, ok),
         ("tile-part-to-the-end.jpc", bytes(j2k_open), pad, ok),
+        # Refused for what their decode would hold: 2 GiB of samples and a
+        # bitmap of 512 MiB; 1 GiB of samples and a tile of nearly as much.
         ("declares-13377-rgb.jpc", j2k_13377, 0, jp2_error),
+        ("tile-beside-picture.jpc", j2k_tiles, 0, jp2_error),
         ("padded.wmf", wmf_placeable(), pad, ok),
         ("size-claims-padding.wmf", wmf_plain_claiming(min(len(wmf_plain_claiming(0)) + pad, (1 << 33) - 2)), pad, ok),
         ("padded.emf", emf(), pad, ok),
