@@ -277,7 +277,8 @@ TEST(PNGGraphicTest, IconEntryIsSavedWithoutLongAncillaryChunks) {
   TPng kept, png;
   for (TPng* p : {&kept, &png}) p->Header(2, 2, 8, 2);
   png.Chunk("tEXt", Bytes(64 * 1024 + 1, 'a'));
-  for (TPng* p : {&kept, &png}) p->Chunk("zTXt", Bytes(64 * 1024, 'z')).Image({0, 1, 2, 3, 4, 5, 6, 0, 7, 8, 9, 10, 11, 12});
+  const Bytes rows = {0, 1, 2, 3, 4, 5, 6, 0, 7, 8, 9, 10, 11, 12};
+  for (TPng* p : {&kept, &png}) p->Chunk("zTXt", Bytes(64 * 1024, 'z')).Image(rows);
   png.Chunk("iTXt", Bytes(100000, 'i'));
   for (TPng* p : {&kept, &png}) p->End();
   Bytes icon = {0, 0, 1, 0, 1, 0, 2, 2, 0, 0, 1, 0, 32, 0};

@@ -6,6 +6,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "picture/ByteOrder.h"
 #include "picture/Jpeg.h"
 
 using namespace tolvane;
@@ -133,7 +134,8 @@ namespace {
 // A comment or application segment of `bytes` data bytes, end markers and
 // fill bytes inside it.
 std::vector<uint8_t> Segment(uint8_t marker, size_t bytes) {
-  std::vector<uint8_t> segment = {0xFF, marker, static_cast<uint8_t>((bytes + 2) >> 8), static_cast<uint8_t>(bytes + 2)};
+  std::vector<uint8_t> segment = {0xFF, marker};
+  AppendBE16(segment, static_cast<uint16_t>(bytes + 2));
   for (size_t i = 0; i < bytes; ++i) segment.push_back(i % 3 == 2 ? 0xD9 : 0xFF);
   return segment;
 }
@@ -144,28 +146,20 @@ void InsertAt(std::vector<uint8_t>& jpeg, size_t at, const std::vector<uint8_t>&
   jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), run.begin(), run.end());
 }
 
-// The offset of the first marker `code`.
-size_t MarkerAt(const std::vector<uint8_t>& jpeg, uint8_t code) {
-  for (size_t i = 2; i + 1 < jpeg.size(); ++i)
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == code) return i;
-  ADD_FAILURE() << "no marker " << int(code);
-  return 2;
-}
-
 // The offset of the marker that ends the first scan's data.
 size_t EndOfFirstScan(const std::vector<uint8_t>& jpeg) {
-  const size_t sos = MarkerAt(jpeg, 0xDA);
-  for (size_t i = sos + 2 + (jpeg[sos + 2] << 8 | jpeg[sos + 3]); i + 1 < jpeg.size(); ++i)
-    if (jpeg[i] == 0xFF && jpeg[i + 1] != 0 && (jpeg[i + 1] & 0xF8) != 0xD0) return i;
-  ADD_FAILURE() << "no end of scan";
-  return 2;
+  size_t i = 2;
+  while (jpeg.at(i) != 0xFF || jpeg.at(i + 1) != 0xDA) ++i;
+  i += 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]);
+  while (jpeg.at(i) != 0xFF || jpeg.at(i + 1) == 0 || (jpeg[i + 1] & 0xF8) == 0xD0) ++i;
+  return i;
 }
 
 }  // namespace
 
 // Comments and application data that decoding skips are not kept, however
-// much of them a file holds: 20 MiB of them before the image and between
-// its scans load like the plain file.
+// much of them a file holds: 20 MiB of them before the frame and between
+// scans load like the plain file.
 TEST(Jpeg, SegmentsThatDecodingSkipsAreNotKept) {
   const std::vector<uint8_t> plain = EncodeJpeg(300, 200, true);
   std::vector<uint8_t> jpeg = plain;
@@ -174,8 +168,9 @@ TEST(Jpeg, SegmentsThatDecodingSkipsAreNotKept) {
   // there); the ones after it go.
   InsertAt(jpeg, EndOfFirstScan(jpeg), comment, 1);
   InsertAt(jpeg, EndOfFirstScan(jpeg), Segment(0xFE, 10), 1);
-  InsertAt(jpeg, MarkerAt(jpeg, 0xDA), exif, 160);  // before the first scan
-  InsertAt(jpeg, MarkerAt(jpeg, 0xDB), comment, 160);  // before the quantisation tables
+  const size_t afterJfif = 20;
+  InsertAt(jpeg, afterJfif, exif, 160);
+  InsertAt(jpeg, afterJfif, comment, 160);
   ASSERT_GT(jpeg.size(), size_t{20} << 20);
   TMemoryStream stream(jpeg);
   TJPEGImage image;
@@ -191,7 +186,7 @@ TEST(Jpeg, SegmentsThatDecodingSkipsAreNotKept) {
   // The JFIF and Adobe segments say how the colours were stored: they stay.
   std::vector<uint8_t> adobe = plain;
   const std::vector<uint8_t> app14 = {0xFF, 0xEE, 0x00, 0x0E, 'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, 1};
-  InsertAt(adobe, MarkerAt(adobe, 0xDB), app14, 1);
+  InsertAt(adobe, afterJfif, app14, 1);
   TMemoryStream adobeStream(adobe);
   image.LoadStream(adobeStream);
   EXPECT_EQ(Saved(image), adobe);
