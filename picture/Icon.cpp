@@ -112,21 +112,22 @@ void AppendPngEntry(TStream& stream, uint64_t used, std::vector<uint8_t>& out) {
   const size_t start = out.size();
   out.resize(start + sizeof PngSignature);
   stream.ReadExact(out.data() + start, sizeof PngSignature);
-  for (uint64_t at = sizeof PngSignature; used - at >= 12;) {
-    uint8_t head[8];
+  uint8_t head[8];  // a chunk's length and type
+  for (uint64_t at = sizeof PngSignature; at + sizeof head <= used;) {
     stream.ReadExact(head, sizeof head);
-    const uint64_t rest = uint64_t{LoadBE32(head)} + 4;  // the data and the CRC
-    if (rest > used - at - sizeof head) break;
+    // The data and the CRC, as far as the entry holds them (a file may end
+    // without the CRC of its end chunk).
+    const uint64_t rest = std::min(uint64_t{LoadBE32(head)} + 4, used - at - sizeof head);
     at += sizeof head + rest;
     const bool ancillary = (head[4] & 0x20) != 0;
-    if (ancillary && rest - 4 > MaxKeptAncillaryChunk) {
+    if (ancillary && LoadBE32(head) > MaxKeptAncillaryChunk) {
       stream.Seek(static_cast<int64_t>(rest), TSeekOrigin::soCurrent);
       continue;
     }
     const size_t chunk = out.size();
-    out.resize(chunk + sizeof head + rest);
+    out.resize(chunk + sizeof head + static_cast<size_t>(rest));
     std::memcpy(out.data() + chunk, head, sizeof head);
-    stream.ReadExact(out.data() + chunk + sizeof head, rest);
+    stream.ReadExact(out.data() + chunk + sizeof head, static_cast<size_t>(rest));
   }
 }
 
