@@ -102,14 +102,15 @@ uint64_t CodedDataLimit(const opj_image_t& header, uint32_t components) {
 
 // What a decode holds at once, at most: the coded data, the library's
 // samples (four bytes each, for every component and palette column), a
-// tile's samples beside them when the picture has several tiles, and the
-// bitmap they end in.
+// tile's samples beside them when the picture has several tiles, its
+// records of the tile's precincts and code blocks, and the bitmap the
+// samples end in.
 uint64_t DecodeMemory(TOpjDecoder& decoder, uint64_t dataLimit, int64_t width, int64_t height) {
   const uint64_t components = decoder.MaxComponents();
   const uint64_t samples = components * static_cast<uint64_t>(width * height) * 4;
   const uint64_t tile = uint64_t{decoder.Image()->numcomps} * decoder.TileBufferPixels() * 4;
   const uint64_t bitmap = uint64_t{RowSizeOf(width, components >= 3 ? 24 : 8)} * static_cast<uint64_t>(height);
-  return decoder.CodedBytes(dataLimit) + samples + tile + bitmap;
+  return decoder.CodedBytes(dataLimit) + samples + tile + decoder.TileRecordBytes(dataLimit) + bitmap;
 }
 
 }  // namespace

@@ -125,8 +125,9 @@ def cases(d, pad):
     j2k_open = bytearray(j2k[:-2])
     struct.pack_into(">I", j2k_open, j2k_open.rfind(b"\xff\x90") + 6, 0)
     regressions = os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "fuzz", "regressions")
-    j2k_13377, j2k_tiles = (open(os.path.join(regressions, n), "rb").read()
-                            for n in ("jpc-rgb-13377-square.jpc", "jpc-grey-tile-beside-picture.jpc"))
+    kept = {n: open(os.path.join(regressions, n), "rb").read()
+            for n in ("jpc-rgb-13377-square.jpc", "jpc-grey-tile-beside-picture.jpc", "jpc-code-blocks-4x4.jpc",
+                      "jpc-precincts-2x2.jpc", "jpc-tile-part-code-blocks.jpc", "jp2-tile-part-coc.jp2")}
     jp2_error = "error: EInvalidGraphicOperation: Internal error (TQorJP2FileFormat): Unable to decode image"
     claim_54 = b"BM" + struct.pack("<IHHI", 54, 0, 0, 54) + struct.pack("<IiiHHIIiiII", 40, 16384, 16384, 1, 32, 0, 0, 0, 0, 0, 0)
     emf_pad = min(pad, (1 << 32) - 4096)
@@ -150,9 +151,15 @@ def cases(d, pad):
         ("padded.jpc", j2k, pad, ok),
         ("tile-part-to-the-end.jpc", bytes(j2k_open), pad, ok),
         # Refused for what their decode would hold: 2 GiB of samples and a
-        # bitmap of 512 MiB; 1 GiB of samples and a tile of nearly as much.
-        ("declares-13377-rgb.jpc", j2k_13377, 0, jp2_error),
-        ("tile-beside-picture.jpc", j2k_tiles, 0, jp2_error),
+        # bitmap of 512 MiB; 1 GiB of samples and a tile of nearly as much;
+        # records of millions of tiny code blocks or precincts, set in the
+        # main header or in a tile-part's.
+        ("declares-13377-rgb.jpc", kept["jpc-rgb-13377-square.jpc"], 0, jp2_error),
+        ("tile-beside-picture.jpc", kept["jpc-grey-tile-beside-picture.jpc"], 0, jp2_error),
+        ("code-blocks-4x4.jpc", kept["jpc-code-blocks-4x4.jpc"], 0, jp2_error),
+        ("precincts-2x2.jpc", kept["jpc-precincts-2x2.jpc"], 0, jp2_error),
+        ("tile-part-code-blocks.jpc", kept["jpc-tile-part-code-blocks.jpc"], 0, jp2_error),
+        ("tile-part-coc.jp2", kept["jp2-tile-part-coc.jp2"], 0, jp2_error),
         ("padded.wmf", wmf_placeable(), pad, ok),
         ("size-claims-padding.wmf", wmf_plain_claiming(min(len(wmf_plain_claiming(0)) + pad, (1 << 33) - 2)), pad, ok),
         ("padded.emf", emf(), pad, ok),
