@@ -101,20 +101,55 @@ TDecodedEntry DecodePngEntry(TStream& stream, int64_t base, const TEntry& e) {
   return {icon, used};
 }
 
+// Ancillary chunks of a PNG entry longer than this (text, profiles,
+// thumbnails) are not kept: the picture needs none of them, and a file may
+// make them as long as it likes.
+constexpr uint64_t MaxKeptAncillaryChunk = 64 * 1024;
+
+// The `used` bytes of the PNG entry at the stream's position, which its
+// reader went through chunk by chunk, without the long ancillary chunks.
+void AppendPngEntry(TStream& stream, uint64_t used, std::vector<uint8_t>& out) {
+  const size_t start = out.size();
+  out.resize(start + sizeof PngSignature);
+  stream.ReadExact(out.data() + start, sizeof PngSignature);
+  uint8_t head[8];  // a chunk's length and type
+  for (uint64_t at = sizeof PngSignature; at + sizeof head <= used;) {
+    stream.ReadExact(head, sizeof head);
+    // The data and the CRC, as far as the entry holds them (a file may end
+    // without the CRC of its end chunk).
+    const uint64_t rest = std::min(uint64_t{LoadBE32(head)} + 4, used - at - sizeof head);
+    at += sizeof head + rest;
+    const bool ancillary = (head[4] & 0x20) != 0;
+    if (ancillary && LoadBE32(head) > MaxKeptAncillaryChunk) {
+      stream.Seek(static_cast<int64_t>(rest), TSeekOrigin::soCurrent);
+      continue;
+    }
+    const size_t chunk = out.size();
+    out.resize(chunk + sizeof head + static_cast<size_t>(rest));
+    std::memcpy(out.data() + chunk, head, sizeof head);
+    stream.ReadExact(out.data() + chunk + sizeof head, static_cast<size_t>(rest));
+  }
+}
+
 // The icon file that SaveStream writes: the directory entry of the image
 // shown and the bytes that image was read from.
 std::vector<uint8_t> SingleEntryFile(TStream& stream, int64_t base, const uint8_t* header, const TEntry& e,
                                      uint64_t used) {
-  std::vector<uint8_t> out(DirectoryHeaderSize + DirectoryEntrySize);
+  constexpr size_t ImageOffset = DirectoryHeaderSize + DirectoryEntrySize;
+  std::vector<uint8_t> out(ImageOffset);
   std::memcpy(out.data(), header, 4);
   StoreLE16(out.data() + 4, 1);
   std::memcpy(out.data() + 6, e.DirectoryEntry, 8);
-  const size_t bytes = static_cast<size_t>(std::min(used, e.Size));
-  StoreLE32(out.data() + 14, static_cast<uint32_t>(bytes));
-  StoreLE32(out.data() + 18, static_cast<uint32_t>(out.size()));
-  out.resize(out.size() + bytes);
+  const uint64_t bytes = std::min(used, e.Size);
   stream.SetPosition(base + static_cast<int64_t>(e.Offset));
-  stream.ReadExact(out.data() + DirectoryHeaderSize + DirectoryEntrySize, bytes);
+  if (e.Png) {
+    AppendPngEntry(stream, bytes, out);
+  } else {
+    out.resize(ImageOffset + static_cast<size_t>(bytes));
+    stream.ReadExact(out.data() + ImageOffset, static_cast<size_t>(bytes));
+  }
+  StoreLE32(out.data() + 14, static_cast<uint32_t>(out.size() - ImageOffset));
+  StoreLE32(out.data() + 18, static_cast<uint32_t>(ImageOffset));
   return out;
 }
 

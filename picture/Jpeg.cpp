@@ -167,9 +167,10 @@ std::unique_ptr<TBitmap> Decode(const TJPEGData& data, TJpegDecodeScale scale, T
 
 // The compressed data is kept for decoding later, at a scale chosen then,
 // but no more of it than a picture of the declared size can need: bytes
-// after the end-of-image marker are never read, and data that runs on
-// without one is cut where no encoder of such a picture could still be
-// writing it. Markers and metadata before the image may take this much;
+// after the end-of-image marker are never read, segments that decoding
+// skips are left out, and data that runs on without an end marker is cut
+// where no encoder of such a picture could still be writing it. Markers and
+// metadata before the image may take this much;
 constexpr uint64_t MetadataAllowance = uint64_t{16} << 20;
 // the image's scans this much per sample (baseline 8-bit data takes at
 // most about 3.3 bytes with every byte stuffed, real files far less)
@@ -178,14 +179,119 @@ constexpr uint64_t BytesPerSampleAllowance = 8;
 constexpr uint64_t ScanMarkerAllowance = uint64_t{1} << 20;
 constexpr size_t SourceBufferSize = 64 * 1024;
 
+// Copies compressed data as libjpeg walks it and stops after the
+// end-of-image marker, leaving out the comment and application segments
+// that decoding skips (all but the JFIF and Adobe ones, which tell it the
+// colour space). Stuffed bytes and restart markers stay inside a scan,
+// every other marker but the stand-alone ones carries a length, and a
+// start-of-scan segment is followed by entropy-coded data again. A marker
+// that ends entropy-coded data is always kept: inside a damaged scan the
+// decoder stops at whichever marker comes first.
+class TMarkerFilter {
+public:
+  // Appends the kept bytes of data[0, size) to out.
+  void Append(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+    size_t i = 0;
+    while (i < size && FState != sDone) {
+      const uint8_t b = data[i];
+      switch (FState) {
+        case sEntropy:
+        case sMarker: {
+          // Entropy-coded data, or stray bytes between segments that the
+          // decoder passes over, run up to the next 0xFF.
+          const void* ff = std::memchr(data + i, 0xFF, size - i);
+          const size_t run = ff ? static_cast<size_t>(static_cast<const uint8_t*>(ff) - data) - i : size - i;
+          out.insert(out.end(), data + i, data + i + run);
+          i += run;
+          if (ff) {
+            FPendingFF = true;
+            FState = FState == sEntropy ? sEntropyFF : sMarkerFF;
+            ++i;
+          }
+          continue;
+        }
+        case sEntropyFF:
+          if (b == 0x00 || (b >= JPEG_RST0 && b <= JPEG_RST0 + 7)) EmitPending(out, b, sEntropy);
+          else if (b != 0xFF) Marker(b, true, out);
+          break;
+        case sMarkerFF:
+          if (b == 0x00) EmitPending(out, b, sMarker);
+          else if (b != 0xFF) Marker(b, false, out);
+          break;
+        case sLengthHigh:
+          FLength = static_cast<size_t>(b) << 8;
+          if (FKeep) out.push_back(b);
+          FState = sLengthLow;
+          break;
+        case sLengthLow:
+          FLength |= b;
+          FLength = FLength >= 2 ? FLength - 2 : 0;
+          if (FKeep) out.push_back(b);
+          FState = sSegment;
+          if (FLength == 0) EndSegment();
+          break;
+        case sSegment: {
+          const size_t take = std::min(FLength, size - i);
+          if (FKeep) out.insert(out.end(), data + i, data + i + take);
+          i += take, FLength -= take;
+          if (FLength == 0) EndSegment();
+          continue;
+        }
+        case sDone: break;
+      }
+      ++i;
+    }
+  }
+  // At the data's end: the 0xFF held back for a marker that never came.
+  void Flush(std::vector<uint8_t>& out) {
+    if (FPendingFF) out.push_back(0xFF);
+    FPendingFF = false;
+  }
+  bool Done() const { return FState == sDone; }
+
+private:
+  enum TState : uint8_t { sMarker, sMarkerFF, sEntropy, sEntropyFF, sLengthHigh, sLengthLow, sSegment, sDone };
+
+  static bool Skipped(uint8_t code) {
+    return code == JPEG_COM || (code > JPEG_APP0 && code <= JPEG_APP0 + 15 && code != JPEG_APP0 + 14);
+  }
+
+  void EmitPending(std::vector<uint8_t>& out, uint8_t b, TState next) {
+    Flush(out);
+    out.push_back(b);
+    FState = next;
+  }
+  void Marker(uint8_t code, bool afterEntropy, std::vector<uint8_t>& out) {
+    FMarker = code;
+    FKeep = afterEntropy || !Skipped(code);
+    if (FKeep) EmitPending(out, code, sLengthHigh);
+    FPendingFF = false;
+    if (code == JPEG_EOI) FState = sDone;
+    else if (code == 0xD8 || code == 0x01 || (code >= JPEG_RST0 && code <= JPEG_RST0 + 7)) FState = sMarker;
+    else FState = sLengthHigh;
+  }
+  void EndSegment() { FState = FMarker == 0xDA ? sEntropy : sMarker; }
+
+  TState FState = sMarker;
+  uint8_t FMarker = 0;
+  bool FKeep = true;  // the segment being read is copied
+  size_t FLength = 0;
+  // A 0xFF read but not yet known to be kept. Fill bytes before it (more
+  // 0xFF) mean nothing to the decoder and are not kept: a run of them costs
+  // no memory.
+  bool FPendingFF = false;
+};
+
 // A libjpeg data source that reads the stream through a fixed buffer and
-// keeps every byte it hands to libjpeg.
+// hands libjpeg the bytes it keeps, so that the header is read from the
+// same bytes that are decoded later.
 struct TStreamSource {
   jpeg_source_mgr Pub{};
   TStream* Stream = nullptr;
   std::vector<uint8_t>* Kept = nullptr;
+  TMarkerFilter Filter;
   bool Overflow = false;  // the header ran past MetadataAllowance
-  bool Ended = false;
+  bool Ended = false;     // the stream has no more bytes
   std::array<uint8_t, SourceBufferSize> Buffer{};
   const JOCTET FakeEnd[2] = {0xFF, JPEG_EOI};
 };
@@ -200,26 +306,41 @@ size_t ReadSome(TStream& stream, uint8_t* buffer, size_t count) noexcept {
   }
 }
 
+// Reads up to count bytes of the stream through the filter into the kept
+// data; false at the stream's end.
+bool ReadFiltered(TStreamSource& src, size_t count) {
+  const size_t n = ReadSome(*src.Stream, src.Buffer.data(), count);
+  if (n == 0) {
+    src.Ended = true;
+    src.Filter.Flush(*src.Kept);
+    return false;
+  }
+  src.Filter.Append(src.Buffer.data(), n, *src.Kept);
+  return true;
+}
+
 void InitSource(j_decompress_ptr) {}
 void TermSource(j_decompress_ptr) {}
 
 boolean FillInput(j_decompress_ptr cinfo) {
   auto* src = reinterpret_cast<TStreamSource*>(cinfo->src);
-  size_t n = 0;
-  if (!src->Ended && !src->Overflow) {
-    n = ReadSome(*src->Stream, src->Buffer.data(), src->Buffer.size());
-    if (n == 0) src->Ended = true;
-    if (src->Kept->size() + n > MetadataAllowance) src->Overflow = true, n = 0;
+  std::vector<uint8_t>& kept = *src->Kept;
+  const size_t start = kept.size();
+  // A read may be left out whole (a long comment); libjpeg gets bytes or the end.
+  while (kept.size() == start && !src->Ended && !src->Overflow && !src->Filter.Done()) {
+    if (!ReadFiltered(*src, src->Buffer.size())) break;
+    if (kept.size() > MetadataAllowance) src->Overflow = true, kept.resize(start);
   }
-  if (n == 0) {  // as libjpeg's own sources do: a warning and an end marker
+  if (kept.size() == start) {  // as libjpeg's own sources do: a warning and an end marker
     WARNMS(cinfo, JWRN_JPEG_EOF);
     src->Pub.next_input_byte = src->FakeEnd;
     src->Pub.bytes_in_buffer = sizeof src->FakeEnd;
     return TRUE;
   }
-  src->Kept->insert(src->Kept->end(), src->Buffer.data(), src->Buffer.data() + n);
-  src->Pub.next_input_byte = src->Buffer.data();
-  src->Pub.bytes_in_buffer = n;
+  // libjpeg asks again only when it has used these bytes up, so the kept
+  // data may grow (and move) before then.
+  src->Pub.next_input_byte = kept.data() + start;
+  src->Pub.bytes_in_buffer = kept.size() - start;
   return TRUE;
 }
 
@@ -234,79 +355,6 @@ void SkipInput(j_decompress_ptr cinfo, long count) {
   src->Pub.next_input_byte += left;
   src->Pub.bytes_in_buffer -= left;
 }
-
-// Finds the end-of-image marker in entropy-coded data and the marker
-// segments between scans, the way libjpeg walks them: stuffed bytes,
-// fill bytes and restart markers stay inside a scan, every other marker but
-// the stand-alone ones carries a length, and a start-of-scan segment is
-// followed by entropy-coded data again.
-class TEndFinder {
-public:
-  // The offset just past the end-of-image marker, or npos when the bytes
-  // from..size() do not hold it.
-  size_t Scan(const std::vector<uint8_t>& data, size_t from) {
-    size_t i = from;
-    while (i < data.size()) {
-      const uint8_t b = data[i];
-      switch (FState) {
-        case sEntropy: {
-          const void* ff = std::memchr(data.data() + i, 0xFF, data.size() - i);
-          if (!ff) return std::string::npos;
-          i = static_cast<size_t>(static_cast<const uint8_t*>(ff) - data.data()) + 1;
-          FState = sEntropyFF;
-          continue;
-        }
-        case sEntropyFF:
-          if (b == 0x00 || (b >= JPEG_RST0 && b <= JPEG_RST0 + 7)) FState = sEntropy;
-          else if (b != 0xFF) Marker(b);
-          break;
-        case sMarker:
-          if (b == 0xFF) FState = sMarkerFF;
-          break;
-        case sMarkerFF:
-          if (b == 0x00) FState = sMarker;
-          else if (b != 0xFF) Marker(b);
-          break;
-        case sLengthHigh:
-          FLength = static_cast<size_t>(b) << 8;
-          FState = sLengthLow;
-          break;
-        case sLengthLow:
-          FLength |= b;
-          FLength = FLength >= 2 ? FLength - 2 : 0;
-          FState = sSegment;
-          if (FLength == 0) EndSegment();
-          break;
-        case sSegment: {
-          const size_t take = std::min(FLength, data.size() - i);
-          i += take, FLength -= take;
-          if (FLength == 0) EndSegment();
-          continue;
-        }
-        case sDone:
-          return i;
-      }
-      ++i;
-      if (FState == sDone) return i;
-    }
-    return std::string::npos;
-  }
-
-private:
-  enum TState : uint8_t { sEntropy, sEntropyFF, sMarker, sMarkerFF, sLengthHigh, sLengthLow, sSegment, sDone };
-
-  void Marker(uint8_t code) {
-    FMarker = code;
-    if (code == JPEG_EOI) FState = sDone;
-    else if (code == 0xD8 || code == 0x01 || (code >= JPEG_RST0 && code <= JPEG_RST0 + 7)) FState = sMarker;
-    else FState = sLengthHigh;
-  }
-  void EndSegment() { FState = FMarker == 0xDA ? sEntropy : sMarker; }
-
-  TState FState = sEntropy;  // the search starts after a start-of-scan segment
-  uint8_t FMarker = 0;
-  size_t FLength = 0;
-};
 
 // Reads the header through the stream and keeps the compressed data up to
 // its end marker (see MetadataAllowance); checks the declared size.
@@ -337,21 +385,9 @@ std::shared_ptr<TJPEGData> LoadData(TStream& stream) {
   const uint64_t samples = uint64_t{info.image_width} * info.image_height * static_cast<uint64_t>(info.num_components);
   const uint64_t limit = data->Data.size() + ScanMarkerAllowance + BytesPerSampleAllowance * samples;
   std::vector<uint8_t>& kept = data->Data;
-  TEndFinder finder;
-  // libjpeg stopped after the start-of-scan segment; at the stream's end
-  // its buffer is the fake end marker, which is not in kept.
-  size_t end = finder.Scan(kept, src->Ended ? kept.size() : kept.size() - src->Pub.bytes_in_buffer);
-  bool more = !src->Ended;
-  while (end == std::string::npos && more && kept.size() < limit) {
-    const size_t old = kept.size();
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(SourceBufferSize, limit - old));
-    kept.resize(old + want);
-    const size_t got = ReadSome(stream, kept.data() + old, want);
-    kept.resize(old + got);
-    more = got == want;
-    end = finder.Scan(kept, old);
-  }
-  if (end != std::string::npos) kept.resize(end);
+  // The filter keeps no more than it reads, so the kept data stay within the limit.
+  while (!src->Filter.Done() && !src->Ended && kept.size() < limit)
+    ReadFiltered(*src, static_cast<size_t>(std::min<uint64_t>(SourceBufferSize, limit - kept.size())));
   kept.shrink_to_fit();
   return data;
 }

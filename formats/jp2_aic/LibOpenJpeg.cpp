@@ -108,6 +108,161 @@ uint32_t Jp2PaletteColumns(TStream& stream) {
   return columns;
 }
 
+// ------------------------------------------------------ code-stream headers
+
+namespace {
+
+constexpr uint16_t kSIZ = 0xFF51, kCOD = 0xFF52, kCOC = 0xFF53, kSOT = 0xFF90, kSOD = 0xFF93, kEOC = 0xFFD9;
+constexpr uint32_t kMaxLevels = 32;
+// What one record of a precinct or a code block takes in the library Debian
+// ships (measured: about 410 bytes), counted generously.
+constexpr uint64_t kBytesPerRecord = 512;
+
+// How a tile-component is coded, as far as it sets the number of records:
+// decomposition levels, code-block size and precinct sizes (log2).
+struct TCodingStyle {
+  uint32_t Levels = 0;
+  uint32_t BlockWidthLog = 6, BlockHeightLog = 6;
+  std::array<uint8_t, kMaxLevels + 1> PrecinctWidthLog{}, PrecinctHeightLog{};
+};
+
+uint64_t CeilShift(uint64_t value, uint32_t shift) { return (value + (uint64_t{1} << shift) - 1) >> shift; }
+
+// Code blocks along one side of a resolution: they lie within the
+// precincts, whose sub-bands above the lowest resolution are half as large.
+uint64_t BlocksAlong(uint64_t bandSamples, uint64_t precincts, uint32_t precinctLog, uint32_t blockLog) {
+  const uint32_t log = std::min(blockLog, precinctLog);
+  return std::min(precincts << (precinctLog - log), CeilShift(bandSamples, log) + precincts);
+}
+
+uint64_t RecordsOf(const TCodingStyle& s, uint64_t width, uint64_t height) {
+  uint64_t records = 0;
+  for (uint32_t r = 0; r <= s.Levels; ++r) {
+    const uint64_t w = CeilShift(width, s.Levels - r), h = CeilShift(height, s.Levels - r);
+    const uint32_t pw = s.PrecinctWidthLog[r], ph = s.PrecinctHeightLog[r];
+    const uint64_t across = CeilShift(w, pw) + 1, down = CeilShift(h, ph) + 1;
+    const uint32_t bandPw = r == 0 ? pw : std::max(pw, 1u) - 1, bandPh = r == 0 ? ph : std::max(ph, 1u) - 1;
+    const uint64_t bandW = r == 0 ? w : CeilShift(w, 1), bandH = r == 0 ? h : CeilShift(h, 1);
+    records += across * down + (r == 0 ? 1 : 3) * BlocksAlong(bandW, across, bandPw, s.BlockWidthLog) *
+                                   BlocksAlong(bandH, down, bandPh, s.BlockHeightLog);
+  }
+  return records;
+}
+
+// The marker segments of a code stream's main header and tile-part headers,
+// read within [position, end), keeping the most records any coding style
+// gives a tile-component of the given size.
+class THeaderWalk {
+public:
+  THeaderWalk(TStream& stream, int64_t end, uint64_t width, uint64_t height)
+      : FStream(stream), FEnd(end), FWidth(width), FHeight(height) {}
+
+  void Codestream() {
+    uint8_t soc[2];
+    if (!Read(soc, 2) || LoadBE16(soc) != 0xFF4F) return;
+    uint16_t marker = Segments();
+    while (marker == kSOT) {
+      const int64_t start = FStream.Position() - 2;
+      uint8_t sot[10];  // length, tile, tile-part length, part, parts
+      if (!Read(sot, sizeof sot)) return;
+      const uint32_t length = LoadBE32(sot + 4);
+      // A tile-part of length 0 runs to the end of the code stream.
+      if (Segments() != kSOD || length == 0 || !SeekTo(start + length)) return;
+      marker = Segments();
+    }
+  }
+  uint64_t MostRecords() const { return FMostRecords; }
+
+private:
+  bool Read(uint8_t* out, size_t count) {
+    if (FEnd - FStream.Position() < static_cast<int64_t>(count)) return false;
+    FStream.ReadExact(out, count);
+    return true;
+  }
+  bool SeekTo(int64_t position) {
+    if (position > FEnd) return false;
+    FStream.SetPosition(position);
+    return true;
+  }
+  // Reads segments up to a marker without a length of its own (the start of
+  // a tile-part or of its data, the end); that marker, 0 when none is read.
+  uint16_t Segments() {
+    for (;;) {
+      uint8_t head[4];
+      if (!Read(head, 2)) return 0;
+      const uint16_t marker = LoadBE16(head);
+      if (marker == kSOT || marker == kSOD) return marker;
+      if (marker < 0xFF00 || marker == kEOC) return 0;
+      if (!Read(head + 2, 2) || LoadBE16(head + 2) < 2) return 0;
+      const int64_t next = FStream.Position() + LoadBE16(head + 2) - 2;
+      uint8_t body[64] = {};
+      const auto count = static_cast<size_t>(std::min<int64_t>(next - FStream.Position(), sizeof body));
+      if (!Read(body, count)) return 0;
+      Segment(marker, body, count);
+      if (!SeekTo(next)) return 0;
+    }
+  }
+  void Segment(uint16_t marker, const uint8_t* body, size_t size) {
+    if (marker == kSIZ && size >= 36) {
+      FComponents = LoadBE16(body + 34);
+    } else if (marker == kCOD && size >= 5) {  // style, progression, layers, transform
+      Style(body[0] & 1, body + 5, size - 5);
+    } else if (marker == kCOC) {
+      const size_t index = FComponents < 257 ? 1 : 2;
+      if (size > index) Style(body[index] & 1, body + index + 1, size - index - 1);
+    }
+  }
+  // The parameters after a COD's or COC's style byte: levels, code-block
+  // width and height, block style, wavelet, then the precincts if any.
+  void Style(bool precincts, const uint8_t* p, size_t size) {
+    if (size < 3) return;
+    TCodingStyle s;
+    s.Levels = std::min<uint32_t>(p[0], kMaxLevels);
+    s.BlockWidthLog = std::min<uint32_t>(p[1], 8) + 2;
+    s.BlockHeightLog = std::min<uint32_t>(p[2], 8) + 2;
+    for (uint32_t r = 0; r <= s.Levels; ++r) {
+      const uint8_t sizes = precincts && 5 + r < size ? p[5 + r] : 0xFF;
+      s.PrecinctWidthLog[r] = sizes & 15;
+      s.PrecinctHeightLog[r] = static_cast<uint8_t>(sizes >> 4);
+    }
+    FMostRecords = std::max(FMostRecords, RecordsOf(s, FWidth, FHeight));
+  }
+
+  TStream& FStream;
+  const int64_t FEnd;
+  const uint64_t FWidth, FHeight;
+  uint16_t FComponents = 0;
+  uint64_t FMostRecords = 0;
+};
+
+}  // namespace
+
+uint64_t OpjTileComponentRecordBytes(TStream& stream, TOpjContent content, int64_t end, uint64_t width,
+                                     uint64_t height) {
+  const int64_t start = stream.Position();
+  THeaderWalk walk(stream, end, width, height);
+  try {
+    TBox box;
+    if (content == ocCodestream) {
+      walk.Codestream();
+    } else {
+      constexpr int kMaxBoxes = 256;
+      for (int top = 0; top < kMaxBoxes && ReadBox(stream, end, box); ++top) {
+        if (box.Type != BoxType("jp2c")) {
+          stream.SetPosition(box.End);
+          continue;
+        }
+        walk.Codestream();
+        break;
+      }
+    }
+  } catch (const EReadError&) {
+    // What could be read counts; the library judges the rest.
+  }
+  stream.SetPosition(start);
+  return walk.MostRecords() * kBytesPerRecord;
+}
+
 // ------------------------------------------------------------------ stream
 
 TOpjStream::TOpjStream(TStream& stream, bool input) : FStream(stream), FInput(input) {
@@ -222,11 +377,10 @@ void TOpjMessages::OnError(const char* message, void* self) {
 
 // ----------------------------------------------------------------- decoder
 
-TOpjDecoder::TOpjDecoder(TStream& stream) {
-  const int64_t start = stream.Position();
+TOpjDecoder::TOpjDecoder(TStream& stream) : FSource(stream), FStart(stream.Position()) {
   std::array<uint8_t, kJp2Signature.size()> header{};
   const size_t got = stream.Read(header.data(), header.size());
-  stream.SetPosition(start);
+  stream.SetPosition(FStart);
   FContent = OpjContentOf(header.data(), got);
   if (FContent == ocUnknown) return;
   if (FContent == ocJP2) FPaletteColumns = Jp2PaletteColumns(stream);
@@ -250,6 +404,40 @@ bool TOpjDecoder::ReadHeader() {
   const bool read = opj_read_header(FStream->Handle(), FCodec.get(), &image) != OPJ_FALSE;
   FImage.reset(image);
   return read && FImage && !FStream->Failed();
+}
+
+uint64_t TOpjDecoder::LargestTile(uint64_t& width, uint64_t& height) const {
+  width = height = 0;
+  if (!FCodec || !FImage) return 0;
+  opj_codestream_info_v2_t* info = opj_get_cstr_info(FCodec.get());
+  if (!info) return 0;
+  width = std::min<uint64_t>(info->tdx, FImage->x1 - FImage->x0);
+  height = std::min<uint64_t>(info->tdy, FImage->y1 - FImage->y0);
+  const uint64_t tiles = uint64_t{info->tw} * info->th;
+  opj_destroy_cstr_info(&info);
+  return tiles;
+}
+
+uint64_t TOpjDecoder::TileBufferPixels() const {
+  uint64_t width, height;
+  return LargestTile(width, height) > 1 ? width * height : 0;
+}
+
+uint64_t TOpjDecoder::CodedBytes(uint64_t dataLimit) {
+  return std::min(dataLimit, static_cast<uint64_t>(std::max<int64_t>(FStream->Left(), 0)));
+}
+
+uint64_t TOpjDecoder::TileRecordBytes(uint64_t dataLimit) {
+  uint64_t width, height;
+  if (LargestTile(width, height) == 0) return 0;
+  const uint64_t end = static_cast<uint64_t>(FStart + FStream->Consumed()) + dataLimit;
+  const int64_t bounded = end < static_cast<uint64_t>(INT64_MAX) ? static_cast<int64_t>(end) : INT64_MAX;
+  // The library reads on from where it stopped.
+  const int64_t reading = FSource.Position();
+  FSource.SetPosition(FStart);
+  const uint64_t bytes = OpjTileComponentRecordBytes(FSource, FContent, bounded, width, height);
+  FSource.SetPosition(reading);
+  return FImage->numcomps * bytes;
 }
 
 bool TOpjDecoder::Decode(uint64_t dataLimit) {

@@ -38,6 +38,16 @@ TOpjContent OpjContentOf(const uint8_t* header, size_t size);
 // is restored; unreadable boxes count as no palette (the library judges them).
 uint32_t Jp2PaletteColumns(TStream& stream);
 
+// The most memory the library's records of one tile-component of
+// width x height samples take while its tile is decoded: it keeps one for
+// every precinct and every code block of every resolution, however little
+// the file codes, and a file may make them tiny. Judged from every coding
+// style that the code stream at the stream's position sets in its main
+// header and in its tile-part headers (a tile may set its own), read no
+// further than `end`; the position is restored.
+uint64_t OpjTileComponentRecordBytes(TStream& stream, TOpjContent content, int64_t end, uint64_t width,
+                                     uint64_t height);
+
 // An OpenJPEG stream over a TStream, buffered by 8192 bytes. Positions are
 // relative to the TStream's position when the adapter was made, because a
 // picture may start in the middle of a stream. The TStream stays open; an
@@ -60,6 +70,8 @@ public:
   // The bytes from the start to the TStream's position (the library may
   // have buffered some of them without using them yet).
   int64_t Consumed();
+  // A reader: the bytes after those, to the end of its data.
+  int64_t Left() { return FLength - Consumed(); }
   // Whether the TStream raised during a read, write or seek.
   bool Failed() const { return FFailed; }
 
@@ -105,6 +117,16 @@ public:
   // Reads the headers; Image() then holds the geometry without samples.
   // False for unknown content or a header the library refuses.
   bool ReadHeader();
+  // The pixels of the largest tile, clipped to the picture, when the
+  // picture has several tiles: the library decodes a tile into samples of
+  // its own before copying them into the picture's. 0 for a single tile,
+  // which it decodes in place.
+  uint64_t TileBufferPixels() const;
+  // The coded data after the headers that Decode(dataLimit) may take in.
+  uint64_t CodedBytes(uint64_t dataLimit);
+  // The library's records of the largest tile while it is decoded (see
+  // OpjTileComponentRecordBytes), for the headers Decode(dataLimit) may read.
+  uint64_t TileRecordBytes(uint64_t dataLimit);
   // Decodes every component and reads to the end of the code stream, taking
   // at most dataLimit bytes past the headers (the library holds a tile's
   // coded data in memory, and a small picture must not cost a large file).
@@ -113,6 +135,11 @@ public:
   const std::string& LastError() const { return FMessages.LastError(); }
 
 private:
+  // The number of tiles, and the size of the largest, clipped to the picture.
+  uint64_t LargestTile(uint64_t& width, uint64_t& height) const;
+
+  TStream& FSource;
+  const int64_t FStart;
   TOpjContent FContent = ocUnknown;
   uint32_t FPaletteColumns = 0;
   TOpjMessages FMessages;

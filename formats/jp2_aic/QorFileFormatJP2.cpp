@@ -100,6 +100,19 @@ uint64_t CodedDataLimit(const opj_image_t& header, uint32_t components) {
   return pixels * components * ((deepest + 7) / 8) * 4 + (uint64_t{16} << 20);
 }
 
+// What a decode holds at once, at most: the coded data, the library's
+// samples (four bytes each, for every component and palette column), a
+// tile's samples beside them when the picture has several tiles, its
+// records of the tile's precincts and code blocks, and the bitmap the
+// samples end in.
+uint64_t DecodeMemory(TOpjDecoder& decoder, uint64_t dataLimit, int64_t width, int64_t height) {
+  const uint64_t components = decoder.MaxComponents();
+  const uint64_t samples = components * static_cast<uint64_t>(width * height) * 4;
+  const uint64_t tile = uint64_t{decoder.Image()->numcomps} * decoder.TileBufferPixels() * 4;
+  const uint64_t bitmap = uint64_t{RowSizeOf(width, components >= 3 ? 24 : 8)} * static_cast<uint64_t>(height);
+  return decoder.CodedBytes(dataLimit) + samples + tile + decoder.TileRecordBytes(dataLimit) + bitmap;
+}
+
 }  // namespace
 
 uint32_t JP2ResolutionCount(int32_t width, int32_t height) {
@@ -114,18 +127,21 @@ void TQorJP2FileFormat::LoadStream(TStream& stream) {
   TOpjDecoder decoder(stream);
   if (!decoder.ReadHeader()) RaiseError(JP2Const::SUnableToDecode);
 
-  // The declared size is checked before the library allocates its samples
-  // (four bytes per sample of every component, palette columns included).
+  // The declared size is checked before the library allocates anything.
   const opj_image_t* header = decoder.Image();
   if (header->x1 <= header->x0 || header->y1 <= header->y0) RaiseError(JP2Const::SUnableToDecode);
   const int64_t width = int64_t{header->x1} - header->x0;
   const int64_t height = int64_t{header->y1} - header->y0;
   if (!ImageSizeAllowed(width, height, 24)) RaiseError(JP2Const::SUnableToDecode);
-  const uint64_t sampleBytes = uint64_t{decoder.MaxComponents()} * static_cast<uint64_t>(width * height) * 4;
-  if (sampleBytes > MaxImageBytes) RaiseError(JP2Const::SUnableToDecode);
-  ChargeImageMemory(sampleBytes);
+  const uint64_t dataLimit = CodedDataLimit(*header, decoder.MaxComponents());
+  const uint64_t memory = DecodeMemory(decoder, dataLimit, width, height);
+  if (memory > MaxImageBytes) RaiseError(JP2Const::SUnableToDecode);
+  // The size check above has charged the picture already; the rest is the
+  // library's while it decodes.
+  const uint64_t charged = RowSizeOf(width, 24) * static_cast<uint64_t>(height);
+  ChargeImageMemory(memory > charged ? memory - charged : 0);
 
-  if (!decoder.Decode(CodedDataLimit(*header, decoder.MaxComponents()))) RaiseError(JP2Const::SUnableToDecode);
+  if (!decoder.Decode(dataLimit)) RaiseError(JP2Const::SUnableToDecode);
   const opj_image_t& image = *decoder.Image();
   if (image.numcomps != 1 && image.numcomps != 3) RaiseError(JP2Const::SColorSpaces);
   if (image.x1 - image.x0 != width || image.y1 - image.y0 != height) RaiseError(JP2Const::SUnableToDecode);

@@ -4,6 +4,7 @@
 // every row straight into the bitmap.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,6 +26,13 @@ constexpr TColor NoTransparentColor = 0x1FFFFFFF;
 constexpr TColor White = 0xFFFFFF;
 // Chunk lengths above 2^31 - 1 are invalid in every PNG file.
 constexpr uint32_t MaxChunkLength = 0x7FFFFFFF;
+// Image data are read and inflated this many bytes at a time, whatever the
+// length of their chunks.
+constexpr uint32_t ImageDataWindow = 64 * 1024;
+// The longest palette, background and transparency data that mean anything.
+constexpr uint32_t MaxPaletteLength = 256 * 3;
+constexpr uint32_t MaxBackgroundLength = 6;
+constexpr uint32_t MaxTransparencyLength = 256;
 
 struct TAdam7Pass {
   uint32_t StartRow, StartColumn, RowStep, ColumnStep;
@@ -142,15 +150,38 @@ void TPNGGraphic::CheckChunkLength(TStream& stream) const {
   if (uint64_t{ChunkLength} + 4 > static_cast<uint64_t>(stream.Remaining())) throw EReadError(SysConst::SReadError);
 }
 
-void TPNGGraphic::ReadChunkData(TStream& stream) {
+void TPNGGraphic::BeginChunkData(TStream& stream) {
   CheckChunkLength(stream);
-  RawBuffer.resize(ChunkLength);
-  stream.ReadExact(RawBuffer.data(), ChunkLength);
+  FChunkUnread = ChunkLength;
+}
+
+uint8_t* TPNGGraphic::Window(size_t count) {
+  if (RawBuffer.size() < count) RawBuffer.resize(count);
+  return RawBuffer.data();
+}
+
+void TPNGGraphic::ReadChunkPart(TStream& stream, uint8_t* dest, uint32_t count) {
+  stream.ReadExact(dest, count);
+  // zlib answers a null buffer with a fresh start value, not the CRC so far.
+  if (count > 0) ChunkCrc = static_cast<uint32_t>(crc32(ChunkCrc, dest, count));
+  FChunkUnread -= count;
+}
+
+void TPNGGraphic::EndChunkData(TStream& stream) {
+  while (FChunkUnread > 0) {
+    const uint32_t count = std::min(FChunkUnread, ImageDataWindow);
+    ReadChunkPart(stream, Window(count), count);
+  }
   uint8_t stored[4];
   stream.ReadExact(stored, sizeof stored);
-  // zlib answers a null buffer with a fresh start value, not the CRC so far.
-  if (ChunkLength > 0) ChunkCrc = static_cast<uint32_t>(crc32(ChunkCrc, RawBuffer.data(), ChunkLength));
   if (ChunkCrc != LoadBE32(stored)) RaisePng(S::SCRCError);
+}
+
+void TPNGGraphic::ReadChunkData(TStream& stream) {
+  BeginChunkData(stream);
+  RawBuffer.resize(ChunkLength);
+  ReadChunkPart(stream, RawBuffer.data(), ChunkLength);
+  EndChunkData(stream);
 }
 
 void TPNGGraphic::SkipChunk(TStream& stream) {
@@ -249,6 +280,8 @@ void TPNGGraphic::LoadStream(TStream& stream) {
   FBackground.clear();
   FTransparency.clear();
   FInputLeft = 0;
+  FChunkUnread = 0;
+  FInImageChunk = false;
   FImageRead = false;
   FImageBytes = 0;
   // A graphic may be loaded more than once: nothing of the last file stays.
@@ -305,7 +338,9 @@ void TPNGGraphic::FreeLoadState() {
   Decoder.reset();  // ends a zlib stream still open
   RawBuffer = {};
   CurrentSource = nullptr;
-  IDATSize = 0;
+  FInputLeft = 0;
+  FChunkUnread = 0;
+  FInImageChunk = false;
   PngPalette = nullptr;
 }
 
@@ -493,6 +528,13 @@ void TPNGGraphic::SeparateKeyInRow(const TPngHeader& header, const uint8_t* samp
 
 void TPNGGraphic::ReadPalette(TStream& stream, const TPngHeader& header) {
   if (ChunkLength % 3 != 0) RaisePng(S::SInvalidPalette);
+  // More than 256 entries: an indexed image cannot be shown through them,
+  // and any other image never uses its palette.
+  if (ChunkLength > MaxPaletteLength) {
+    if (header.ColorType == 3) RaisePng(S::SInvalidPalette);
+    SkipChunk(stream);
+    return;
+  }
   ReadChunkData(stream);
   if (header.ColorType != 3) return;
   if (ChunkLength == 0) RaisePng(S::SInvalidPalette);
@@ -523,12 +565,22 @@ void TPNGGraphic::ReadGamma(TStream& stream) {
   ImageProperties.Options |= optFileGamma;
 }
 
+// A bKGD or tRNS longer than any image can use says nothing usable and is
+// passed over like an unknown ancillary chunk.
 void TPNGGraphic::ReadBackground(TStream& stream, const TPngHeader&) {
+  if (ChunkLength > MaxBackgroundLength) {
+    SkipChunk(stream);
+    return;
+  }
   ReadChunkData(stream);
   FBackground = RawBuffer;
 }
 
 void TPNGGraphic::ReadTransparency(TStream& stream, const TPngHeader& header) {
+  if (ChunkLength > MaxTransparencyLength) {
+    SkipChunk(stream);
+    return;
+  }
   ReadChunkData(stream);
   // Only grey and RGB images have a transparent colour; the alpha of a
   // palette is not shown.
@@ -596,24 +648,42 @@ void TPNGGraphic::ReadImageData(TStream& stream, const TPngHeader& header) {
   CheckDataEnd(stream);
 }
 
-// Loads the next IDAT chunk that holds data; false when the image data have
-// run out. The chunk after it has its header read.
+// Makes image data available to the inflater: the next part of the IDAT
+// chunk being read, else of the next IDAT chunk that holds data. False when
+// the image data have run out; the chunk after them has its header read.
 bool TPNGGraphic::NextInput(TStream& stream) {
-  IDATSize = 0;
-  while (IDATSize == 0) {
+  while (FChunkUnread == 0) {
+    FinishImageChunk(stream);
     if (!IsChunk("IDAT")) return false;
-    ReadChunkData(stream);
-    CurrentSource = RawBuffer.data();
-    IDATSize = ChunkLength;
+    BeginChunkData(stream);
     FImageBytes += ChunkLength;
-    ReadChunkHeader(stream);
+    FInImageChunk = true;
   }
-  FInputLeft = IDATSize;
+  const uint32_t count = std::min(FChunkUnread, ImageDataWindow);
+  ReadChunkPart(stream, Window(count), count);
+  CurrentSource = RawBuffer.data();
+  FInputLeft = count;
   return true;
 }
 
-// One inflate call from the IDAT bytes left into up to count bytes at dest,
-// which moves on past what was produced; the zlib result.
+// Reads the rest of the IDAT chunk being inflated, checks its CRC and reads
+// the next chunk's header.
+void TPNGGraphic::FinishImageChunk(TStream& stream) {
+  if (!FInImageChunk) return;
+  FInImageChunk = false;
+  EndChunkData(stream);
+  ReadChunkHeader(stream);
+}
+
+// An error in the image data is raised once the chunk it lies in has been
+// read through: a damaged chunk is reported by its CRC.
+void TPNGGraphic::RaiseInImageData(TStream& stream, const char* format) {
+  FinishImageChunk(stream);
+  RaisePng(format);
+}
+
+// One inflate call from the window into up to count bytes at dest, which
+// moves on past what was produced; the zlib result.
 int32_t TPNGGraphic::Inflate(uint8_t*& dest, size_t count) {
   const uint8_t* before = CurrentSource;
   Decoder->Decode(CurrentSource, dest, static_cast<int32_t>(FInputLeft), static_cast<int32_t>(count));
@@ -627,13 +697,13 @@ bool TPNGGraphic::InflateData(TStream& stream, uint8_t* buffer, size_t count) {
   uint8_t* dest = buffer;
   while (dest < buffer + count) {
     // A zlib stream that has ended cannot fill the rest of the image.
-    if (Decoder->ZLibResult() == Z_STREAM_END) RaisePng(S::SExtraCompressedData);
+    if (Decoder->ZLibResult() == Z_STREAM_END) RaiseInImageData(stream, S::SExtraCompressedData);
     if (FInputLeft == 0 && !NextInput(stream)) return false;
     const int32_t result = Inflate(dest, static_cast<size_t>(buffer + count - dest));
     if (result == Z_STREAM_END) {
-      if (dest < buffer + count || FInputLeft > 0) RaisePng(S::SExtraCompressedData);
+      if (dest < buffer + count || ImageDataLeft()) RaiseInImageData(stream, S::SExtraCompressedData);
     } else if (result != Z_OK) {
-      RaisePng(S::SCompressionError);
+      RaiseInImageData(stream, S::SCompressionError);
     }
   }
   return true;
@@ -647,12 +717,14 @@ void TPNGGraphic::CheckDataEnd(TStream& stream) {
     uint8_t spare;
     uint8_t* dest = &spare;
     const int32_t result = Inflate(dest, 1);
-    if (dest != &spare) RaisePng(S::SExtraCompressedData);
-    if (result == Z_STREAM_END && FInputLeft > 0) RaisePng(S::SExtraCompressedData);
-    if (result != Z_OK && result != Z_STREAM_END) RaisePng(S::SCompressionError);
+    if (dest != &spare) RaiseInImageData(stream, S::SExtraCompressedData);
+    if (result == Z_STREAM_END && ImageDataLeft()) RaiseInImageData(stream, S::SExtraCompressedData);
+    if (result != Z_OK && result != Z_STREAM_END) RaiseInImageData(stream, S::SCompressionError);
   }
+  FinishImageChunk(stream);
   while (IsChunk("IDAT")) {
-    ReadChunkData(stream);
+    BeginChunkData(stream);
+    EndChunkData(stream);
     ReadChunkHeader(stream);
   }
 }

@@ -47,6 +47,12 @@ private:
   bool IsCritical() const { return (ChunkType[0] & 0x20) == 0; }
   uint32_t ReadChunkHeader(TStream& stream);
   void CheckChunkLength(TStream& stream) const;
+  // A chunk's data are read in parts, each through the CRC, which is
+  // checked once they have all been read.
+  void BeginChunkData(TStream& stream);
+  void ReadChunkPart(TStream& stream, uint8_t* dest, uint32_t count);
+  void EndChunkData(TStream& stream);
+  uint8_t* Window(size_t count);
   void ReadChunkData(TStream& stream);
   void SkipChunk(TStream& stream);
   TPngHeader ReadHeader(TStream& stream);
@@ -68,15 +74,19 @@ private:
   uint32_t SetupColorManager(uint8_t colorType, uint8_t bitDepth);
   void ReadImageData(TStream& stream, const TPngHeader& header);
   bool NextInput(TStream& stream);
+  void FinishImageChunk(TStream& stream);
+  [[noreturn]] void RaiseInImageData(TStream& stream, const char* format);
+  bool ImageDataLeft() const { return FInputLeft > 0 || FChunkUnread > 0; }
   int32_t Inflate(uint8_t*& dest, size_t count);
   bool InflateData(TStream& stream, uint8_t* buffer, size_t count);
   void CheckDataEnd(TStream& stream);
   void FreeLoadState() override;
 
-  std::vector<uint8_t> RawBuffer;          // the data of the chunk read last
+  std::vector<uint8_t> RawBuffer;          // the data of the chunk read last, or a window of IDAT data
   const uint8_t* CurrentSource = nullptr;  // the inflater's position in RawBuffer
-  uint32_t IDATSize = 0;                   // data length of the IDAT chunk being inflated
   uint32_t ChunkLength = 0;
+  uint32_t FChunkUnread = 0;               // data bytes of the current chunk not yet read
+  bool FInImageChunk = false;              // an IDAT chunk is being read, its CRC still unchecked
   uint8_t ChunkType[4] = {};
   uint32_t ChunkCrc = 0;
   std::unique_ptr<TLZ77Decoder> Decoder;   // made for one load
@@ -87,7 +97,7 @@ private:
   // bKGD and tRNS as stored; their colours are worked out once the colour
   // manager knows the image.
   std::vector<uint8_t> FBackground, FTransparency;
-  size_t FInputLeft = 0;                   // IDAT bytes the inflater has not consumed
+  size_t FInputLeft = 0;                   // window bytes the inflater has not consumed
   TPngHeader FInfoHeader;                  // as ReadImageInfo read it
   bool FImageRead = false;
   uint64_t FImageBytes = 0;                // zlib bytes handed to the inflater

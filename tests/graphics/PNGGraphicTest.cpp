@@ -4,12 +4,14 @@
 // rules and the messages are checked by png_reference.py.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include <zlib.h>
 
 #include "graphics/GraphicFormats.h"
+#include "picture/ByteOrder.h"
 
 namespace tolvane {
 namespace {
@@ -190,6 +192,118 @@ TEST(PNGGraphicTest, ProgressStagesInOrder) {
   Load(graphic, TPng().Header(1, 4, 8, 0).Image({0, 1, 0, 2, 0, 3, 0, 4}).End());
   EXPECT_EQ(stages, (std::vector<std::string>{"start Preparing...", "end", "start Transfering...", "0", "25", "50",
                                               "75", "end"}));
+}
+
+// A memory stream that notes the largest read asked of it: the reader's
+// buffers are no larger.
+class TLargestReadStream : public TMemoryStream {
+public:
+  using TMemoryStream::TMemoryStream;
+  size_t Read(void* buffer, size_t count) override {
+    Largest = std::max(Largest, count);
+    return TMemoryStream::Read(buffer, count);
+  }
+  size_t Largest = 0;
+};
+
+std::string LoadError(const Bytes& file) {
+  TPNGGraphic graphic;
+  TMemoryStream stream(file);
+  try {
+    graphic.LoadStream(stream);
+  } catch (const Exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(PNGGraphicTest, LongChunksAreReadInBoundedPartsAndStillChecked) {
+  // 400 x 300 grey noise: its zlib stream (about 120 KB) lies in one IDAT
+  // chunk; an IDAT chunk after the stream's end is read and checked.
+  Bytes raw;
+  uint32_t seed = 1;
+  for (int y = 0; y < 300; ++y) {
+    raw.push_back(0);
+    for (int x = 0; x < 400; ++x) raw.push_back(static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24));
+  }
+  const Bytes z = Deflate(raw);
+  ASSERT_GT(z.size(), 100000u);
+  TPng png;
+  png.Header(400, 300, 8, 0).Chunk("IDAT", z).Chunk("IDAT", Bytes(200000)).End();
+  TLargestReadStream stream(png.Data);
+  TPNGGraphic graphic;
+  graphic.LoadStream(stream);
+  EXPECT_EQ(GetRValue(graphic.PixelColor(399, 299)), raw.back());
+  EXPECT_LE(stream.Largest, size_t{64 * 1024});
+
+  const std::string crc = "Cannot load image. CRC error found in PNG file.";
+  Bytes damaged = png.Data;
+  damaged[damaged.size() - 12 - 4 - 1000] ^= 1;  // in the chunk after the stream
+  EXPECT_EQ(LoadError(damaged), crc);
+  // A damaged chunk is reported by its CRC, even where its first bytes
+  // already fail to inflate.
+  damaged = png.Data;
+  damaged[8 + 25 + 8] ^= 0x40;  // the zlib header
+  EXPECT_EQ(LoadError(damaged), crc);
+  Bytes badHeader = z;
+  badHeader[0] ^= 0x40;
+  EXPECT_EQ(LoadError(TPng().Header(400, 300, 8, 0).Chunk("IDAT", badHeader).End().Data),
+            "Cannot load image. Compression error found in PNG file.");
+}
+
+TEST(PNGGraphicTest, PaletteBackgroundAndTransparencyBeyondAnyUseAreNotRead) {
+  // Longer than any image can use: bKGD and tRNS are passed over unread
+  // (their CRC is not checked), a palette of more than 256 entries is
+  // refused for an indexed image and passed over for any other.
+  Bytes key = {0, 64, 0, 64, 0, 64};
+  key.resize(300);
+  TPNGGraphic graphic;
+  Load(graphic, ThreePixels({'t', 'R', 'N', 'S'}, key));
+  EXPECT_FALSE(graphic.IsTransparentImage());
+  Bytes background = ThreePixels({'b', 'K', 'G', 'D'}, Bytes(8, 0x40)).Data;
+  background[8 + 25 + 8 + 8] ^= 1;  // its CRC
+  EXPECT_EQ(LoadError(background), "");
+  const Bytes palette(771, 0x80);
+  EXPECT_EQ(LoadError(TPng().Header(2, 1, 8, 3).Chunk("PLTE", palette).Image({0, 7, 255}).End().Data),
+            "Cannot load image. Palette in PNG file is invalid.");
+  Load(graphic, ThreePixels({'P', 'L', 'T', 'E'}, palette));
+  EXPECT_EQ(graphic.PixelColor(2, 0), RGBColor(200, 100, 50));
+}
+
+// An icon keeps a copy of its PNG entry for saving: without the ancillary
+// chunks beyond 64 KiB, which the picture does not need.
+TEST(PNGGraphicTest, IconEntryIsSavedWithoutLongAncillaryChunks) {
+  TPicture::RegisterExtension("png", "Portable network graphics", &TPNGGraphic::StaticClass());
+  // The entry that an icon of one PNG entry saves, once it has loaded.
+  auto savedEntry = [](const Bytes& png) {
+    Bytes icon = {0, 0, 1, 0, 1, 0, 2, 2, 0, 0, 1, 0, 32, 0};
+    AppendLE32(icon, static_cast<uint32_t>(png.size()));
+    AppendLE32(icon, 22);
+    icon.insert(icon.end(), png.begin(), png.end());
+    TMemoryStream stream(icon);
+    TIcon loaded;
+    loaded.LoadStream(stream);
+    TMemoryStream saved;
+    loaded.SaveStream(saved);
+    saved.SetPosition(0);
+    TIcon again;
+    again.LoadStream(saved);
+    EXPECT_EQ(again.IconImage()->XorBgra, loaded.IconImage()->XorBgra);
+    EXPECT_EQ(LoadLE32(saved.Data().data() + 14), saved.Data().size() - 22);
+    return Bytes(saved.Data().begin() + 22, saved.Data().end());
+  };
+  TPng kept, png;
+  for (TPng* p : {&kept, &png}) p->Header(2, 2, 8, 2);
+  png.Chunk("tEXt", Bytes(64 * 1024 + 1, 'a'));
+  const Bytes rows = {0, 1, 2, 3, 4, 5, 6, 0, 7, 8, 9, 10, 11, 12};
+  for (TPng* p : {&kept, &png}) p->Chunk("zTXt", Bytes(64 * 1024, 'z')).Image(rows);
+  png.Chunk("iTXt", Bytes(100000, 'i'));
+  for (TPng* p : {&kept, &png}) p->End();
+  EXPECT_EQ(savedEntry(png.Data), kept.Data);
+  // An entry that ends without the CRC of its end chunk is kept as it is.
+  const Bytes cut(kept.Data.begin(), kept.Data.end() - 4);
+  EXPECT_EQ(savedEntry(cut), cut);
+  TPicture::UnregisterGraphicKind(&TPNGGraphic::StaticClass());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "picture/ByteOrder.h"
 #include "picture/Jpeg.h"
 
 using namespace tolvane;
@@ -97,15 +98,10 @@ std::vector<uint8_t> Pixels(TJPEGImage& image) {
 }  // namespace
 
 TEST(Jpeg, KeepsTheCompressedDataUpToItsEndMarkerAndNoMore) {
-  std::vector<uint8_t> commented = EncodeJpeg(40, 30);
-  // Marker bytes inside a segment end nothing.
-  const std::vector<uint8_t> com = {0xFF, 0xFE, 0x00, 0x08, 0xFF, 0xD9, 0xFF, 0xD9, 0x00, 0xFF};
-  commented.insert(commented.begin() + 2, com.begin(), com.end());
   const std::vector<std::pair<const char*, std::vector<uint8_t>>> files = {
       {"baseline", EncodeJpeg(300, 200)},
       {"progressive", EncodeJpeg(300, 200, true)},
       {"restart markers", EncodeJpeg(300, 200, false, 1)},
-      {"comment", commented},
   };
   for (const auto& [name, jpeg] : files) {
     TMemoryStream plainStream(jpeg);
@@ -153,6 +149,30 @@ uint64_t ChargedToDecode(const std::vector<uint8_t>& jpeg) {
   return counter.Total;
 }
 
+// A comment or application segment of `bytes` data bytes, end markers and
+// fill bytes inside it.
+std::vector<uint8_t> Segment(uint8_t marker, size_t bytes) {
+  std::vector<uint8_t> segment = {0xFF, marker};
+  AppendBE16(segment, static_cast<uint16_t>(bytes + 2));
+  for (size_t i = 0; i < bytes; ++i) segment.push_back(i % 3 == 2 ? 0xD9 : 0xFF);
+  return segment;
+}
+
+void InsertAt(std::vector<uint8_t>& jpeg, size_t at, const std::vector<uint8_t>& segment, size_t count) {
+  std::vector<uint8_t> run;
+  for (size_t c = 0; c < count; ++c) run.insert(run.end(), segment.begin(), segment.end());
+  jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), run.begin(), run.end());
+}
+
+// The offset of the marker that ends the first scan's data.
+size_t EndOfFirstScan(const std::vector<uint8_t>& jpeg) {
+  size_t i = 2;
+  while (jpeg.at(i) != 0xFF || jpeg.at(i + 1) != 0xDA) ++i;
+  i += 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]);
+  while (jpeg.at(i) != 0xFF || jpeg.at(i + 1) == 0 || (jpeg[i + 1] & 0xF8) == 0xD0) ++i;
+  return i;
+}
+
 }  // namespace
 
 TEST(Jpeg, DecodingChargesThePictureAndTheCoefficientsOfEveryScan) {
@@ -163,4 +183,39 @@ TEST(Jpeg, DecodingChargesThePictureAndTheCoefficientsOfEveryScan) {
   // 2 x 2 blocks for Y (38 x 26 blocks) and one block for Cb and Cr (19 x 13
   // each), 128 bytes a block.
   EXPECT_EQ(ChargedToDecode(EncodeJpeg(300, 200, true)), picture + (38 * 26 + 2 * 19 * 13) * 128);
+}
+
+// Comments and application data that decoding skips are not kept, however
+// much of them a file holds: 20 MiB of them before the frame and between
+// scans load like the plain file.
+TEST(Jpeg, SegmentsThatDecodingSkipsAreNotKept) {
+  const std::vector<uint8_t> plain = EncodeJpeg(300, 200, true);
+  std::vector<uint8_t> jpeg = plain;
+  const std::vector<uint8_t> comment = Segment(0xFE, 65533), exif = Segment(0xE1, 65533);
+  // After a scan's data the first marker stays (a damaged scan would end
+  // there); the ones after it go.
+  InsertAt(jpeg, EndOfFirstScan(jpeg), comment, 1);
+  InsertAt(jpeg, EndOfFirstScan(jpeg), Segment(0xFE, 10), 1);
+  const size_t afterJfif = 20;
+  InsertAt(jpeg, afterJfif, exif, 160);
+  InsertAt(jpeg, afterJfif, comment, 160);
+  ASSERT_GT(jpeg.size(), size_t{20} << 20);
+  TMemoryStream stream(jpeg);
+  TJPEGImage image;
+  image.LoadStream(stream);
+  TMemoryStream plainStream(plain);
+  TJPEGImage plainImage;
+  plainImage.LoadStream(plainStream);
+  std::vector<uint8_t> expected = plain;
+  InsertAt(expected, EndOfFirstScan(expected), Segment(0xFE, 10), 1);
+  EXPECT_EQ(Saved(image), expected);
+  EXPECT_EQ(Pixels(image), Pixels(plainImage));
+
+  // The JFIF and Adobe segments say how the colours were stored: they stay.
+  std::vector<uint8_t> adobe = plain;
+  const std::vector<uint8_t> app14 = {0xFF, 0xEE, 0x00, 0x0E, 'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, 1};
+  InsertAt(adobe, afterJfif, app14, 1);
+  TMemoryStream adobeStream(adobe);
+  image.LoadStream(adobeStream);
+  EXPECT_EQ(Saved(image), adobe);
 }

@@ -1,12 +1,12 @@
 """A small picture padded with gigabytes costs what the small picture costs.
 
-Each framework format (bmp, ico, jpg, wmf, emf) is loaded and drawn by
-imgdump from a file padded with zeros (a sparse file, so it costs no disk),
-plainly and with headers that claim the padding as their own. The peak
-resident memory of each imgdump run is taken from os.wait4 and must stay far
-below the padding. A build without AddressSanitizer also runs imgdump under
-an RLIMIT_AS limit; the sanitizer reserves terabytes of address space at
-start, so the test build relies on the measured peak alone.
+Each framework format (bmp, ico, jpg, wmf, emf), PNG and JPEG 2000 is loaded
+and drawn by imgdump from a file padded with zeros (a sparse file, so it costs
+no disk), plainly and with headers or chunks that claim the padding as their
+own. The peak resident memory of each imgdump run is taken from os.wait4 and
+must stay far below the padding. A build without AddressSanitizer also runs
+imgdump under an RLIMIT_AS limit; the sanitizer reserves terabytes of address
+space at start, so the test build relies on the measured peak alone.
 
     test_padded_files.py [PAD_MIB]   (default 4096)
 """
@@ -14,6 +14,7 @@ import os
 import struct
 import subprocess
 import sys
+import zlib
 
 sys.path.insert(0, os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "support"))
 from imgtest import Failures, measure, sh, workdir  # noqa: E402
@@ -26,6 +27,25 @@ PEAK_LIMIT_MIB = 128  # imgdump itself takes about 40 MiB under the sanitizers
 def sanitized(binary):
     out = subprocess.run(["ldd", binary], capture_output=True, text=True).stdout
     return "libasan" in out
+
+
+def png_chunks(data):
+    """(offset, type, length) of every chunk of a PNG file."""
+    at = 8
+    while at < len(data):
+        length, = struct.unpack_from(">I", data, at)
+        yield at, data[at + 4:at + 8], length
+        at += 12 + length
+
+
+def zero_chunk_in(data, at, kind, length):
+    """data with a chunk of `length` zero bytes (and its CRC) at offset at, as
+    (head, tail) around the zeros."""
+    crc, zeros, left = zlib.crc32(kind), bytes(MIB), length
+    while left:
+        crc = zlib.crc32(zeros if left >= MIB else zeros[:left], crc)
+        left -= min(left, MIB)
+    return data[:at] + struct.pack(">I", length) + kind, struct.pack(">I", crc) + data[at:]
 
 
 def wmf_placeable():
@@ -108,6 +128,26 @@ def cases(d, pad):
     jpg_big = bytearray(jpg)
     at = jpg_big.find(b"\xff\xc0")
     jpg_big[at + 5:at + 9] = struct.pack(">HH", 65500, 65500)
+    sh("convert rose: PNG24:rose.png", cwd=d)
+    sh("convert rose: rose.ppm && opj_compress -i rose.ppm -o rose.jp2 && opj_compress -i rose.ppm -o rose.j2k",
+       cwd=d)
+    png, png32, jp2, j2k = (open(os.path.join(d, n), "rb").read()
+                            for n in ("rose.png", "rose32.png", "rose.jp2", "rose.j2k"))
+    chunk_bytes = min(pad, (1 << 31) - 1)
+    after_idat = max(at + 12 + n for at, kind, n in png_chunks(png) if kind == b"IDAT")
+    first_idat = min(at for at, kind, n in png_chunks(png) if kind == b"IDAT")
+    # The icon's PNG entry: a text chunk as long as the padding.
+    text_head, text_tail = zero_chunk_in(png32, min(at for at, kind, n in png_chunks(png32) if kind == b"IDAT"),
+                                         b"tEXt", chunk_bytes)
+    entry = struct.pack("<BBBBHHII", 32, 32, 0, 0, 1, 32, len(text_head) + chunk_bytes + len(text_tail), 22)
+    # The last tile-part runs to the end of the stream.
+    j2k_open = bytearray(j2k[:-2])
+    struct.pack_into(">I", j2k_open, j2k_open.rfind(b"\xff\x90") + 6, 0)
+    regressions = os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "fuzz", "regressions")
+    kept = {n: open(os.path.join(regressions, n), "rb").read()
+            for n in ("jpc-rgb-13377-square.jpc", "jpc-grey-tile-beside-picture.jpc", "jpc-code-blocks-4x4.jpc",
+                      "jpc-precincts-2x2.jpc", "jpc-tile-part-code-blocks.jpc", "jp2-tile-part-coc.jp2")}
+    jp2_error = "error: EInvalidGraphicOperation: Internal error (TQorJP2FileFormat): Unable to decode image"
     claim_54 = b"BM" + struct.pack("<IHHI", 54, 0, 0, 54) + struct.pack("<IiiHHIIiiII", 40, 16384, 16384, 1, 32, 0, 0, 0, 0, 0, 0)
     emf_pad = min(pad, (1 << 32) - 4096)
     ok = "ok"
@@ -120,6 +160,25 @@ def cases(d, pad):
         ("padded.jpg", jpg, pad, ok),
         ("no-end-marker.jpg", jpg[:-2], pad, ok),
         ("declares-65500.jpg", bytes(jpg_big), 0, "error: EJPEG: JPEG error #"),
+        ("padded.png", png, pad, ok),
+        # Image data after the end of the zlib stream are read (their CRC
+        # checked), not inflated; ancillary chunks longer than any use, skipped.
+        ("idat-after-the-image.png", zero_chunk_in(png, after_idat, b"IDAT", chunk_bytes), chunk_bytes, ok),
+        ("long-trns.png", zero_chunk_in(png, first_idat, b"tRNS", chunk_bytes), chunk_bytes, ok),
+        ("png-entry-long-text.ico", (struct.pack("<HHH", 0, 1, 1) + entry + text_head, text_tail), chunk_bytes, ok),
+        ("padded.jp2", jp2, pad, ok),
+        ("padded.jpc", j2k, pad, ok),
+        ("tile-part-to-the-end.jpc", bytes(j2k_open), pad, ok),
+        # Refused for what their decode would hold: 2 GiB of samples and a
+        # bitmap of 512 MiB; 1 GiB of samples and a tile of nearly as much;
+        # records of millions of tiny code blocks or precincts, set in the
+        # main header or in a tile-part's.
+        ("declares-13377-rgb.jpc", kept["jpc-rgb-13377-square.jpc"], 0, jp2_error),
+        ("tile-beside-picture.jpc", kept["jpc-grey-tile-beside-picture.jpc"], 0, jp2_error),
+        ("code-blocks-4x4.jpc", kept["jpc-code-blocks-4x4.jpc"], 0, jp2_error),
+        ("precincts-2x2.jpc", kept["jpc-precincts-2x2.jpc"], 0, jp2_error),
+        ("tile-part-code-blocks.jpc", kept["jpc-tile-part-code-blocks.jpc"], 0, jp2_error),
+        ("tile-part-coc.jp2", kept["jp2-tile-part-coc.jp2"], 0, jp2_error),
         ("padded.wmf", wmf_placeable(), pad, ok),
         ("size-claims-padding.wmf", wmf_plain_claiming(min(len(wmf_plain_claiming(0)) + pad, (1 << 33) - 2)), pad, ok),
         ("padded.emf", emf(), pad, ok),

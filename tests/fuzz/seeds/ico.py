@@ -1,5 +1,5 @@
 """Fuzz seeds for icons: entries of 1, 8 and 32 bits, a 32-bit entry without
-its mask, a PNG entry, and a directory whose entries point outside."""
+its mask, PNG entries (one with a text chunk), and a directory whose entries point outside."""
 import os
 import struct
 import sys
@@ -16,11 +16,12 @@ def dib_entry(size, bpp, mask=True):
     return head + table + pixels + (bytes((y * 3) & 0xFF for y in range(size * and_stride)) if mask else b"")
 
 
-def png_entry(w, h):
+def png_entry(w, h, text=b""):
     def chunk(kind, body):
         return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
     raw = b"".join(b"\0" + bytes((x * 9 + y * 5) & 0xFF for x in range(w)) for y in range(h))
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 0, 0, 0, 0))
+            + (chunk(b"tEXt", text) if text else b"")
             + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
@@ -38,6 +39,7 @@ def main(out):
         "three.ico": icon([(16, dib_entry(16, 1)), (32, dib_entry(32, 8)), (48, dib_entry(48, 32))]),
         "alpha-no-mask.ico": icon([(32, dib_entry(32, 32, mask=False))]),
         "png-grey.ico": icon([(40, png_entry(40, 40))]),
+        "png-text.ico": icon([(24, png_entry(24, 24, b"Comment\0" + bytes(range(256)) * 4))]),
         "cursor.ico": icon([(8, dib_entry(8, 4))], kind=2),
         "outside.ico": icon([(16, dib_entry(16, 8))], bad_offset=True),
     }

@@ -1,6 +1,7 @@
 """Fuzz seeds: PNG files of each colour type and several depths, with a
-palette and transparency, interlaced and not, written here with zlib from
-pixels made by formula. Run as: png.py OUTDIR."""
+palette and transparency, interlaced and not, image data split over many
+chunks, ancillary chunks longer than any image uses, written here with zlib
+from pixels made by formula. Run as: png.py OUTDIR."""
 import os
 import struct
 import sys
@@ -54,6 +55,15 @@ def png(width, height, depth, colour, sample, extra=b"", interlaced=False):
             chunk(b"IEND", b""))
 
 
+def split(data, size, trailing):
+    """The image data of a PNG file in IDAT chunks of size bytes, then an IDAT after the zlib stream."""
+    at = data.index(b"IDAT") - 4
+    length, = struct.unpack_from(">I", data, at)
+    idat = data[at + 8:at + 8 + length]
+    parts = b"".join(chunk(b"IDAT", idat[i:i + size]) for i in range(0, len(idat), size))
+    return data[:at] + parts + chunk(b"IDAT", trailing) + data[at + 12 + length:]
+
+
 def main(outdir):
     w, h = 11, 6
     files = {
@@ -68,6 +78,10 @@ def main(outdir):
                           chunk(b"gAMA", struct.pack(">I", 45455))),
         "interlaced.png": png(w, h, 8, 2, lambda x, y, c: (x * 31 + y * 17 + c * 50) % 256, interlaced=True),
         "grey16trns.png": png(w, h, 16, 0, lambda x, y, c: x * 6000, chunk(b"tRNS", struct.pack(">H", 6000))),
+        "split-idat.png": split(png(w, h, 8, 2, lambda x, y, c: (x * 13 + y * 7 + c) % 256), 7, bytes(40)),
+        # Background, transparency and palette longer than any image can use.
+        "long-ancillary.png": png(w, h, 8, 2, lambda x, y, c: (x + y + c) % 256,
+                                  chunk(b"bKGD", bytes(8)) + chunk(b"tRNS", bytes(300)) + chunk(b"PLTE", bytes(771))),
     }
     for name, data in files.items():
         with open(os.path.join(outdir, name), "wb") as f:
