@@ -234,6 +234,35 @@ TEST(TIFFLZWDecoder, EndCodeStopsDecoding) {
   EXPECT_EQ(Decoded(TTIFFLZWDecoder(), PackMSB({{'A', 9}, {257, 9}, {'B', 9}, {'C', 9}}), 3), (Bytes{'A', 0xEE, 0xEE}));
 }
 
+TEST(TIFFLZWDecoder, StringsCopiedFromTheOutputTakeNoMoreThanTheirBytes) {
+  // "ab" is copied from the start of ten letters; nothing after it changes,
+  // also when the output ends inside it, or inside a longer string.
+  std::vector<TCode> codes;
+  for (uint32_t c = 'a'; c <= 'j'; ++c) codes.push_back({c, 9});
+  codes.push_back({258, 9});
+  codes.push_back({257, 9});
+  const Bytes letters = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'};
+  Bytes expected = letters;
+  expected.insert(expected.end(), {'a', 'b'});
+  expected.insert(expected.end(), 9, 0xEE);
+  EXPECT_EQ(Decoded(TTIFFLZWDecoder(), PackMSB(codes), expected.size()), expected);
+  EXPECT_EQ(Decoded(TTIFFLZWDecoder(), PackMSB(codes), 11), Bytes(expected.begin(), expected.begin() + 11));
+  // Strings of 2 to 11 bytes, each made as the string being defined, cut at
+  // every size.
+  std::vector<TCode> chain = {{'x', 9}};
+  Bytes made = {'x'};
+  for (uint32_t entry = 258; entry < 268; ++entry) {
+    chain.push_back({entry, 9});
+    made.insert(made.end(), entry - 256, 'x');
+  }
+  chain.push_back({257, 9});
+  for (size_t size = 1; size <= made.size() + 3; ++size) {
+    Bytes want(made.begin(), made.begin() + std::min(size, made.size()));
+    want.resize(size, 0xEE);
+    EXPECT_EQ(Decoded(TTIFFLZWDecoder(), PackMSB(chain), size), want) << size;
+  }
+}
+
 TEST(TIFFLZWDecoder, CodesPastTheTableAreDroppedWithTheirBits) {
   EXPECT_EQ(Decoded(TTIFFLZWDecoder(), PackMSB({{'A', 9}, {300, 9}, {'B', 9}, {257, 9}}), 3), (Bytes{'A', 'B', 0xEE}));
   // Only a single byte can follow a clear code.
