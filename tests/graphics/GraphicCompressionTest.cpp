@@ -70,6 +70,21 @@ TEST(PackbitsDecoder, ClipsToOutputAndInput) {
   EXPECT_EQ(Decoded(TPackbitsRLEDecoder(), {0x05, 1, 2}, 4), (Bytes{1, 2, 0xEE, 0xEE}));
   EXPECT_EQ(Decoded(TPackbitsRLEDecoder(), {0x81, 9}, 5), Repeat(9, 5));
   EXPECT_EQ(Decoded(TPackbitsRLEDecoder(), {0x01, 4, 4, 0xFE}, 4), (Bytes{4, 4, 0xEE, 0xEE}));  // run without value
+  // The longest literal, whole and cut by either side, between two others.
+  Bytes literal(128);
+  for (size_t i = 0; i < literal.size(); ++i) literal[i] = static_cast<uint8_t>(i + 1);
+  Bytes packed = {0x00, 0xAA, 0x7F};
+  packed.insert(packed.end(), literal.begin(), literal.end());
+  packed.insert(packed.end(), {0x00, 0xBB});
+  Bytes whole = {0xAA};
+  whole.insert(whole.end(), literal.begin(), literal.end());
+  whole.push_back(0xBB);
+  EXPECT_EQ(Decoded(TPackbitsRLEDecoder(), packed, 130), whole);
+  EXPECT_EQ(Decoded(TPackbitsRLEDecoder(), packed, 128), Bytes(whole.begin(), whole.begin() + 128));
+  Bytes cut(packed.begin(), packed.begin() + 130);
+  Bytes expected(whole.begin(), whole.begin() + 128);
+  expected.insert(expected.end(), {0xEE, 0xEE});
+  EXPECT_EQ(Decoded(TPackbitsRLEDecoder(), cut, 130), expected);
 }
 
 TEST(PCXDecoder, RunBytesAndLiterals) {
