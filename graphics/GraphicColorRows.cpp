@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include "graphics/GraphicColor.h"
 #include "picture/ByteOrder.h"
@@ -140,6 +143,110 @@ template <int SB, int TB> struct TThreeColourLoop {
     ThreeColourLoop<SB, TB>(p, target, count, mask);
   }
 };
+
+// ---- Whole 8-bit rows ----------------------------------------------------------
+// Nearly every row a reader hands over is an 8-bit row with every pixel
+// selected. Those skip the pixel walk: loops fixed at compile time, and for
+// the plain reorderings whole-register shuffles or copies. Every one writes
+// exactly what ThreeColourLoop<8, 8> writes.
+
+void ExchangeThreeScalar(const uint8_t* s, uint8_t* t, size_t count) {
+  for (size_t i = 0; i < count; ++i, s += 3, t += 3) {
+    const uint8_t first = s[0], second = s[1], third = s[2];
+    t[0] = third;
+    t[1] = second;
+    t[2] = first;
+  }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Five pixels a 16-byte shuffle. The store's sixteenth byte belongs to the
+// next pixel, which the next step (or the scalar tail) writes again, so
+// nothing outside the target's count pixels is touched; the loads stay
+// inside the source's count pixels likewise.
+__attribute__((target("ssse3"))) void ExchangeThreeShuffle(const uint8_t* s, uint8_t* t, size_t count) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  size_t i = 0;
+  for (; i + 6 <= count; i += 5) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(t + 3 * i), _mm_shuffle_epi8(v, order));
+  }
+  ExchangeThreeScalar(s + 3 * i, t + 3 * i, count - i);
+}
+#endif
+
+// Blue and red of three-byte pixels change places.
+void ExchangeThree(const uint8_t* s, uint8_t* t, size_t count) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (__builtin_cpu_supports("ssse3")) return ExchangeThreeShuffle(s, t, count);
+#endif
+  ExchangeThreeScalar(s, t, count);
+}
+
+// Blue and red of four-byte pixels change places; green and alpha stay.
+// Word operations the compiler turns into vector code on any processor.
+void ExchangeFour(const uint8_t* s, uint8_t* t, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t v;
+    std::memcpy(&v, s + 4 * i, 4);
+    v = (v & 0xFF00FF00u) | (v >> 16 & 0xFFu) | (v & 0xFFu) << 16;
+    std::memcpy(t + 4 * i, &v, 4);
+  }
+}
+
+// Step and Stride: bytes from one source and one target pixel to the next
+// (a planar source steps 1 in each plane).
+template <size_t Step, size_t Stride, bool CopyAlpha, bool Gamma>
+void WholeRowLoop(const TThreeColourPlan& p, uint8_t* t, size_t count) {
+  const uint8_t* first = p.Source.Sample[p.Order[0]];
+  const uint8_t* second = p.Source.Sample[p.Order[1]];
+  const uint8_t* third = p.Source.Sample[p.Order[2]];
+  const uint8_t* alpha = p.Source.Sample[p.AlphaSample];
+  const uint8_t* lut = p.Lut;
+  for (size_t i = 0; i < count; ++i, t += Stride) {
+    const size_t at = i * Step;
+    if constexpr (Gamma) {
+      t[0] = lut[first[at]];
+      t[1] = lut[second[at]];
+      t[2] = lut[third[at]];
+    } else {
+      t[0] = first[at];
+      t[1] = second[at];
+      t[2] = third[at];
+    }
+    if constexpr (CopyAlpha) t[3] = alpha[at];
+  }
+}
+
+template <size_t Step, bool Gamma> void WholeRowByStride(const TThreeColourPlan& p, uint8_t* target, size_t count) {
+  if (p.TargetStride == 3) WholeRowLoop<Step, 3, false, Gamma>(p, target, count);
+  else if (p.CopyAlpha) WholeRowLoop<Step, 4, true, Gamma>(p, target, count);
+  else WholeRowLoop<Step, 4, false, Gamma>(p, target, count);
+}
+
+template <bool Gamma> void WholeRow(const TThreeColourPlan& p, uint8_t* target, size_t count) {
+  if (p.Source.Step == 1) WholeRowByStride<1, Gamma>(p, target, count);
+  else if (p.Source.Step == 3) WholeRowByStride<3, Gamma>(p, target, count);
+  else WholeRowByStride<4, Gamma>(p, target, count);
+}
+
+// An interleaved row whose pixels keep their size and need no table.
+bool PlainReorder(const TThreeColourPlan& p, uint8_t* target, size_t count) {
+  const size_t step = p.Source.Step;
+  if (step != p.TargetStride || (step == 4) != p.CopyAlpha) return false;
+  const uint8_t* s = p.Source.Sample[0];
+  if (p.Order[0] == 0) std::memcpy(target, s, count * step);
+  else if (step == 3) ExchangeThree(s, target, count);
+  else ExchangeFour(s, target, count);
+  return true;
+}
+
+void WholeRow8(const TThreeColourPlan& p, uint8_t* target, uint32_t count, bool planar) {
+  const bool gamma = p.Lut != kIdentity.data();
+  if (!gamma && !planar && PlainReorder(p, target, count)) return;
+  if (gamma) WholeRow<true>(p, target, count);
+  else WholeRow<false>(p, target, count);
+}
 
 // ---- CMYK ------------------------------------------------------------------
 
@@ -360,7 +467,8 @@ void TColorManager::RowThreeColour(TRowSource source, uint8_t* target, uint32_t 
   // 16-bit samples kept at 16 bits never pass the 8-bit table.
   p.Lut = (TargetFlags & cvGamma) ? FGammaTable.data() : kIdentity.data();
   p.Swap = SourceFlags & cvSwap16;
-  ForDepths<TThreeColourLoop>(sb, tb, p, target, count, mask);
+  if (sb == 8 && tb == 8 && mask == 0xFF) WholeRow8(p, target, count, source.size() > 1);
+  else ForDepths<TThreeColourLoop>(sb, tb, p, target, count, mask);
 }
 
 void TColorManager::RowBgrToBgr(TRowSource source, uint8_t* target, uint32_t count, uint8_t mask) const {
@@ -464,7 +572,10 @@ void TColorManager::RowGrey(TRowSource source, uint8_t* target, uint32_t count, 
   const bool swap = SourceFlags & cvSwap16;
   const uint8_t* s = source[0];
   auto walk = [&](auto put) { WalkRow(target, count, mask, tb / 8u, step, [&](size_t off, uint8_t* t) { put(s + off, t); }); };
-  if (sb == 8 && tb == 8) walk([](const uint8_t* v, uint8_t* t) { t[0] = v[0]; });
+  if (sb == 8 && tb == 8 && mask == 0xFF) {
+    // A whole row steps over the alpha samples without the pixel walk.
+    for (size_t i = 0; i < count; ++i) target[i] = s[i * step];
+  } else if (sb == 8 && tb == 8) walk([](const uint8_t* v, uint8_t* t) { t[0] = v[0]; });
   else if (sb == 8) walk([](const uint8_t* v, uint8_t* t) { StoreLE16(t, Expand8(v[0])); });
   else if (tb == 8) walk([swap](const uint8_t* v, uint8_t* t) { t[0] = Reduce16(Load16(v, swap)); });
   else walk([swap](const uint8_t* v, uint8_t* t) { StoreLE16(t, Load16(v, swap)); });

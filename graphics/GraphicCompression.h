@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -301,7 +302,10 @@ public:
 // produced; it never raises, and its caller judges ZLibResult. Without
 // automatic reset the decoder keeps one zlib stream across calls, and once
 // zlib has reported the stream's end (1) or an error (negative) every later
-// call does nothing.
+// call does nothing. With automatic reset every call holds a whole stream,
+// which libdeflate inflates at once when it can tell that zlib would make
+// the same bytes of it (see InflateWhole); callers see zlib's answer either
+// way.
 class TLZ77Decoder : public TDecoder {
   TOLVANE_CLASS(TLZ77Decoder)
 public:
@@ -320,6 +324,14 @@ public:
   void EndDecoding() override;
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
 
+  // Inflates one whole zlib stream at once through libdeflate, for callers
+  // that hold all of it: when the data begin with a complete, undamaged
+  // stream that makes at most unpackedSize bytes, the number of bytes made,
+  // which are the bytes zlib makes of it. Otherwise nothing, and dest's bytes
+  // are undefined: zlib must then decode the data for its partial output and
+  // its result. Leaves the zlib stream alone.
+  std::optional<size_t> InflateWhole(const uint8_t* source, size_t packedSize, uint8_t* dest, size_t unpackedSize);
+
   // Input bytes not consumed and output space not filled by the last call.
   uint32_t AvailableInput() const;
   uint32_t AvailableOutput() const;
@@ -330,7 +342,9 @@ public:
   const bool AutoReset;
 
 private:
-  struct TStreamState;  // zlib's stream, known only to the decoder's source
+  bool DecodeWhole(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize);
+
+  struct TStreamState;  // zlib's stream and libdeflate's, known only to the decoder's source
   std::unique_ptr<TStreamState> FState;
   int32_t FZLibResult = 0;
   bool FStreamOpen = false;

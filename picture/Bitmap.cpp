@@ -132,7 +132,9 @@ private:
   std::unordered_map<TColor, uint8_t> FCache;
 };
 
-std::shared_ptr<TBitmapImage> MakeImage(int32_t width, int32_t height, TPixelLayout layout, HPALETTE palette) {
+// Every byte of the pixels is fill.
+std::shared_ptr<TBitmapImage> MakeImage(int32_t width, int32_t height, TPixelLayout layout, HPALETTE palette,
+                                        uint8_t fill = 0) {
   int bpp = BitsPerPixelOf(layout);
   // Not charged: a load charges its picture once, at its size check, not at
   // every resize and change of layout on the way there.
@@ -143,7 +145,7 @@ std::shared_ptr<TBitmapImage> MakeImage(int32_t width, int32_t height, TPixelLay
   image->Layout = layout;
   image->RowSize = RowSizeOf(width, bpp);
   image->Palette = std::move(palette);
-  image->Bits.assign(image->RowSize * static_cast<size_t>(height), 0);
+  image->Bits.assign(image->RowSize * static_cast<size_t>(height), fill);
   return image;
 }
 
@@ -190,6 +192,24 @@ void FillImage(TBitmapImage& image, TColor colour) {
   for (int32_t y = 1; y < image.Height; ++y) std::memcpy(w.Row(y), first, image.RowSize);
 }
 
+// A new image in one colour. When every byte of a filled row is the same,
+// padding included (white true colour rows of a width with no padding, say),
+// the pixels take that byte as they are allocated instead of being cleared
+// and filled in two passes over the picture's memory.
+std::shared_ptr<TBitmapImage> MakeFilledImage(int32_t width, int32_t height, TPixelLayout layout, HPALETTE palette,
+                                              TColor colour) {
+  if (height > 1 && width > 0) {
+    auto row = MakeImage(width, 1, layout, palette);
+    FillImage(*row, colour);
+    const std::vector<uint8_t>& bytes = row->Bits;
+    if (std::all_of(bytes.begin(), bytes.end(), [&](uint8_t b) { return b == bytes[0]; }))
+      return MakeImage(width, height, layout, std::move(palette), bytes[0]);
+  }
+  auto image = MakeImage(width, height, layout, std::move(palette));
+  FillImage(*image, colour);
+  return image;
+}
+
 }  // namespace
 
 TBitmap::TBitmap() : FImage(std::make_shared<TBitmapImage>()) {}
@@ -203,9 +223,7 @@ void TBitmap::Unshare() {
 }
 
 void TBitmap::NewImage(int32_t width, int32_t height, TPixelLayout layout, HPALETTE palette, TColor fill) {
-  auto image = MakeImage(width, height, layout, std::move(palette));
-  FillImage(*image, fill);
-  FImage = std::move(image);
+  FImage = MakeFilledImage(width, height, layout, std::move(palette), fill);
 }
 
 void TBitmap::CopyFrom(TPersistent* source) {

@@ -5,9 +5,9 @@ set -e
 PACKAGES="
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev
-  libjpeg62-turbo-dev zlib1g-dev libopenjp2-7-dev qt6-base-dev gettext
+  libjpeg62-turbo-dev zlib1g-dev libdeflate-dev libopenjp2-7-dev qt6-base-dev gettext
   qt6-translations-l10n
-  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libtiff-dev
   imagemagick netpbm libtiff-tools libpng-tools giflib-tools icoutils xbitmaps
   libopenjp2-tools libjpeg-turbo-progs python3 python3-pil python3-numpy
   xdg-utils

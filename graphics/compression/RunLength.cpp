@@ -74,6 +74,13 @@ public:
     FData += kept;
     FLeft -= kept;
   }
+  // The same for 128 bytes that both sides hold.
+  void CopyFrom128(TPackedInput& input) {
+    std::memcpy(FData, input.Position(), 128);
+    input.Skip(128);
+    FData += 128;
+    FLeft -= 128;
+  }
   // Writes the unit-byte sample at sample count times (whole samples only).
   void FillUnits(const uint8_t* sample, size_t unit, size_t count) {
     count = std::min(count, FLeft / unit);
@@ -190,7 +197,12 @@ void TPackbitsRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t
   TUnpackedOutput out(dest, SizeOf(unpackedSize));
   while (!out.Full() && !in.Empty()) {
     const int header = static_cast<int8_t>(in.Next());
-    if (header >= 0) {
+    if (header == 127 && in.Left() >= 128 && out.Left() >= 128) {
+      // Photographs are mostly literals of the longest kind; a copy of a
+      // size known here is a few register moves, where a copy of any size
+      // up to 128 bytes is compiled into a slow string instruction.
+      out.CopyFrom128(in);
+    } else if (header >= 0) {
       out.CopyFrom(in, static_cast<size_t>(header) + 1);
     } else if (header != -128) {
       if (in.Empty()) break;

@@ -46,6 +46,59 @@ void RequireBytes(TStream& stream, uint64_t count) {
   if (count > static_cast<uint64_t>(stream.Remaining())) RaiseShortFile();
 }
 
+// Feeds zlib the stored bytes piece by piece (next(count) gives the next
+// count of them) until the plane is full or the stream ends; what zlib makes
+// before a fault stays in the plane.
+template <class TNext> void InflatePieces(size_t stored, uint8_t* plane, size_t unpacked, TNext next) {
+  TLZ77Decoder decoder(Z_PARTIAL_FLUSH, false);
+  decoder.BeginDecoding();
+  uint8_t* dest = plane;
+  uint8_t* const end = dest + unpacked;
+  size_t left = stored;
+  while (left > 0 && dest < end) {
+    const size_t count = std::min(left, InflateChunk);
+    const uint8_t* source = next(count);
+    left -= count;
+    decoder.Decode(source, dest, static_cast<int32_t>(count), static_cast<int32_t>(end - dest));
+    const int32_t result = decoder.ZLibResult();
+    if (result == Z_STREAM_END || result == Z_BUF_ERROR) break;
+    if (result != Z_OK) RaiseCompressionError(S::SLZ77Error);
+  }
+  decoder.EndDecoding();
+}
+
+// Deflate never makes data much larger than they are; a channel that stores
+// more than this beside its plane is padded, and is read piece by piece so
+// that memory stays bounded by the picture.
+size_t WholeChannelLimit(size_t unpacked) { return unpacked + unpacked / 64 + 1024; }
+
+// The plane is zero on entry, and stays zero where the data do not reach.
+// A channel of usual size is read whole and inflated at once; when that
+// inflater cannot vouch for zlib's answer (damaged data, say), zlib decodes
+// the same bytes in the same pieces as it would from the stream.
+void InflateChannel(TStream& stream, size_t stored, uint8_t* plane, size_t unpacked) {
+  if (stored > WholeChannelLimit(unpacked)) {
+    std::vector<uint8_t> chunk(std::min(stored, InflateChunk));
+    InflatePieces(stored, plane, unpacked, [&](size_t count) {
+      stream.ReadExact(chunk.data(), count);
+      return chunk.data();
+    });
+    return;
+  }
+  std::vector<uint8_t> packed(stored);
+  stream.ReadExact(packed.data(), packed.size());
+  if (const auto made = TLZ77Decoder(Z_PARTIAL_FLUSH, false).InflateWhole(packed.data(), stored, plane, unpacked)) {
+    std::fill(plane + *made, plane + unpacked, uint8_t{0});
+    return;
+  }
+  std::fill(plane, plane + unpacked, uint8_t{0});
+  size_t offset = 0;
+  InflatePieces(stored, plane, unpacked, [&](size_t count) {
+    offset += count;
+    return packed.data() + offset - count;
+  });
+}
+
 bool SignatureMatches(const uint8_t* text) {
   for (size_t i = 0; i < SignatureLength; ++i) {
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
@@ -300,26 +353,7 @@ void TPSPGraphic::DecodeChannel(TStream& stream, const TChannel& channel, std::v
       decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), static_cast<int32_t>(unpacked));
       break;
     }
-    case icLZ77: {
-      TLZ77Decoder decoder(Z_PARTIAL_FLUSH, false);
-      decoder.BeginDecoding();
-      std::vector<uint8_t> chunk(std::min(stored, InflateChunk));
-      uint8_t* dest = plane.data();
-      uint8_t* const end = dest + unpacked;
-      size_t left = stored;
-      while (left > 0 && dest < end) {
-        const size_t count = std::min(left, chunk.size());
-        stream.ReadExact(chunk.data(), count);
-        left -= count;
-        const uint8_t* source = chunk.data();
-        decoder.Decode(source, dest, static_cast<int32_t>(count), static_cast<int32_t>(end - dest));
-        const int32_t result = decoder.ZLibResult();
-        if (result == Z_STREAM_END || result == Z_BUF_ERROR) break;
-        if (result != Z_OK) RaiseCompressionError(S::SLZ77Error);
-      }
-      decoder.EndDecoding();
-      break;
-    }
+    case icLZ77: InflateChannel(stream, stored, plane.data(), unpacked); break;
     default: RaiseInvalidGraphicFmt(S::SUnsupportedFeature, {S::SCompressionScheme, S::SFormatPSP});
   }
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 using namespace tolvane;
@@ -446,4 +447,92 @@ TEST(ColorRowsSourceLengths, ARowShorterThanTheConversionReadsIsRefused) {
   EXPECT_EQ(FailureOf([&] { Row(cm, {1}, 3, 8, 0x00); }), "");
   Prepare(cm, {ckIndexed, 12}, {ckIndexed, 8});
   EXPECT_EQ(FailureOf([&] { Row(cm, {1}, 3, 8); }), "");
+}
+
+// ---- Whole rows -----------------------------------------------------------------
+
+// Whole 8-bit rows take loops of their own; under any other mask a row goes
+// through the pixel walk. A row converted whole must hold, pixel for pixel,
+// what the walk writes under a mask and under its complement, for every
+// order, alpha and gamma, interleaved and planar, at every count (the
+// shuffles work five pixels at a time). Two fills show any byte written that
+// should have been left.
+namespace {
+
+Bytes RandomBytes(std::mt19937& random, size_t n) {
+  Bytes b(n);
+  for (uint8_t& v : b) v = static_cast<uint8_t>(random());
+  return b;
+}
+
+bool Selected(uint8_t mask, size_t pixel) { return (mask & (0x80 >> (pixel % 8))) != 0; }
+
+// The row's pixels under the mask, into a target that starts out as fill.
+Bytes Masked(TColorManager& cm, const Bytes& row, size_t samples, bool planar, uint32_t count, size_t stride,
+             uint8_t mask, uint8_t fill) {
+  Bytes picked;
+  for (size_t i = 0; i < count; ++i)
+    if (Selected(mask, i)) picked.insert(picked.end(), row.begin() + i * samples, row.begin() + (i + 1) * samples);
+  if (!planar) {
+    picked.push_back(0);  // an empty row still needs an address
+    return Row(cm, picked, count * stride, count, mask, fill);
+  }
+  std::vector<Bytes> planes(samples);
+  for (size_t i = 0; i < picked.size(); ++i) planes[i % samples].push_back(picked[i]);
+  for (Bytes& plane : planes) plane.push_back(0);
+  return Planes(cm, planes, count * stride, count, mask, fill);
+}
+
+// The pixels of a row converted under mask and under its complement.
+Bytes Walked(TColorManager& cm, const Bytes& row, size_t samples, bool planar, uint32_t count, size_t stride,
+             uint8_t mask, uint8_t fill) {
+  const Bytes some = Masked(cm, row, samples, planar, count, stride, mask, fill);
+  const Bytes others = Masked(cm, row, samples, planar, count, stride, static_cast<uint8_t>(~mask), fill);
+  Bytes out(some.size());
+  for (size_t i = 0; i < count; ++i)
+    for (size_t k = 0; k < stride; ++k) out[i * stride + k] = (Selected(mask, i) ? some : others)[i * stride + k];
+  return out;
+}
+
+}  // namespace
+
+TEST(ColorRowsThreeColour, WholeRowsMatchThePixelWalk) {
+  std::mt19937 random(29);
+  const TColorSchemeKind schemes[] = {ckRGB, ckRGBA, ckBGR, ckBGRA};
+  std::vector<uint32_t> counts;
+  for (uint32_t n = 1; n <= 23; ++n) counts.push_back(n);
+  counts.insert(counts.end(), {37, 2000, 2001});
+  for (TColorSchemeKind from : schemes)
+    for (TColorSchemeKind to : schemes)
+      for (TConvertOptions gamma : {TConvertOptions{0}, cvGamma})
+        for (bool planar : {false, true}) {
+          TColorManager cm;
+          Prepare(cm, {from, 8}, {to, 8, gamma});
+          cm.SetGammaValues(1.0f, 1.7f);
+          const size_t samples = from == ckRGBA || from == ckBGRA ? 4 : 3;
+          const size_t stride = to == ckRGBA || to == ckBGRA ? 4 : 3;
+          for (uint32_t count : counts)
+            for (uint8_t fill : {uint8_t{0x00}, uint8_t{0xEE}}) {
+              SCOPED_TRACE(testing::Message() << int{from} << " to " << int{to} << " gamma " << int{gamma}
+                                              << " planar " << planar << " count " << count);
+              const Bytes row = RandomBytes(random, count * samples);
+              const Bytes whole = Masked(cm, row, samples, planar, count, stride, 0xFF, fill);
+              ASSERT_EQ(whole, Walked(cm, row, samples, planar, count, stride, 0xF0, fill));
+              if (count != 37) continue;
+              for (int mask = 1; mask < 255; ++mask)
+                ASSERT_EQ(whole, Walked(cm, row, samples, planar, count, stride, static_cast<uint8_t>(mask), fill))
+                    << "mask " << mask;
+            }
+        }
+}
+
+TEST(ColorRowsGrey, WholeRowsMatchThePixelWalk) {
+  std::mt19937 random(31);
+  TColorManager cm;
+  Prepare(cm, {ckGreyAlpha, 8}, {ckGrey, 8});
+  for (uint32_t count : {1u, 2u, 7u, 8u, 9u, 37u, 2001u}) {
+    const Bytes row = RandomBytes(random, count * 2);
+    EXPECT_EQ(Masked(cm, row, 2, false, count, 1, 0xFF, 0xEE), Walked(cm, row, 2, false, count, 1, 0x0F, 0xEE))
+        << count;
+  }
 }

@@ -70,6 +70,21 @@ TEST(PackbitsDecoder, ClipsToOutputAndInput) {
   EXPECT_EQ(Decoded(TPackbitsRLEDecoder(), {0x05, 1, 2}, 4), (Bytes{1, 2, 0xEE, 0xEE}));
   EXPECT_EQ(Decoded(TPackbitsRLEDecoder(), {0x81, 9}, 5), Repeat(9, 5));
   EXPECT_EQ(Decoded(TPackbitsRLEDecoder(), {0x01, 4, 4, 0xFE}, 4), (Bytes{4, 4, 0xEE, 0xEE}));  // run without value
+  // The longest literal, whole and cut by either side, between two others.
+  Bytes literal(128);
+  for (size_t i = 0; i < literal.size(); ++i) literal[i] = static_cast<uint8_t>(i + 1);
+  Bytes packed = {0x00, 0xAA, 0x7F};
+  packed.insert(packed.end(), literal.begin(), literal.end());
+  packed.insert(packed.end(), {0x00, 0xBB});
+  Bytes whole = {0xAA};
+  whole.insert(whole.end(), literal.begin(), literal.end());
+  whole.push_back(0xBB);
+  EXPECT_EQ(Decoded(TPackbitsRLEDecoder(), packed, 130), whole);
+  EXPECT_EQ(Decoded(TPackbitsRLEDecoder(), packed, 128), Bytes(whole.begin(), whole.begin() + 128));
+  Bytes cut(packed.begin(), packed.begin() + 130);
+  Bytes expected(whole.begin(), whole.begin() + 128);
+  expected.insert(expected.end(), {0xEE, 0xEE});
+  EXPECT_EQ(Decoded(TPackbitsRLEDecoder(), cut, 130), expected);
 }
 
 TEST(PCXDecoder, RunBytesAndLiterals) {
@@ -232,6 +247,35 @@ TEST(TIFFLZWDecoder, DecodesWithOrWithoutALeadingClearCode) {
 
 TEST(TIFFLZWDecoder, EndCodeStopsDecoding) {
   EXPECT_EQ(Decoded(TTIFFLZWDecoder(), PackMSB({{'A', 9}, {257, 9}, {'B', 9}, {'C', 9}}), 3), (Bytes{'A', 0xEE, 0xEE}));
+}
+
+TEST(TIFFLZWDecoder, StringsCopiedFromTheOutputTakeNoMoreThanTheirBytes) {
+  // "ab" is copied from the start of ten letters; nothing after it changes,
+  // also when the output ends inside it, or inside a longer string.
+  std::vector<TCode> codes;
+  for (uint32_t c = 'a'; c <= 'j'; ++c) codes.push_back({c, 9});
+  codes.push_back({258, 9});
+  codes.push_back({257, 9});
+  const Bytes letters = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'};
+  Bytes expected = letters;
+  expected.insert(expected.end(), {'a', 'b'});
+  expected.insert(expected.end(), 9, 0xEE);
+  EXPECT_EQ(Decoded(TTIFFLZWDecoder(), PackMSB(codes), expected.size()), expected);
+  EXPECT_EQ(Decoded(TTIFFLZWDecoder(), PackMSB(codes), 11), Bytes(expected.begin(), expected.begin() + 11));
+  // Strings of 2 to 11 bytes, each made as the string being defined, cut at
+  // every size.
+  std::vector<TCode> chain = {{'x', 9}};
+  Bytes made = {'x'};
+  for (uint32_t entry = 258; entry < 268; ++entry) {
+    chain.push_back({entry, 9});
+    made.insert(made.end(), entry - 256, 'x');
+  }
+  chain.push_back({257, 9});
+  for (size_t size = 1; size <= made.size() + 3; ++size) {
+    Bytes want(made.begin(), made.begin() + std::min(size, made.size()));
+    want.resize(size, 0xEE);
+    EXPECT_EQ(Decoded(TTIFFLZWDecoder(), PackMSB(chain), size), want) << size;
+  }
 }
 
 TEST(TIFFLZWDecoder, CodesPastTheTableAreDroppedWithTheirBits) {

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
+#include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -86,6 +89,117 @@ TEST(LZ77DecoderTest, DamagedDataLeaveANegativeResultAndStopTheDecoder) {
   idle.Decode(source, dest, static_cast<int32_t>(packed.size()), 200);
   EXPECT_LT(idle.ZLibResult(), 0);
   EXPECT_EQ(dest, out.data());
+}
+
+// Strips are whole streams, which a faster inflater may take; whatever it
+// does, callers must see exactly what one zlib inflate call over the strip
+// gives: the bytes (those the data do not reach keep theirs), the result and
+// how far both pointers move.
+struct TInflateOutcome {
+  Bytes Out;
+  int32_t Result;
+  ptrdiff_t Consumed, Made;
+  uint32_t InputLeft, OutputLeft;
+  bool operator==(const TInflateOutcome&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const TInflateOutcome& o) {
+  return os << "result " << o.Result << " consumed " << o.Consumed << " made " << o.Made << " left " << o.InputLeft
+            << "/" << o.OutputLeft;
+}
+
+TInflateOutcome ZlibAlone(const Bytes& packed, size_t room) {
+  z_stream z{};
+  inflateInit(&z);
+  TInflateOutcome o{Bytes(room, 0xA5), 0, 0, 0, 0, 0};
+  z.next_in = const_cast<Bytef*>(packed.data());
+  z.avail_in = static_cast<uInt>(packed.size());
+  z.next_out = o.Out.data();
+  z.avail_out = static_cast<uInt>(room);
+  o.Result = inflate(&z, Z_PARTIAL_FLUSH);
+  o.Consumed = z.next_in - packed.data();
+  o.Made = z.next_out - o.Out.data();
+  o.InputLeft = z.avail_in;
+  o.OutputLeft = z.avail_out;
+  inflateEnd(&z);
+  return o;
+}
+
+TInflateOutcome ThroughDecoder(TLZ77Decoder& decoder, const Bytes& packed, size_t room) {
+  TInflateOutcome o{Bytes(room, 0xA5), 0, 0, 0, 0, 0};
+  const uint8_t* source = packed.data();
+  uint8_t* dest = o.Out.data();
+  decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), static_cast<int32_t>(room));
+  o.Result = decoder.ZLibResult();
+  o.Consumed = source - packed.data();
+  o.Made = dest - o.Out.data();
+  o.InputLeft = decoder.AvailableInput();
+  o.OutputLeft = decoder.AvailableOutput();
+  return o;
+}
+
+Bytes Compress(const Bytes& raw, int level) {
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  Bytes out(size);
+  compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), level);
+  out.resize(size);
+  return out;
+}
+
+TEST(LZ77DecoderTest, WholeStripsGiveZlibsAnswerEvenWhenDamaged) {
+  std::mt19937 random(5);
+  Bytes picture(20000);
+  for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i % 251 < 120 ? i / 7 : random());
+  const Bytes clean = Compress(picture, 6), stored = Compress(picture, 0);
+  std::vector<std::pair<std::string, Bytes>> streams = {{"clean", clean}, {"stored blocks", stored}};
+  for (size_t cut : {size_t{1}, size_t{3}, size_t{4}, size_t{5}, clean.size() / 2, clean.size() - 1})
+    streams.push_back({"cut to " + std::to_string(cut), Bytes(clean.begin(), clean.begin() + cut)});
+  Bytes check = clean;
+  check.back() ^= 1;
+  streams.push_back({"wrong check value", check});
+  Bytes header = clean;
+  header[1] ^= 1;
+  streams.push_back({"bad header", header});
+  Bytes dictionary = clean;
+  dictionary[1] = 0xBC;  // asks for a preset dictionary (and still checks)
+  streams.push_back({"preset dictionary", dictionary});
+  Bytes middle = clean;
+  middle[middle.size() / 3] ^= 0x5A;
+  streams.push_back({"damaged middle", middle});
+  Bytes trailing = clean;
+  trailing.insert(trailing.end(), {1, 2, 3, 4, 5});
+  streams.push_back({"data after the stream", trailing});
+  Bytes garbage(300);
+  for (uint8_t& b : garbage) b = static_cast<uint8_t>(random());
+  streams.push_back({"garbage", garbage});
+  streams.push_back({"empty stream", Compress({}, 6)});
+  streams.push_back({"nothing", Bytes{}});
+  for (const auto& [name, packed] : streams)
+    for (size_t room : {size_t{0}, size_t{1}, picture.size() - 1, picture.size(), picture.size() + 7}) {
+      SCOPED_TRACE(name + ", room " + std::to_string(room));
+      TLZ77Decoder decoder(Z_PARTIAL_FLUSH, true);
+      decoder.BeginDecoding();
+      const TInflateOutcome expected = ZlibAlone(packed, room);
+      // Twice: the second call must start afresh as the first did.
+      EXPECT_EQ(ThroughDecoder(decoder, packed, room), expected);
+      EXPECT_EQ(ThroughDecoder(decoder, packed, room), expected);
+      decoder.EndDecoding();
+    }
+}
+
+TEST(LZ77DecoderTest, InflateWholeAnswersOnlyForCompleteStreams) {
+  const Bytes picture(5000, 7);
+  const Bytes packed = Compress(picture, 9);
+  TLZ77Decoder decoder(Z_FINISH, false);
+  Bytes out(6000);
+  EXPECT_EQ(decoder.InflateWhole(packed.data(), packed.size(), out.data(), out.size()), std::optional<size_t>(5000));
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 5000), picture);
+  // Cut, too long for the room, or with a wrong check value: zlib's turn.
+  EXPECT_FALSE(decoder.InflateWhole(packed.data(), packed.size() - 1, out.data(), out.size()));
+  EXPECT_FALSE(decoder.InflateWhole(packed.data(), packed.size(), out.data(), 4999));
+  Bytes check = packed;
+  check.back() ^= 0x80;
+  EXPECT_FALSE(decoder.InflateWhole(check.data(), check.size(), out.data(), out.size()));
 }
 
 // ---- Photo CD -------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "picture/Graphics.h"
 
 using namespace tolvane;
@@ -62,6 +64,27 @@ TEST(Bitmap, NewAreasAreWhiteOrTheBrushColour) {
   n.SetPixelColor(2, 0, RGBColor(255, 0, 0));
   n.ResizeWidth(3);
   EXPECT_EQ(n.PixelColor(2, 0), RGBColor(255, 0, 0));
+}
+
+// A picture of several rows may take its fill in one pass; its rows must be
+// those of a one-row picture, which is filled pixel by pixel, padding zero.
+TEST(Bitmap, NewPicturesTakeTheRowsThatOneRowWouldHave) {
+  for (TPixelLayout layout : {pl1Bit, pl4Bit, pl8Bit, pl15Bit, pl16Bit, pl24Bit, pl32Bit})
+    for (int width : {1, 2, 3, 4, 5, 7, 8, 16, 33, 2000})
+      for (TColor colour : {clWhite, clBlack, RGBColor(10, 20, 30), RGBColor(255, 255, 254)}) {
+        SCOPED_TRACE(testing::Message() << int{layout} << " " << width << " " << colour);
+        TBitmap one, many;
+        for (TBitmap* b : {&one, &many}) {
+          b->SetPixelLayout(layout);
+          b->BitmapCanvas().Brush.Color = colour;
+          b->ResizeWidth(width);
+        }
+        one.ResizeHeight(1);
+        many.ResizeHeight(3);
+        const std::vector<uint8_t> row(one.RowPointer(0), one.RowPointer(0) + one.RowSize());
+        for (int y = 0; y < 3; ++y)
+          ASSERT_EQ(std::vector<uint8_t>(many.RowPointer(y), many.RowPointer(y) + many.RowSize()), row) << y;
+      }
 }
 
 TEST(Bitmap, SharesImageUntilWritten) {

@@ -29,6 +29,40 @@ def packbits(data):
     return bytes(out)
 
 
+def lzw(data):
+    """TIFF LZW, most significant bit first; the width grows once the next
+    entry would need the wider code (one code early)."""
+    table = {bytes([i]): i for i in range(256)}
+    codes, width, free, current = [(256, 9)], 9, 258, b""
+
+    def emit(code):
+        nonlocal width, free
+        codes.append((code, width))
+        free += 1
+        if free == 1 << width and width < 12:
+            width += 1
+
+    for byte in data:
+        grown = current + bytes([byte])
+        if grown in table:
+            current = grown
+            continue
+        table[grown] = free
+        emit(table[current])
+        current = bytes([byte])
+    emit(table[current])
+    codes.append((257, width))
+    out, buffer, bits = bytearray(), 0, 0
+    for code, size in codes:
+        buffer, bits = buffer << size | code, bits + size
+        while bits >= 8:
+            bits -= 8
+            out.append(buffer >> bits & 0xFF)
+    if bits:
+        out.append(buffer << (8 - bits) & 0xFF)
+    return bytes(out)
+
+
 def difference(rows, width, samples):
     out = bytearray()
     for row in rows:
@@ -52,6 +86,9 @@ def main(outdir):
     rows = [rgb[y * w * 3:(y + 1) * w * 3] for y in range(h)]
     files["rgb-zip-predictor.tif"] = tiff(base(w, h, 8, 2, 8, 3) + [(317, 3, [2])],
                                           [zlib.compress(difference(rows, w, 3))])
+    files["rgb-lzw-predictor.tif"] = tiff(base(w, h, 8, 2, 5, 3, rows=5) + [(317, 3, [2])],
+                                          [lzw(difference(rows[:5], w, 3)), lzw(difference(rows[5:], w, 3))])
+    files["grey-lzw.tiff"] = tiff(base(w, h, 8, 1, 5), [lzw(grey)], big=True)
     palette = [i * 4369 for i in range(16)] + [65535 - i * 4369 for i in range(16)] + [32768] * 16
     files["palette4.tif"] = tiff(base(w, h, 4, 3, 1) + [(320, 3, palette)], [bytes(range(64))])
     deep = b"".join(struct.pack(">H", (x * 4000 + y * 300) & 0xFFFF) for y in range(h) for x in range(w))
