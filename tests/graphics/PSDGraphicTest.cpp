@@ -9,6 +9,7 @@
 
 #include "graphics/GraphicFormats.h"
 #include "picture/ByteOrder.h"
+#include "support/CountingStream.h"
 #include "support/ProbeFiles.h"
 
 namespace tolvane {
@@ -61,6 +62,33 @@ TEST(PSDGraphic, LoadsFromInsideAStreamAndAgain) {
   g.LoadStream(grey);
   EXPECT_EQ(g.PixelLayoutOf(), pl8Bit);
   EXPECT_EQ(g.PixelColor(3, 3), RGBColor(1, 1, 1));
+}
+
+// A PackBits RGB file 0 pixels wide and `height` high whose rows each hold
+// one byte of packed data.
+Bytes NoPixels(uint32_t height) {
+  Bytes d = Psd("8BPS", 1, 3, 3, 0, height);
+  d.back() = 1;  // PackBits
+  for (uint32_t i = 0; i < 3 * height; ++i) AppendBE16(d, 1);
+  d.insert(d.end(), size_t{3} * height, 0x80);
+  return d;
+}
+
+// A picture without pixels costs nothing, however many rows it claims,
+// and it is refused for what is missing as any other picture.
+TEST(PSDGraphic, APictureWithoutPixelsReadsNoRows) {
+  const Bytes file = NoPixels(100000);
+  test::TCountingStream stream(file);
+  TPSDGraphic g;
+  g.LoadStream(stream);
+  EXPECT_EQ(g.ImageWidth(), 0);
+  EXPECT_EQ(g.ImageHeight(), 100000);
+  EXPECT_LT(stream.Reads, 100u);
+  const std::pair<size_t, const char*> cuts[] = {{1, "packed data"}, {300001, "row counts"}};
+  for (const auto& [cut, what] : cuts) {
+    TMemoryStream shorter(Bytes(file.begin(), file.end() - static_cast<ptrdiff_t>(cut)));
+    EXPECT_THROW(g.LoadStream(shorter), EReadError) << what;
+  }
 }
 
 }  // namespace
