@@ -327,6 +327,7 @@ std::vector<int64_t> TPSDGraphic::PlaneStarts(uint32_t planes) const {
 
 void TPSDGraphic::ReadRows(TStream& stream, uint32_t planes) {
   const TImageProperties& p = ImageProperties;
+  if (p.Height == 0) return;  // no rows, however wide: nothing to read or convert
   const bool packBits = p.Compression == icPackBits;
   const bool inverted = p.ColorScheme == ckCMYK;  // ink coverage is stored inverted
   std::vector<std::vector<uint8_t>> rows(planes, std::vector<uint8_t>(FRowBytes));

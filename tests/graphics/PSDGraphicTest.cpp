@@ -3,6 +3,8 @@
 // by psd_reference.py through imgdump.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -89,6 +91,24 @@ TEST(PSDGraphic, APictureWithoutPixelsReadsNoRows) {
     TMemoryStream shorter(Bytes(file.begin(), file.end() - static_cast<ptrdiff_t>(cut)));
     EXPECT_THROW(g.LoadStream(shorter), EReadError) << what;
   }
+}
+
+int64_t PeakResidentKiB() {
+  struct rusage usage {};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// Nor does a picture without rows take memory for its width: rows of 2^28
+// samples for each of three channels would be 768 MiB.
+TEST(PSDGraphic, APictureWithoutRowsTakesNoMemoryForItsWidth) {
+  TMemoryStream stream(Psd("8BPS", 1, 3, 3, uint32_t{1} << 28, 0));
+  TPSDGraphic g;
+  const int64_t before = PeakResidentKiB();
+  g.LoadStream(stream);
+  EXPECT_EQ(g.ImageWidth(), 1 << 28);
+  EXPECT_EQ(g.ImageHeight(), 0);
+  EXPECT_LT(PeakResidentKiB() - before, 64 << 10);
 }
 
 }  // namespace
