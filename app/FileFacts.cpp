@@ -30,6 +30,7 @@ const TFormatName FormatNames[] = {
     {"TPCXGraphic", "ZSoft Paintbrush"},
     {"TPNGGraphic", "Port.Network Graphic"},
     {"TPSPGraphic", "Paintshop Pro"},
+    {"TPSDGraphic", "Adobe Photoshop"},
     {"TPPMGraphic", "Portable Bitmap"},
     {"TRLAGraphic", "Alias/Wavefront graphic"},
     {"TSGIGraphic", "SGI graphic"},

@@ -140,6 +140,7 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
       FHandle = -1;
     }
     if (FHandle < 0) throw EFOpenError(Format(SysConst::SFOpenErrorEx, {fileName, SysErrorMessage(err)}));
+    FSize = static_cast<int64_t>(st.st_size);
   }
   // Regular files never block; clear the flag so writes behave normally.
   int flags = ::fcntl(FHandle, F_GETFL);
@@ -150,49 +151,106 @@ TFileStream::~TFileStream() {
   if (FHandle >= 0) ::close(FHandle);
 }
 
+namespace {
+
+// After a jump the buffer takes this much; reading on doubles it up to the
+// buffer's size, so a reader that hops between places (the channels of a
+// picture read side by side) pays for little that it does not use.
+constexpr size_t ShortReadAhead = size_t{4} << 10;
+
+}  // namespace
+
 size_t TFileStream::Read(void* buffer, size_t count) {
+  if (count == 0) return 0;  // an empty read may come with no buffer at all
+  auto* dest = static_cast<uint8_t*>(buffer);
+  size_t done = TakeBuffered(dest, count);
+  if (done == count) return done;
+  if (count - done >= ReadBufferSize) {
+    const size_t got = ReadAt(FPosition, dest + done, count - done);
+    FPosition += static_cast<int64_t>(got);
+    return done + got;
+  }
+  if (!FillBuffer(count - done)) return done;
+  return done + TakeBuffered(dest + done, count - done);
+}
+
+// Copies what the buffer holds from the position on.
+size_t TFileStream::TakeBuffered(uint8_t* dest, size_t count) {
+  if (FPosition < FBufferStart || FPosition - FBufferStart >= static_cast<int64_t>(FBuffered)) return 0;
+  const size_t at = static_cast<size_t>(FPosition - FBufferStart);
+  const size_t n = std::min(count, FBuffered - at);
+  std::memcpy(dest, FBuffer.data() + at, n);
+  FPosition += static_cast<int64_t>(n);
+  return n;
+}
+
+// Fills the buffer from the position with at least wanted bytes (fewer at
+// the end of the file); false when there are none.
+bool TFileStream::FillBuffer(size_t wanted) {
+  const bool readingOn = FPosition >= FReadEnd && FPosition - FReadEnd <= static_cast<int64_t>(FReadAhead);
+  FReadAhead = readingOn ? std::min(2 * FReadAhead, ReadBufferSize) : ShortReadAhead;
+  if (FBuffer.empty()) FBuffer.resize(ReadBufferSize);
+  FBufferStart = FPosition;
+  FBuffered = ReadAt(FPosition, FBuffer.data(), std::max(wanted, FReadAhead));
+  return FBuffered > 0;
+}
+
+// Reads at a file offset without moving the position; short only at the
+// end of the file or on an error.
+size_t TFileStream::ReadAt(int64_t offset, uint8_t* dest, size_t count) {
   size_t done = 0;
-  auto* p = static_cast<uint8_t*>(buffer);
-  while (done < count) {
-    ssize_t n = ::read(FHandle, p + done, count - done);
+  while (done < count && static_cast<uint64_t>(offset) + done < uint64_t{INT64_MAX}) {
+    const off_t at = static_cast<off_t>(offset + static_cast<int64_t>(done));
+    const ssize_t n = ::pread(FHandle, dest + done, count - done, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
+  FReadEnd = offset + static_cast<int64_t>(done);
+  if (done > 0) FSize = std::max(FSize, FReadEnd);  // the file has grown meanwhile
   return done;
 }
 
 size_t TFileStream::Write(const void* buffer, size_t count) {
+  DropBuffer();
   size_t done = 0;
   auto* p = static_cast<const uint8_t*>(buffer);
-  while (done < count) {
-    ssize_t n = ::write(FHandle, p + done, count - done);
+  while (done < count && static_cast<uint64_t>(FPosition) + done < uint64_t{INT64_MAX}) {
+    const off_t at = static_cast<off_t>(FPosition + static_cast<int64_t>(done));
+    const ssize_t n = ::pwrite(FHandle, p + done, count - done, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
+  FPosition += static_cast<int64_t>(done);
+  if (done > 0) FSize = std::max(FSize, FPosition);
   return done;
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET : origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
-  off_t r = ::lseek(FHandle, static_cast<off_t>(offset), whence);
-  if (r < 0) {
-    // A seek before the start leaves the position where it was.
-    return ::lseek(FHandle, 0, SEEK_CUR);
-  }
-  return r;
+  const int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? FPosition : FSize;
+  int64_t target = 0;
+  // A seek before the start, or past what an offset can hold, leaves the
+  // position where it was.
+  if (__builtin_add_overflow(base, offset, &target) || target < 0) return FPosition;
+  // Past the end the file system decides, as it may not hold every offset.
+  if (target > FSize && ::lseek(FHandle, static_cast<off_t>(target), SEEK_SET) < 0) return FPosition;
+  FPosition = target;
+  return FPosition;
 }
 
 void TFileStream::SetSize(int64_t newSize) {
   if (::ftruncate(FHandle, static_cast<off_t>(newSize)) != 0) throw EStreamError(SysErrorMessage(errno));
-  if (Position() > newSize) SetPosition(newSize);
+  DropBuffer();
+  FSize = newSize;
+  FPosition = std::min(FPosition, newSize);
 }
 
 // ---------------------------------------------------------------------------
 
 size_t TMemoryStream::Read(void* buffer, size_t count) {
-  if (FPosition >= FData.size()) return 0;
+  // An empty read may come with no buffer at all.
+  if (count == 0 || FPosition >= FData.size()) return 0;
   size_t n = std::min(count, FData.size() - FPosition);
   std::memcpy(buffer, FData.data() + FPosition, n);
   FPosition += n;

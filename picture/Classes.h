@@ -149,20 +149,43 @@ enum : uint16_t {
 // A file stream. Opening refuses anything but a regular file with
 // EFOpenError (a FIFO, device or directory named like a picture never
 // blocks a reader); fmCreate creates or truncates, raising EFCreateError.
+//
+// Readers take their bytes a few at a time and seek between them, so reads
+// go through a buffer of up to ReadBufferSize bytes: a small read or a seek
+// inside what the buffer holds costs no system call. A read of a buffer's
+// size or more goes straight into the caller's memory. Writes go straight
+// to the file and drop the buffer. The size is the file's when it was
+// opened, followed by this stream's own writes, SetSize and any bytes a
+// read finds beyond it.
 class TFileStream : public TStream {
   TOLVANE_CLASS(TFileStream)
 public:
+  static constexpr size_t ReadBufferSize = size_t{64} << 10;
+
   TFileStream(const std::string& fileName, uint16_t mode);
   ~TFileStream() override;
   size_t Read(void* buffer, size_t count) override;
   size_t Write(const void* buffer, size_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override { return FSize; }
   void SetSize(int64_t newSize) override;
   const std::string& FileName() const { return FFileName; }
 
 private:
+  size_t TakeBuffered(uint8_t* dest, size_t count);
+  bool FillBuffer(size_t wanted);
+  size_t ReadAt(int64_t offset, uint8_t* dest, size_t count);
+  void DropBuffer() { FBuffered = 0; }
+
   std::string FFileName;
   int FHandle = -1;
+  int64_t FPosition = 0;
+  int64_t FSize = 0;
+  std::vector<uint8_t> FBuffer;  // made on the first read that needs it
+  int64_t FBufferStart = 0;      // the file offset of FBuffer[0]
+  size_t FBuffered = 0;          // bytes of FBuffer that hold the file's
+  int64_t FReadEnd = 0;          // where the last read from the file ended
+  size_t FReadAhead = ReadBufferSize;
 };
 
 // A stream over memory that it owns.

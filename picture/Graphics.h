@@ -34,9 +34,17 @@ inline constexpr const char* SAssignError = "Cannot assign a %s to a %s";
 
 // Largest picture any reader or bitmap accepts: 2^28 pixels and 2 GiB of
 // pixel memory. A reader that meets a larger header raises its own
-// invalid-image message before it allocates anything.
+// invalid-image message before it allocates anything. The fuzz target is
+// built with far smaller limits (2^24 pixels, 128 MiB), so that its memory
+// and time limits catch whatever a load spends beyond what its picture
+// needs.
+#ifdef TOLVANE_FUZZ
+inline constexpr uint64_t MaxImagePixels = uint64_t{1} << 24;
+inline constexpr uint64_t MaxImageBytes = uint64_t{128} << 20;
+#else
 inline constexpr uint64_t MaxImagePixels = uint64_t{1} << 28;
 inline constexpr uint64_t MaxImageBytes = uint64_t{1} << 31;
+#endif
 // Whether a width x height image of bitsPerPixel fits the limits above.
 bool ImageSizeFits(int64_t width, int64_t height, int bitsPerPixel);
 // The check a load makes before it sizes a picture: ImageSizeFits, and the

@@ -36,28 +36,66 @@ void SkipExact(TStream& stream, int64_t count) {
   stream.Seek(count, TSeekOrigin::soCurrent);
 }
 
-// Passes over data sub-blocks up to and including the empty one.
-void SkipSubBlocks(TStream& stream) {
-  for (uint8_t length = stream.ReadByte(); length != 0; length = stream.ReadByte()) SkipExact(stream, length);
-}
+bool EndsStrayBytes(uint8_t b) { return b == ExtensionIntroducer || b == ImageSeparator || b == Trailer; }
 
-bool EndsStrayBytes(uint8_t b) { return b == 0x21 || b == 0x2C || b == 0x3B; }
+// Walks the bytes from a stream's position a block at a time, so that
+// passing over millions of tiny extensions costs what reading them once
+// costs. Finish leaves the stream just after the last byte taken; a file
+// that ends before a byte that must be there raises EReadError.
+class TBlockWalker {
+public:
+  explicit TBlockWalker(TStream& stream) : FStream(stream), FBlockStart(stream.Position()), FBlock(BlockSize) {}
 
-// Passes over bytes that belong to no block, up to the next byte that may
-// start one, which is left to be read. They are looked through a block at a
-// time: a file padded with junk costs a read per block, not per byte.
-void SkipStrayBytes(TStream& stream) {
-  uint8_t block[4096];
-  for (;;) {
-    const size_t got = stream.Read(block, sizeof block);
-    const uint8_t* found = std::find_if(block, block + got, EndsStrayBytes);
-    if (found != block + got) {
-      stream.Seek(-static_cast<int64_t>(block + got - found), TSeekOrigin::soCurrent);
+  uint8_t Next() {
+    if (FAt == FEnd) NextBlock();
+    return FBlock[FAt++];
+  }
+
+  // Steps over count bytes that must all be there.
+  void Skip(size_t count) {
+    if (count <= FEnd - FAt) {
+      FAt += count;
       return;
     }
-    if (got < sizeof block) throw EReadError(SysConst::SReadError);
+    // The stream stands at the end of the block.
+    const int64_t beyond = static_cast<int64_t>(count - (FEnd - FAt));
+    if (FStream.Remaining() < beyond) RaiseShortFile();
+    FStream.Seek(beyond, TSeekOrigin::soCurrent);
+    FBlockStart += static_cast<int64_t>(FEnd) + beyond;
+    FAt = FEnd = 0;
   }
-}
+
+  // Passes over bytes up to the next one that may start a block, which is
+  // left to be taken.
+  void SkipStrayBytes() {
+    for (;;) {
+      const auto found = std::find_if(FBlock.begin() + static_cast<ptrdiff_t>(FAt),
+                                      FBlock.begin() + static_cast<ptrdiff_t>(FEnd), EndsStrayBytes);
+      FAt = static_cast<size_t>(found - FBlock.begin());
+      if (FAt < FEnd) return;
+      NextBlock();
+    }
+  }
+
+  void Finish() { FStream.SetPosition(FBlockStart + static_cast<int64_t>(FAt)); }
+
+private:
+  static constexpr size_t BlockSize = size_t{64} << 10;
+
+  [[noreturn]] static void RaiseShortFile() { throw EReadError(SysConst::SReadError); }
+
+  void NextBlock() {
+    FBlockStart += static_cast<int64_t>(FEnd);
+    FAt = 0;
+    FEnd = FStream.Read(FBlock.data(), FBlock.size());
+    if (FEnd == 0) RaiseShortFile();
+  }
+
+  TStream& FStream;
+  int64_t FBlockStart;  // the stream offset of FBlock[0]
+  std::vector<uint8_t> FBlock;
+  size_t FAt = 0, FEnd = 0;
+};
 
 bool IsGifSignature(const uint8_t* header) {
   return UpperCase(std::string_view(reinterpret_cast<const char*>(header), 3)) == "GIF";
@@ -83,18 +121,22 @@ bool TGIFGraphic::ProbeStream(TStream& stream) {
 }
 
 uint8_t TGIFGraphic::SkipExtensions() {
-  TStream& stream = *SourceStream;
+  TBlockWalker bytes(*SourceStream);
   for (;;) {
-    const uint8_t b = stream.ReadByte();
-    if (b == ImageSeparator || b == Trailer) return b;
+    const uint8_t b = bytes.Next();
+    if (b == ImageSeparator || b == Trailer) {
+      bytes.Finish();
+      return b;
+    }
     if (b != ExtensionIntroducer) {
-      SkipStrayBytes(stream);
+      bytes.SkipStrayBytes();
       continue;
     }
     // Every extension, whatever its label, is a label byte followed by
-    // sub-blocks; its data may hold any byte, separators included.
-    stream.ReadByte();
-    SkipSubBlocks(stream);
+    // sub-blocks up to an empty one; its data may hold any byte,
+    // separators included.
+    bytes.Next();
+    for (uint8_t length = bytes.Next(); length != 0; length = bytes.Next()) bytes.Skip(length);
   }
 }
 
@@ -126,7 +168,9 @@ bool TGIFGraphic::ReadImageInfo(TStream& stream, uint32_t imageIndex) {
     p.BitsPerSample = static_cast<uint8_t>((screen[4] & 7) + 1);
     SkipExact(stream, int64_t{3} * TableEntries(screen[4]));
   }
-  if (SkipExtensions() == ImageSeparator) {
+  FFirstBlock = SkipExtensions();
+  FAfterExtensions = stream.Position();
+  if (FFirstBlock == ImageSeparator) {
     uint8_t descriptor[ImageDescriptorSize];
     stream.ReadExact(descriptor, sizeof descriptor);
     const uint16_t width = LoadLE16(descriptor + 4), height = LoadLE16(descriptor + 6);
@@ -173,7 +217,9 @@ void TGIFGraphic::LoadStream(TStream& stream) {
   if (screen[4] & ColorTableFlag) ReadColorTable(stream, screen[4]);
   else AssignPalette(CreatePalette(std::vector<TPaletteEntry>(256)));
 
-  if (SkipExtensions() == Trailer) {
+  // ReadImageInfo has walked over the extensions already.
+  stream.SetPosition(FAfterExtensions);
+  if (FFirstBlock == Trailer) {
     EndProgress();  // no image: an empty bitmap with the global palette
     return;
   }

@@ -35,6 +35,8 @@ private:
   void TransferRows();
   void FreeLoadState() override;
 
+  uint8_t FFirstBlock = 0;        // ',' or ';': what ReadImageInfo found behind the extensions
+  int64_t FAfterExtensions = 0;   // and where that byte ends
   std::vector<uint8_t> FPacked;   // the image's LZW data, sub-blocks joined
   std::vector<uint8_t> FIndices;  // decoded colour indices, Width x Height
 };

@@ -1,9 +1,9 @@
 // The Photoshop reader: skips to the composite image behind the layers and
 // converts it row by row. Only the channels that make up the pixels are
-// read; each row of each of them is taken from its own place in the file,
-// so the memory a load needs is one row per channel beside the bitmap, and
-// PackBits rows are decoded one by one with their stored lengths, so that a
-// damaged row cannot shift the rows after it.
+// read; each of them is read on from its own place in the file through a
+// window of its own, so the memory a load needs is a row and a window per
+// channel beside the bitmap, and PackBits rows are decoded one by one with
+// their stored lengths, so that a damaged row cannot shift the rows after it.
 #include "graphics/readers/PSDGraphic.h"
 
 #include <algorithm>
@@ -32,6 +32,70 @@ constexpr uint32_t MaxColorTable = 768;
 void RequireBytes(TStream& stream, uint64_t count) {
   if (count > static_cast<uint64_t>(stream.Remaining())) RaiseShortFile();
 }
+
+// Fills counts with big-endian 16-bit values from the stream and returns
+// their sum.
+uint64_t ReadBE16Counts(TStream& stream, std::vector<uint16_t>& counts) {
+  stream.ReadExact(counts.data(), counts.size() * 2);
+  uint64_t sum = 0;
+  for (uint16_t& count : counts) {
+    uint8_t stored[2];
+    std::memcpy(stored, &count, 2);
+    count = LoadBE16(stored);
+    sum += count;
+  }
+  return sum;
+}
+
+// Row counts taken at a time where they are only added up.
+constexpr uint64_t CountChunk = 32768;
+
+// The rows of one channel, read on from where the last one ended through a
+// window of its own: the planes of a picture are read side by side from
+// different places in the file, and each costs a read a window, not a read
+// a row. Rows as long as a window go straight to their buffer.
+class TPlaneReader {
+public:
+  TPlaneReader(TStream& stream, int64_t start) : FStream(stream), FStart(start) {}
+
+  void Read(uint8_t* dest, size_t count) {
+    if (count == 0) return;  // an empty row may come with no buffer at all
+    if (count > FWindow.size() - FAt) {
+      if (count >= WindowSize) {
+        FStream.SetPosition(FStart + static_cast<int64_t>(FAt));
+        FStream.ReadExact(dest, count);
+        Restart(FStart + static_cast<int64_t>(FAt + count));
+        return;
+      }
+      Refill(count);
+    }
+    std::memcpy(dest, FWindow.data() + FAt, count);
+    FAt += count;
+  }
+
+private:
+  static constexpr size_t WindowSize = size_t{64} << 10;
+
+  void Restart(int64_t start) {
+    FStart = start;
+    FAt = 0;
+    FWindow.clear();
+  }
+
+  // The window from the next row on; short only where the file ends.
+  void Refill(size_t count) {
+    Restart(FStart + static_cast<int64_t>(FAt));
+    FWindow.resize(WindowSize);
+    FStream.SetPosition(FStart);
+    FWindow.resize(FStream.Read(FWindow.data(), WindowSize));
+    if (FWindow.size() < count) RaiseShortFile();
+  }
+
+  TStream& FStream;
+  int64_t FStart;  // the file offset of FWindow[0]
+  std::vector<uint8_t> FWindow;
+  size_t FAt = 0;
+};
 
 TColorSchemeKind SchemeOfMode(uint16_t mode, uint8_t channels) {
   switch (mode) {
@@ -187,20 +251,25 @@ void TPSDGraphic::ReadColorModeData(TStream& stream) {
 }
 
 // The row counts of the planes in use; the other channels' counts are only
-// stepped over. The packed data of the planes in use must all be there.
+// stepped over. The packed data of the planes in use must all be there. A
+// picture without pixels keeps no counts: they would cost memory that its
+// size does not bound.
 void TPSDGraphic::ReadRowCounts(TStream& stream, uint32_t planes) {
   const TImageProperties& p = ImageProperties;
   const uint64_t tableBytes = uint64_t{p.Height} * p.PsdChannels * 2;
   RequireBytes(stream, tableBytes);
   const int64_t tableStart = stream.Position();
-  FRowCounts.resize(size_t{planes} * p.Height);
-  stream.ReadExact(FRowCounts.data(), FRowCounts.size() * 2);
+  const uint64_t counts = uint64_t{planes} * p.Height;
   uint64_t packed = 0;
-  for (uint16_t& count : FRowCounts) {
-    uint8_t stored[2];
-    std::memcpy(stored, &count, 2);
-    count = LoadBE16(stored);
-    packed += count;
+  if (FRowBytes == 0) {
+    std::vector<uint16_t> chunk;
+    for (uint64_t done = 0; done < counts; done += chunk.size()) {
+      chunk.resize(static_cast<size_t>(std::min<uint64_t>(counts - done, CountChunk)));
+      packed += ReadBE16Counts(stream, chunk);
+    }
+  } else {
+    FRowCounts.resize(static_cast<size_t>(counts));
+    packed = ReadBE16Counts(stream, FRowCounts);
   }
   FDataStart = tableStart + static_cast<int64_t>(tableBytes);
   stream.SetPosition(FDataStart);
@@ -240,41 +309,51 @@ void TPSDGraphic::LoadStream(TStream& stream) {
   EndProgress();
 }
 
+// Where each plane's first row lies: the channels are stored one after the
+// other.
+std::vector<int64_t> TPSDGraphic::PlaneStarts(uint32_t planes) const {
+  const TImageProperties& p = ImageProperties;
+  std::vector<int64_t> starts(planes, FDataStart);
+  for (uint32_t k = 1; k < planes; ++k) {
+    uint64_t size = uint64_t{FRowBytes} * p.Height;
+    if (p.Compression == icPackBits) {
+      size = 0;
+      for (uint32_t y = 0; y < p.Height; ++y) size += FRowCounts[size_t{k - 1} * p.Height + y];
+    }
+    starts[k] = starts[k - 1] + static_cast<int64_t>(size);
+  }
+  return starts;
+}
+
 void TPSDGraphic::ReadRows(TStream& stream, uint32_t planes) {
   const TImageProperties& p = ImageProperties;
+  if (p.Height == 0) return;  // no rows, however wide: nothing to read or convert
   const bool packBits = p.Compression == icPackBits;
   const bool inverted = p.ColorScheme == ckCMYK;  // ink coverage is stored inverted
   std::vector<std::vector<uint8_t>> rows(planes, std::vector<uint8_t>(FRowBytes));
   std::vector<TRowPlane> sources(planes);
-  // Where each plane's next row lies: the channels are stored one after the
-  // other, so the planes are read side by side from different places.
-  std::vector<int64_t> next(planes, FDataStart);
-  for (uint32_t k = 1; k < planes; ++k) {
-    uint64_t size = uint64_t{FRowBytes} * p.Height;
-    if (packBits) {
-      size = 0;
-      for (uint32_t y = 0; y < p.Height; ++y) size += FRowCounts[size_t{k - 1} * p.Height + y];
-    }
-    next[k] = next[k - 1] + static_cast<int64_t>(size);
-  }
+  // A picture without pixels has nothing to read; its first row still goes
+  // through the colour manager, which refuses what it cannot convert.
+  const bool empty = FRowBytes == 0;
+  const uint32_t height = empty ? std::min<uint32_t>(p.Height, 1) : p.Height;
+  std::vector<TPlaneReader> readers;
+  if (!empty)
+    for (int64_t start : PlaneStarts(planes)) readers.emplace_back(stream, start);
   TPackbitsRLEDecoder decoder;
   std::vector<uint8_t> packed;
-  for (uint32_t y = 0; y < p.Height; ++y) {
-    for (uint32_t k = 0; k < planes; ++k) {
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t k = 0; k < readers.size(); ++k) {
       uint8_t* row = rows[k].data();
-      stream.SetPosition(next[k]);
       if (packBits) {
         const uint16_t count = FRowCounts[size_t{k} * p.Height + y];
         packed.resize(count);
-        stream.ReadExact(packed.data(), count);
+        readers[k].Read(packed.data(), count);
         // A row whose codes end early keeps zeros, never the last row's bytes.
         std::fill(rows[k].begin(), rows[k].end(), uint8_t{0});
         const uint8_t* source = packed.data();
         decoder.Decode(source, row, count, static_cast<int32_t>(FRowBytes));
-        next[k] += count;
       } else {
-        stream.ReadExact(row, FRowBytes);
-        next[k] += FRowBytes;
+        readers[k].Read(row, FRowBytes);
       }
       if (inverted)
         for (uint8_t& b : rows[k]) b = static_cast<uint8_t>(255 - b);

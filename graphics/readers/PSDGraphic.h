@@ -37,6 +37,7 @@ private:
   void ReadColorModeData(TStream& stream);
   void SkipSection(TStream& stream);
   void ReadRowCounts(TStream& stream, uint32_t planes);
+  std::vector<int64_t> PlaneStarts(uint32_t planes) const;
   void ReadRows(TStream& stream, uint32_t planes);
   void FreeLoadState() override;
 

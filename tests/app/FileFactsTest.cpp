@@ -92,7 +92,7 @@ TEST(FileFacts, FormatNameTextTakesTheFirstMatchingClass) {
   EXPECT_EQ(FormatNameText(std::make_unique<TIcon>().get()), "Windows Icon");
   EXPECT_EQ(FormatNameText(std::make_unique<TTIFFGraphic>().get()), "Tagged Image Format");
   EXPECT_EQ(FormatNameText(std::make_unique<TEPSGraphic>().get()), "Enhaced PS");
-  EXPECT_EQ(FormatNameText(std::make_unique<TPSDGraphic>().get()), "Windows BMP");
+  EXPECT_EQ(FormatNameText(std::make_unique<TPSDGraphic>().get()), "Adobe Photoshop");
   EXPECT_EQ(FormatNameText(std::make_unique<TPNGGraphic>().get()), "Port.Network Graphic");
   EXPECT_EQ(FormatNameText(nullptr), "?");
 }

@@ -3,12 +3,15 @@
 // by psd_reference.py through imgdump.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "graphics/GraphicFormats.h"
 #include "picture/ByteOrder.h"
+#include "support/CountingStream.h"
 #include "support/ProbeFiles.h"
 
 namespace tolvane {
@@ -61,6 +64,51 @@ TEST(PSDGraphic, LoadsFromInsideAStreamAndAgain) {
   g.LoadStream(grey);
   EXPECT_EQ(g.PixelLayoutOf(), pl8Bit);
   EXPECT_EQ(g.PixelColor(3, 3), RGBColor(1, 1, 1));
+}
+
+// A PackBits RGB file 0 pixels wide and `height` high whose rows each hold
+// one byte of packed data.
+Bytes NoPixels(uint32_t height) {
+  Bytes d = Psd("8BPS", 1, 3, 3, 0, height);
+  d.back() = 1;  // PackBits
+  for (uint32_t i = 0; i < 3 * height; ++i) AppendBE16(d, 1);
+  d.insert(d.end(), size_t{3} * height, 0x80);
+  return d;
+}
+
+// A picture without pixels costs nothing, however many rows it claims,
+// and it is refused for what is missing as any other picture.
+TEST(PSDGraphic, APictureWithoutPixelsReadsNoRows) {
+  const Bytes file = NoPixels(100000);
+  test::TCountingStream stream(file);
+  TPSDGraphic g;
+  g.LoadStream(stream);
+  EXPECT_EQ(g.ImageWidth(), 0);
+  EXPECT_EQ(g.ImageHeight(), 100000);
+  EXPECT_LT(stream.Reads, 100u);
+  const std::pair<size_t, const char*> cuts[] = {{1, "packed data"}, {300001, "row counts"}};
+  for (const auto& [cut, what] : cuts) {
+    TMemoryStream shorter(Bytes(file.begin(), file.end() - static_cast<ptrdiff_t>(cut)));
+    EXPECT_THROW(g.LoadStream(shorter), EReadError) << what;
+  }
+}
+
+int64_t PeakResidentKiB() {
+  struct rusage usage {};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// Nor does a picture without rows take memory for its width: rows of 2^28
+// samples for each of three channels would be 768 MiB.
+TEST(PSDGraphic, APictureWithoutRowsTakesNoMemoryForItsWidth) {
+  TMemoryStream stream(Psd("8BPS", 1, 3, 3, uint32_t{1} << 28, 0));
+  TPSDGraphic g;
+  const int64_t before = PeakResidentKiB();
+  g.LoadStream(stream);
+  EXPECT_EQ(g.ImageWidth(), 1 << 28);
+  EXPECT_EQ(g.ImageHeight(), 0);
+  EXPECT_LT(PeakResidentKiB() - before, 64 << 10);
 }
 
 }  // namespace

@@ -188,6 +188,15 @@ def hand_made(d):
     expect_output(d, "extension-cut.gif", full[:25] + b"!\x99\x05ab", error=READ)
     expect_output(d, "no-trailer.gif", full[:25], error=READ)
     expect_output(d, "table-cut.gif", full[:20], error=READ)
+    # Extensions and stray bytes by the ten thousand, with separators inside
+    # the extensions' data: sub-blocks and stray bytes fall across the edges
+    # of the blocks the reader walks them in, at many offsets.
+    control = b"!\xf9\x04\x01\x00\x00\x02\x00"
+    comment = b"!\xfe" + b"".join(bytes([n]) + (b",;!" * 85)[:n] for n in range(1, 256)) + b"\x00"
+    many = (control * 9000 + comment + junk * 3 + control * 7 + comment) * 4
+    expect_pixels(d, "many-extensions.gif", full[:25] + many + full[25:], render(rows, PALETTE))
+    expect_output(d, "many-extensions-cut.gif", full[:25] + many + comment[:70000 % len(comment)], error=READ)
+    expect_output(d, "many-then-junk.gif", full[:25] + many + junk * 10, error=READ)
     # Padding behind the image data costs no memory: the sub-blocks are read
     # only as far as the picture can need them.
     padded = full[:-1] + b"".join(b"\xff" + b"\x00" * 255 for _ in range(400)) + b"\x00;"

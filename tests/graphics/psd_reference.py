@@ -193,6 +193,17 @@ def check_hand_made(d):
     want[7] = 9
     expect_pixels(d, "grey-rle-damaged.psd", psd([planes[0]], 1, compression=1, rows_packed=[rows]), want)
 
+    # Channels read side by side through windows of their own: PackBits
+    # rows that cross the windows' edges, CMYK among them, and raw rows
+    # longer than a window.
+    tall = [rng.integers(0, 256, (700, 300), dtype=np.uint8) for _ in range(4)]
+    tall[0][::3] = 7  # runs as well as literals
+    expect_pixels(d, "tall-rle.psd", psd_files.psd(tall[:3], 3, width=300, compression=1), np.stack(tall[:3], -1))
+    expect_pixels(d, "tall-cmyk-rle.psd", psd_files.psd(tall, 4, width=300, compression=1),
+                  cmyk_rgb(*[255 - t for t in tall]))
+    long_rows = [rng.integers(0, 256, (2, 70000), dtype=np.uint8) for _ in range(3)]
+    expect_pixels(d, "long-rows.psd", psd_files.psd(long_rows, 3, width=70000), np.stack(long_rows, -1))
+
     # Refused files.
     good = psd(planes[:3], 3)
     refused = [

@@ -30,6 +30,9 @@ seeds = {
     "code-size-12.gif": gif_file(4, 4, rows(4, 4, 4), palette, code_size=12),
     "trailer-only.gif": b"GIF89a\x04\x00\x04\x00\x80\x00\x00" + bytes(6) + b";",
     "extension-cut.gif": gif_file(4, 4, rows(4, 4, 4), palette[:4])[:25] + b"!\x01\x0c\x00",
+    # Extensions by the dozen, with stray bytes between them.
+    "many-extensions.gif": gif_file(3, 3, rows(3, 3, 4), palette[:4],
+                                    extensions=extensions * 30 + b"\x00\x07" * 20),
 }
 for name, data in seeds.items():
     with open(os.path.join(out, name), "wb") as f:

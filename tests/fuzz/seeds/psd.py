@@ -34,6 +34,9 @@ def main(outdir):
         "lab.pdd": seed(3, 5, 5, 8, 9, 0, rnd=rnd),
         "duotone.psd": seed(2, 6, 3, 8, 8, 1, b"\1" * 40, rnd=rnd),
     }
+    # No pixels but many rows; a tall, narrow picture.
+    files["no-pixels-rle.psd"] = seed(3, 0, 300, 8, 3, 1, rnd=rnd)
+    files["tall-rle.psd"] = seed(3, 2, 500, 8, 3, 1, rnd=rnd)
     damaged = bytearray(files["rgba-rle.psd"])
     damaged[40:44] = b"\xff\xff\xff\xff"  # a row count far beyond the data
     files["rle-damaged.psd"] = bytes(damaged)
