@@ -62,7 +62,7 @@ void BM_Grouping(benchmark::State& state) {
   std::vector<Fingerprint> list(prints.begin(), prints.begin() + static_cast<std::ptrdiff_t>(n));
   size_t rows = 0;
   for (auto _ : state) {
-    auto groups = GroupFingerprints(list, static_cast<uint8_t>(state.range(1)), {[] { return true; }, {}});
+    auto groups = GroupFingerprints(list, {}, static_cast<uint8_t>(state.range(1)), {[] { return true; }, {}});
     rows = 0;
     for (const auto& g : *groups) rows += g.size() > 1;
     benchmark::DoNotOptimize(groups);
