@@ -1,8 +1,11 @@
 // What the grouping walks share, inside the finder: fingerprints as two
-// 64-bit halves, whose distance is two population counts.
+// 64-bit halves, whose distance is two population counts, and the loops
+// where a large grouping spends its time, in the widest vector registers
+// the processor has.
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -44,5 +47,26 @@ inline int PackedDistance(const TPackedPrint& a, const TPackedPrint& b) {
 // Throws std::invalid_argument unless unreadable is empty or holds one mark
 // per print.
 void CheckUnreadableMarks(std::span<const Fingerprint> prints, std::span<const uint8_t> unreadable);
+
+// Fingerprints in columns of 64 entries (the halves apart), so that a
+// block of entries loads into vector registers as it stands.
+inline constexpr size_t KernelBlock = 64;
+
+struct TGroupingKernels {
+  const char* Name;
+  // For each of the count queries: which of the 64 entries hi[e], lo[e]
+  // are within radius of it (bit e of near[k]) and beyond limit from it
+  // (bit e of far[k]). A limit of 128 or more is never exceeded.
+  void (*BlockMasks)(const uint64_t* hi, const uint64_t* lo, const TPackedPrint* queries, size_t count, int radius,
+                     int limit, uint64_t* near, uint64_t* far);
+  // out[e] = the distance of entry e from query, for e < count.
+  void (*Distances)(const uint64_t* hi, const uint64_t* lo, size_t count, TPackedPrint query, uint8_t* out);
+};
+
+// The fastest kernels this processor runs; every choice gives the same
+// masks and distances.
+const TGroupingKernels& GroupingKernels();
+// Every choice this processor runs, the portable one last (for the tests).
+std::vector<const TGroupingKernels*> AvailableGroupingKernels();
 
 }  // namespace tolvane

@@ -1,9 +1,6 @@
 // The grouping walk taken literally: one file at a time, one distance at a
 // time. The fast grouping must give exactly its groups; the tests and the
 // grouping benchmark compare the two.
-#include <bit>
-#include <stdexcept>
-
 #include "DuplicateSearch.h"
 #include "GroupingKernels.h"
 
@@ -49,11 +46,6 @@ void RunPass(TWalkState& s, size_t i, ptrdiff_t from, ptrdiff_t end, ptrdiff_t s
 }
 
 }  // namespace
-
-void CheckUnreadableMarks(std::span<const Fingerprint> prints, std::span<const uint8_t> unreadable) {
-  if (!unreadable.empty() && unreadable.size() != prints.size())
-    throw std::invalid_argument("grouping: one unreadable mark per fingerprint, or none");
-}
 
 std::optional<TGroups> ReferenceGroupFingerprints(std::span<const Fingerprint> prints,
                                                   std::span<const uint8_t> unreadable, uint8_t threshold,

@@ -16,70 +16,10 @@
 namespace tolvane {
 namespace {
 
-using Groups = std::vector<std::vector<uint32_t>>;
 using Cells = std::vector<std::string>;
 
-// A fingerprint with bits first..last set, and the bits of more.
-Fingerprint Bits(std::initializer_list<int> more, int first = 0, int last = -1) {
-  Fingerprint f;
-  for (int b : more) f.Words[b / 32] |= 1u << (b % 32);
-  for (int b = first; b <= last; ++b) f.Words[b / 32] |= 1u << (b % 32);
-  return f;
-}
-
-Groups Group(const std::vector<Fingerprint>& prints, uint8_t t) { return GroupFingerprints(prints, {}, t).value(); }
-
-// The grouping and the file-by-file walk it must agree with.
-using TGroupFunction =
-    std::function<std::optional<Groups>(const std::vector<Fingerprint>&, const std::vector<uint8_t>&, uint8_t)>;
-const TGroupFunction Fast = [](const auto& prints, const auto& unreadable, uint8_t t) {
-  return GroupFingerprints(prints, unreadable, t);
-};
-const TGroupFunction Walk = [](const auto& prints, const auto& unreadable, uint8_t t) {
-  return ReferenceGroupFingerprints(prints, unreadable, t);
-};
-
-TEST(Grouping, PassesEndBeyondTenTimesTheThreshold) {
-  // t = 2: d(A,B) = 1, d(A,X) = 21 > 20, d(X,B) = 20. A's pass stops at X,
-  // X does not take B, B's backward pass passes X and takes A.
-  Fingerprint A = Bits({}), B = Bits({0}), X = Bits({}, 0, 20);
-  EXPECT_EQ(Group({A, X, B}, 2), (Groups{{0}, {1}, {2, 0}}));
-  // With M close to A before X, A stands in two groups.
-  EXPECT_EQ(Group({A, A, X, B}, 2), (Groups{{0, 1}, {2}, {3, 0}}));
-  // Unreadable files (all zero) gather; a flat picture (all ones) is 128
-  // away and, between them, ends every pass.
-  Fingerprint flat = Bits({}, 0, 127);
-  EXPECT_EQ(Group({A, A, flat}, 1), (Groups{{0, 1}, {2}}));
-  EXPECT_EQ(Group({A, flat, A}, 1), (Groups{{0}, {1}, {2}}));
-  EXPECT_EQ(Group({A, flat, A}, 13), (Groups{{0, 2}, {1}}));
-}
-
-TEST(Grouping, UnreadableFilesStartNoGroupJoinNoneAndEndNoPass) {
-  // Unreadable files carry the all-zero print, 128 from a flat picture.
-  const Fingerprint flat = Bits({}, 0, 127), zero;
-  const std::vector<uint8_t> middle{0, 1, 0}, front{1, 1, 0, 0};
-  for (const TGroupFunction& group : {Fast, Walk}) {
-    EXPECT_EQ(group({flat, zero, flat}, middle, 1).value(), (Groups{{0, 2}}));
-    EXPECT_EQ(group({zero, zero, flat, flat}, front, 1).value(), (Groups{{2, 3}}));
-    EXPECT_EQ(group({zero, zero}, std::vector<uint8_t>{1, 1}, 200).value(), Groups{});
-    EXPECT_THROW(group({zero, zero}, std::vector<uint8_t>{1}, 1), std::invalid_argument);
-  }
-}
-
-TEST(Grouping, MembersInTheOrderTheyWereAdded) {
-  // t = 3: A and A2 are 4 apart but both 2 from B; X (31 from A and A2, 29
-  // from B) ends the passes of A and A2 before B but not B's backward pass.
-  Fingerprint A = Bits({0, 1}), A2 = Bits({2, 3}), X = Bits({0, 2}, 99, 127), B = Bits({0, 2});
-  EXPECT_EQ(Group({A, A2, X, B, Bits({0, 2, 50}), Bits({0, 2, 51})}, 3), (Groups{{0}, {1}, {2}, {3, 4, 5, 1, 0}}));
-}
-
-TEST(Grouping, ThresholdsAndProgress) {
-  Fingerprint P = Bits({5});
-  EXPECT_EQ(Group({P, P, P}, 1), (Groups{{0, 1, 2}}));
-  EXPECT_EQ(Group({P, P, P}, 0), (Groups{{0}, {1}, {2}}));  // nothing is below 0
-  EXPECT_EQ(Group({}, 5), Groups{});
-  EXPECT_FALSE(GroupFingerprints(std::vector<Fingerprint>(2), {}, 1, {[] { return false; }, {}}));
-  // Round(i / count x 100), halves to even.
+TEST(Progress, RoundsHalvesToEven) {
+  // Round(i / count x 100).
   EXPECT_EQ(ProgressPercent(1, 8), 12);
   EXPECT_EQ(ProgressPercent(3, 8), 38);
   EXPECT_EQ(ProgressPercent(2, 3), 67);
