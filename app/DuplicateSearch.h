@@ -110,8 +110,8 @@ public:
   uint8_t Busy = 0;
   // One group per row from row 1 on.
   TStringGrid StringGrid1;
-  // Threads that compute fingerprints: 0 for one per core, 1 for all on
-  // the calling thread. Results are the same with any number.
+  // Threads that compute and group fingerprints: 0 for one per core, 1 for
+  // all on the calling thread. Results are the same with any number.
   unsigned Jobs = 0;
 
   // Asks for confirmation, then searches ScanDir (with its subdirectories

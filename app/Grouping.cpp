@@ -16,20 +16,26 @@
 // - Where no distance can exceed 10 x threshold (from threshold 13 on), no
 //   pass ends early and every block's effects are independent of the
 //   other blocks, so each thread applies them to its own blocks.
+// - Passes that go on far find what they take, and where they end, in
+//   indexes (GroupingIndex) where that costs less than testing every file.
 // - A backward pass can only meet the first files of earlier groups. One
 //   whose forward pass has not ended by file i tested i and found it
 //   neither close enough to take nor far enough to end the pass: the
 //   backward pass of i passes it by without a test. So the backward passes
-//   test only the first files whose forward pass ended at or before i.
-#include <algorithm>
-#include <array>
+//   test only the first files whose forward pass ended at or before i
+//   (TStarters), and where those are many, an index tells how far down
+//   one of them is close enough to be taken: below it a pass takes nothing.
+// - A backward pass takes nothing a forward pass tests, so the batch's
+//   forward passes go first, then its backward passes.
 #include <chrono>
-#include <memory>
-#include <queue>
+#include <stdexcept>
+#include <utility>
 
 #include "DuplicateSearch.h"
 #include "FingerprintPool.h"
+#include "GroupingIndex.h"
 #include "GroupingKernels.h"
+#include "GroupingLists.h"
 #include "TaskPool.h"
 
 namespace tolvane {
@@ -38,30 +44,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto YieldPeriod = std::chrono::milliseconds(1);
-constexpr size_t Block = KernelBlock;
 // Files walked one by one before the passes beyond them go on together.
 constexpr size_t BatchFiles = 1024;
 // Entries of the list per task beyond a batch (a fraction of a millisecond).
 constexpr size_t ChunkEntries = 16 * Block;
 // What the blocks of one round of passes beyond a batch may record.
 constexpr size_t RecordsPerRound = size_t{1} << 21;
-// Blocks tested before the first of them is looked at, where a pass has
-// to look at each before it goes on.
-constexpr size_t Lookahead = 4;
-
-inline uint64_t LowBits(size_t count) { return count >= Block ? ~uint64_t{0} : (uint64_t{1} << count) - 1; }
-
-// The bits of block b that lie in [from, to).
-inline uint64_t RangeBits(size_t b, size_t from, size_t to) {
-  const size_t first = b * Block;
-  uint64_t bits = ~uint64_t{0};
-  if (from > first) bits &= ~LowBits(from - first);
-  if (to < first + Block) bits &= LowBits(to - first);
-  return bits;
-}
-
-inline unsigned LowestBit(uint64_t bits) { return static_cast<unsigned>(std::countr_zero(bits)); }
-inline unsigned HighestBit(uint64_t bits) { return 63u - static_cast<unsigned>(std::countl_zero(bits)); }
+// Tests below which a round of work stays on the calling thread.
+constexpr size_t WorkForThreads = size_t{1} << 18;
+// Groups whose passes the indexes serve at once.
+constexpr size_t GroupsPerQueryRound = 256;
+// Segments every backward pass tests alone, before those that go on go
+// on together.
+constexpr size_t BackwardSegmentsAlone = 4;
 
 // Gives Yield its turns on the calling thread: the first time it is asked,
 // then whenever a period has passed since the last turn.
@@ -83,201 +78,9 @@ private:
   size_t FTurns = 0;
 };
 
-// Fingerprints in blocks of 64 entries, the halves in columns of their own.
-struct TColumns {
-  std::vector<uint64_t> Hi, Lo;
-  std::vector<uint32_t> File;
-
-  size_t Size() const { return File.size(); }
-  void Append(uint32_t file, const TPackedPrint& p) {
-    if (File.size() == Hi.size()) {
-      Hi.resize(Hi.size() + Block);
-      Lo.resize(Lo.size() + Block);
-    }
-    Hi[File.size()] = p.Hi;
-    Lo[File.size()] = p.Lo;
-    File.push_back(file);
-  }
-  TPackedPrint Print(size_t e) const { return {Hi[e], Lo[e]}; }
-};
-
-// The files later forward passes still test, in list order: every file
-// not yet taken and not yet reached by the walk. Dead entries stay until
-// the list is compacted.
-class TPending {
-public:
-  TPending(const std::vector<TPackedPrint>& prints, std::span<const uint8_t> unreadable) {
-    for (size_t i = 0; i < prints.size(); ++i)
-      if (unreadable.empty() || !unreadable[i]) FColumns.Append(static_cast<uint32_t>(i), prints[i]);
-    FAlive.assign(FColumns.Hi.size() / Block, ~uint64_t{0});
-    if (!FAlive.empty()) FAlive.back() = LowBits(FColumns.Size() - (FAlive.size() - 1) * Block);
-    FAliveCount = FColumns.Size();
-  }
-
-  size_t Size() const { return FColumns.Size(); }
-  size_t AliveCount() const { return FAliveCount; }
-  const uint64_t* Hi(size_t b) const { return FColumns.Hi.data() + b * Block; }
-  const uint64_t* Lo(size_t b) const { return FColumns.Lo.data() + b * Block; }
-  uint32_t File(size_t e) const { return FColumns.File[e]; }
-  TPackedPrint Print(size_t e) const { return FColumns.Print(e); }
-  uint64_t Alive(size_t b) const { return FAlive[b]; }
-  bool IsAlive(size_t e) const { return FAlive[e / Block] >> (e % Block) & 1; }
-
-  // Drops the entries of bits from block b; their files are appended to
-  // files in list order.
-  void Take(size_t b, uint64_t bits, std::vector<uint32_t>* files) {
-    FAlive[b] &= ~bits;
-    FAliveCount -= static_cast<size_t>(std::popcount(bits));
-    if (!files) return;
-    for (; bits; bits &= bits - 1) files->push_back(File(b * Block + LowestBit(bits)));
-  }
-  // Writes a block's alive bits as a task left them; taken counts them.
-  void SetAlive(size_t b, uint64_t bits) { FAlive[b] = bits; }
-  void Forget(size_t taken) { FAliveCount -= taken; }
-
-  // The end of the first count alive entries from from.
-  size_t AfterAlive(size_t from, size_t count) const {
-    size_t b = from / Block;
-    uint64_t bits = FAlive.empty() ? 0 : FAlive[b] & ~LowBits(from % Block);
-    for (;;) {
-      const auto here = static_cast<size_t>(std::popcount(bits));
-      if (here >= count) {
-        for (; count > 1; --count) bits &= bits - 1;
-        return count == 0 ? b * Block : b * Block + LowestBit(bits) + 1;
-      }
-      count -= here;
-      if (++b >= FAlive.size()) return Size();
-      bits = FAlive[b];
-    }
-  }
-
-  // Drops every entry before from and every dead one.
-  void Compact(size_t from) {
-    TColumns kept;
-    for (size_t e = from; e < Size(); ++e)
-      if (IsAlive(e)) kept.Append(File(e), Print(e));
-    FColumns = std::move(kept);
-    FAlive.assign(FColumns.Hi.size() / Block, ~uint64_t{0});
-    if (!FAlive.empty()) FAlive.back() = LowBits(FColumns.Size() - (FAlive.size() - 1) * Block);
-  }
-
-private:
-  TColumns FColumns;
-  std::vector<uint64_t> FAlive;
-  size_t FAliveCount = 0;
-};
-
-// The first files of earlier groups that backward passes test, in list
-// order: one joins when the walk reaches the file at which its forward
-// pass ended, and leaves when a backward pass takes it. They are kept in
-// segments of up to 64, each in list order, so that a pass tests them in
-// whole blocks however few of the earlier groups' passes have ended.
-class TStarters {
-public:
-  void PassEndedAt(uint32_t file, const TPackedPrint& p, uint32_t end) { FEnds.push({end, file, p}); }
-  void ActivateUpTo(uint32_t file) {
-    for (; !FEnds.empty() && FEnds.top().End <= file; FEnds.pop()) Insert(FEnds.top().File, FEnds.top().Print);
-  }
-
-  // The backward pass of q, latest starter first: takes those within
-  // radius into taken, ends after the first beyond limit.
-  void Backward(const TPackedPrint& q, int radius, int limit, const TGroupingKernels& kernels,
-                std::vector<uint32_t>& taken) {
-    for (size_t k = FSegments.size(); k > 0;) {
-      // A segment's test waits for the one before it; several at once
-      // overlap in the processor.
-      const size_t count = std::min(Lookahead, k);
-      uint64_t near[Lookahead], far[Lookahead];
-      for (size_t a = 0; a < count; ++a) {
-        const TSegment& s = *FSegments[k - 1 - a];
-        kernels.BlockMasks(s.Hi.data(), s.Lo.data(), &q, 1, radius, limit, &near[a], &far[a]);
-      }
-      for (size_t a = 0; a < count; ++a) {
-        const size_t at = k - 1 - a;
-        const TSegment& s = *FSegments[at];
-        uint64_t n = near[a] & LowBits(s.Count);
-        const uint64_t f = far[a] & LowBits(s.Count);
-        if (f) n &= ~LowBits(HighestBit(f) + 1);
-        for (uint64_t bits = n; bits; bits &= ~(uint64_t{1} << HighestBit(bits)))
-          taken.push_back(s.File[HighestBit(bits)]);
-        if (n) Remove(at, n);
-        if (f) return;
-      }
-      k -= count;
-    }
-  }
-
-private:
-  struct TEnd {
-    uint32_t End, File;
-    TPackedPrint Print;
-    bool operator>(const TEnd& o) const { return End != o.End ? End > o.End : File > o.File; }
-  };
-  struct TSegment {
-    std::array<uint64_t, Block> Hi{}, Lo{};
-    std::array<uint32_t, Block> File{};
-    size_t Count = 0;
-  };
-
-  void Insert(uint32_t file, const TPackedPrint& p) {
-    // The last segment that starts before file.
-    auto at = std::upper_bound(FSegments.begin(), FSegments.end(), file,
-                               [](uint32_t f, const std::unique_ptr<TSegment>& s) { return f < s->File[0]; });
-    if (at != FSegments.begin()) --at;
-    if (at == FSegments.end()) at = FSegments.insert(at, std::make_unique<TSegment>());
-    if ((*at)->Count == Block) at = Split(at, file);
-    TSegment& s = **at;
-    size_t e = s.Count;
-    for (; e > 0 && s.File[e - 1] > file; --e) {
-      s.Hi[e] = s.Hi[e - 1];
-      s.Lo[e] = s.Lo[e - 1];
-      s.File[e] = s.File[e - 1];
-    }
-    s.Hi[e] = p.Hi;
-    s.Lo[e] = p.Lo;
-    s.File[e] = file;
-    ++s.Count;
-  }
-
-  // Halves a full segment; the half where file belongs.
-  std::vector<std::unique_ptr<TSegment>>::iterator Split(std::vector<std::unique_ptr<TSegment>>::iterator at,
-                                                          uint32_t file) {
-    auto upper = std::make_unique<TSegment>();
-    TSegment& lower = **at;
-    constexpr size_t half = Block / 2;
-    std::copy(lower.Hi.begin() + half, lower.Hi.end(), upper->Hi.begin());
-    std::copy(lower.Lo.begin() + half, lower.Lo.end(), upper->Lo.begin());
-    std::copy(lower.File.begin() + half, lower.File.end(), upper->File.begin());
-    std::fill(lower.Hi.begin() + half, lower.Hi.end(), 0);
-    std::fill(lower.Lo.begin() + half, lower.Lo.end(), 0);
-    upper->Count = lower.Count = half;
-    const bool above = file > upper->File[0];
-    auto next = FSegments.insert(at + 1, std::move(upper));
-    return above ? next : next - 1;
-  }
-
-  void Remove(size_t k, uint64_t bits) {
-    TSegment& s = *FSegments[k];
-    size_t kept = 0;
-    for (size_t e = 0; e < s.Count; ++e) {
-      if (bits >> e & 1) continue;
-      s.Hi[kept] = s.Hi[e];
-      s.Lo[kept] = s.Lo[e];
-      s.File[kept] = s.File[e];
-      ++kept;
-    }
-    for (size_t e = kept; e < s.Count; ++e) s.Hi[e] = s.Lo[e] = 0;
-    s.Count = kept;
-    if (kept == 0) FSegments.erase(FSegments.begin() + static_cast<ptrdiff_t>(k));
-  }
-
-  std::vector<std::unique_ptr<TSegment>> FSegments;
-  std::priority_queue<TEnd, std::vector<TEnd>, std::greater<TEnd>> FEnds;
-};
-
-// A group of the batch being walked.
+// A group of the batch being walked; files by rank.
 struct TBatchGroup {
-  uint32_t File;
+  uint32_t Rank;
   TPackedPrint Print;
   std::vector<uint32_t> Forward, Backward;
   bool Open = true;  // its forward pass has not ended yet
@@ -290,12 +93,15 @@ struct TBlockRecord {
   uint64_t Near, Far;
 };
 
+inline TPackedPrint Complement(const TPackedPrint& p) { return {~p.Hi, ~p.Lo}; }
+
 class TFastGrouping {
 public:
   TFastGrouping(std::span<const Fingerprint> prints, std::span<const uint8_t> unreadable, uint8_t threshold,
-                const TGroupingHooks& hooks, unsigned threads)
-      : FPrints(PackPrints(prints)), FPending(FPrints, unreadable), FRadius(threshold - 1), FLimit(10 * threshold),
-        FStops(FLimit < 128), FHooks(hooks), FYielder(hooks), FKernels(GroupingKernels()),
+                const TGroupingHooks& hooks, unsigned threads, TGroupingWays ways)
+      : FWays(ways), FReadable(Readable(prints, unreadable)), FPending(FReadable.second),
+        FStarters(FReadable.first.size()), FRadius(threshold - 1), FLimit(10 * threshold), FStops(FLimit < 128),
+        FHooks(hooks), FYielder(hooks), FKernels(GroupingKernels()),
         FPool(threads ? threads : WorkerCount(0, 1 + FPending.Size() / ChunkEntries)) {}
 
   std::optional<TGroups> Run() {
@@ -306,7 +112,7 @@ public:
       if (!WalkBatch(cursor, end) || !PassesBeyond(end)) return std::nullopt;
       CloseBatch();
       cursor = end;
-      if (FPending.Size() - cursor > 2 * FPending.AliveCount() + ChunkEntries) {
+      if (FPending.Size() > 2 * FPending.AliveCount() + ChunkEntries) {
         FPending.Compact(cursor);
         cursor = 0;
       }
@@ -315,39 +121,63 @@ public:
   }
 
 private:
+  using TReadable = std::pair<std::vector<uint32_t>, std::vector<TPackedPrint>>;
+  // The readable files and their fingerprints, in list order.
+  static TReadable Readable(std::span<const Fingerprint> prints, std::span<const uint8_t> unreadable) {
+    TReadable readable;
+    for (size_t i = 0; i < prints.size(); ++i) {
+      if (!unreadable.empty() && unreadable[i]) continue;
+      readable.first.push_back(static_cast<uint32_t>(i));
+      readable.second.push_back(Pack(prints[i]));
+    }
+    return readable;
+  }
+  uint32_t File(uint32_t rank) const { return FReadable.first[rank]; }
+  const std::vector<TPackedPrint>& Prints() const { return FReadable.second; }
+  bool Tick() { return FYielder.Tick(); }
+
+  // Runs count tasks of about work tests in all on every thread, or, where
+  // waking the threads would cost more than the work, here.
+  bool RunTasks(size_t count, size_t work, const std::function<void(size_t)>& task) {
+    if (work >= WorkForThreads) return FPool.Run(count, task, [this] { return Tick(); });
+    for (size_t k = 0; k < count; ++k) {
+      task(k);
+      if (!Tick()) return false;
+    }
+    return true;
+  }
+
   // Threshold 0: nothing is below it, so every file is a group of its own.
   std::optional<TGroups> Singletons() {
-    for (size_t e = 0; e < FPending.Size(); ++e) {
-      if (e % Block == 0 && !FYielder.Tick()) return std::nullopt;
-      FGroups.push_back({FPending.File(e)});
-      if (FHooks.GroupDone) FHooks.GroupDone(FPending.File(e));
+    for (uint32_t r = 0; r < FPending.Size(); ++r) {
+      if (r % Block == 0 && !Tick()) return std::nullopt;
+      FGroups.push_back({File(r)});
+      if (FHooks.GroupDone) FHooks.GroupDone(File(r));
     }
     return std::move(FGroups);
   }
 
   // The files of [from, to) one by one: each one still there starts a
-  // group, whose passes are made as far as the batch reaches.
+  // group, whose forward pass is made as far as the batch reaches; then
+  // the groups' backward passes.
   bool WalkBatch(size_t from, size_t to) {
     for (size_t e = from; e < to; ++e) {
       if (!FPending.IsAlive(e)) continue;
-      if (!FYielder.Tick()) return false;
+      if (!Tick()) return false;
       FPending.Take(e / Block, uint64_t{1} << (e % Block), nullptr);
-      TBatchGroup& g = FBatch.emplace_back(TBatchGroup{FPending.File(e), FPending.Print(e), {}, {}, true});
+      TBatchGroup& g = FBatch.emplace_back(TBatchGroup{FPending.Rank(e), FPending.Print(e), {}, {}, true});
       const size_t end = ForwardWithin(g, e + 1, to);
-      if (end != SIZE_MAX) g.Open = false;
-      if (!FStops) continue;
-      if (g.File >= 2) {
-        FStarters.ActivateUpTo(g.File);
-        FStarters.Backward(g.Print, FRadius, FLimit, FKernels, g.Backward);
-      }
-      if (!g.Open) FStarters.PassEndedAt(g.File, g.Print, FPending.File(end));
+      if (end == SIZE_MAX || !FStops) continue;
+      g.Open = false;
+      FStarters.PassEndedAt(g.Rank, g.Print, FPending.Rank(end));
     }
-    return true;
+    return !FStops || BackwardPasses();
   }
 
   // The forward pass of g over [from, to); the entry it ended at, or
   // SIZE_MAX.
   size_t ForwardWithin(TBatchGroup& g, size_t from, size_t to) {
+    constexpr size_t Lookahead = 4;  // blocks tested before the first is looked at
     for (size_t b = from / Block; b * Block < to;) {
       size_t blocks[Lookahead];
       uint64_t near[Lookahead], far[Lookahead];
@@ -370,13 +200,125 @@ private:
     return SIZE_MAX;
   }
 
+  // The batch's backward passes, in list order: first over the latest few
+  // segments one by one, where most end; those that go on, where they go
+  // on far, find the files close to their group's first file in an index
+  // on every thread if that costs less, since a pass need go no lower than
+  // the lowest of them it could take, and not at all where there is none.
+  // Otherwise they go on together, segment by segment, on every thread.
+  bool BackwardPasses() {
+    std::vector<TBatchGroup*> groups;
+    for (TBatchGroup& g : FBatch)
+      if (File(g.Rank) >= 2) groups.push_back(&g);
+    // A pass that goes on goes on below the rank it reached, after the
+    // later groups' first segments: starters that join later only push
+    // those segments up, so they never reach below that rank.
+    std::vector<uint32_t> below;
+    size_t kept = 0;
+    for (TBatchGroup* g : groups) {
+      if (!Tick()) return false;
+      FStarters.JoinUpTo(g->Rank);
+      const auto [ended, reached] = FStarters.Backward(g->Print, g->Rank, g->Rank, 0, BackwardSegmentsAlone, FRadius,
+                                                       FLimit, FKernels, g->Backward);
+      if (ended) continue;
+      groups[kept++] = g;
+      below.push_back(reached);
+    }
+    groups.resize(kept);
+    bool index = false;
+    const bool done = groups.empty() || (BackwardIndexPays(groups, index) &&
+                                         (index ? BackwardByIndex(groups, below) : BackwardTogether(groups, below)));
+    FStarters.Prune();
+    return done;
+  }
+
+  // Whether the index costs less, on every thread, than the tests the last
+  // batch's long backward passes made. False when Yield said stop.
+  bool BackwardIndexPays(const std::vector<TBatchGroup*>& groups, bool& pays) {
+    // A segment's test, in the time a pass over the list takes per entry.
+    constexpr double SegmentCost = 1.5 * Block;
+    // Once it paid, it goes on paying: the starters only grow in number.
+    pays = FBackwardIndex;
+    const size_t passes = std::exchange(FBackwardPasses, 0), segments = std::exchange(FBackwardSegments, 0);
+    if (pays || FWays == TGroupingWays::Scans || FRadius > TPrintIndex::MaxRadius) return true;
+    if (FWays == TGroupingWays::Cheapest && segments <= BackwardSegmentsAlone * passes) return true;
+    if (!FCloseIndex && !BuildIndex(FCloseIndex, FRadius)) return false;
+    if (FWays == TGroupingWays::Indexes) return pays = true;
+    constexpr size_t Samples = 8;
+    double cost = 0;
+    const size_t step = std::max<size_t>(1, groups.size() / Samples);
+    for (size_t k = 0; k < groups.size(); k += step) cost += FCloseIndex->Cost(groups[k]->Print);
+    const auto sampled = static_cast<double>((groups.size() + step - 1) / step);
+    FBackwardIndex = pays = cost / sampled < SegmentCost * static_cast<double>(segments) / static_cast<double>(passes);
+    return true;
+  }
+
+  bool BackwardByIndex(const std::vector<TBatchGroup*>& groups, const std::vector<uint32_t>& below) {
+    std::vector<std::vector<uint32_t>> close(groups.size());
+    const auto task = [&](size_t k) { FCloseIndex->Find(groups[k]->Print, 0, below[k], nullptr, close[k]); };
+    if (!RunTasks(groups.size(), groups.size() * BatchFiles, task)) return false;
+    for (size_t k = 0; k < groups.size(); ++k) {
+      TBatchGroup& g = *groups[k];
+      if (!Tick()) return false;
+      const auto c = std::find_if(close[k].begin(), close[k].end(),
+                                  [&](uint32_t r) { return FStarters.IsTestedBy(r, g.Rank); });
+      if (c == close[k].end()) continue;
+      FStarters.Backward(g.Print, g.Rank, below[k], *c, SIZE_MAX, FRadius, FLimit, FKernels, g.Backward);
+    }
+    return true;
+  }
+
+  // The segments of a round are measured against every group still going
+  // on every thread, then their effects applied, latest segment first,
+  // group after group, here.
+  bool BackwardTogether(std::vector<TBatchGroup*> groups, std::vector<uint32_t> below) {
+    constexpr size_t SegmentsPerTask = 4;
+    FBackwardPasses += groups.size();
+    size_t top = FStarters.Segments(), round = 16 * SegmentsPerTask;
+    while (!groups.empty() && top > 0) {
+      round = std::min(round, std::max<size_t>(SegmentsPerTask, RecordsPerRound / groups.size()));
+      const size_t low = top > round ? top - round : 0, tasks = (top - low + SegmentsPerTask - 1) / SegmentsPerTask;
+      const std::vector<TPackedPrint> queries = Queries(groups);
+      std::vector<std::vector<TBlockRecord>> records(tasks);
+      const auto task = [&](size_t c) {
+        std::vector<uint64_t> near(queries.size()), far(queries.size());
+        const size_t last = top - c * SegmentsPerTask, first = std::max(low, last - std::min(last, SegmentsPerTask));
+        for (size_t k = last; k-- > first;) {
+          const TStarters::TSegment& s = FStarters.Segment(k);
+          if (!s.Live) continue;
+          FKernels.BlockMasks(s.Hi.data(), s.Lo.data(), queries.data(), queries.size(), FRadius, FLimit, near.data(),
+                              far.data());
+          for (size_t q = 0; q < queries.size(); ++q)
+            if ((near[q] | far[q]) & s.Live)
+              records[c].push_back({static_cast<uint32_t>(q), static_cast<uint32_t>(k), near[q], far[q]});
+        }
+      };
+      if (!RunTasks(tasks, queries.size() * (top - low) * Block, task)) return false;
+      std::vector<uint8_t> ended(groups.size(), 0);
+      for (const auto& chunk : records)
+        for (const TBlockRecord& r : chunk)
+          if (!ended[r.Group])
+            ended[r.Group] = FStarters.Apply(r.Block, groups[r.Group]->Rank, below[r.Group], r.Near, r.Far,
+                                             groups[r.Group]->Backward);
+      FBackwardSegments += groups.size() * (top - low);
+      size_t kept = 0;
+      for (size_t q = 0; q < groups.size(); ++q)
+        if (!ended[q]) groups[kept] = groups[q], below[kept++] = below[q];
+      groups.resize(kept);
+      below.resize(kept);
+      top = low;
+      round *= 2;
+    }
+    return true;
+  }
+
   // The passes of the batch's open groups over the rest of the list.
   bool PassesBeyond(size_t from) {
     std::vector<TBatchGroup*> open;
     for (TBatchGroup& g : FBatch)
       if (g.Open) open.push_back(&g);
     if (open.empty() || from >= FPending.Size()) return true;
-    return FStops ? PassesThatMayEnd(open, from) : PassesToTheEnd(open, from);
+    return FStops ? PassesThatMayEnd(std::move(open), from) : PassesToTheEnd(open, from);
   }
 
   std::vector<TPackedPrint> Queries(const std::vector<TBatchGroup*>& groups) const {
@@ -396,10 +338,10 @@ private:
   // No pass can end: what each block loses depends on that block alone, so
   // each task applies its blocks' effects itself, group after group.
   bool PassesToTheEnd(const std::vector<TBatchGroup*>& groups, size_t from) {
+    if (IndexPays(groups)) return PassesByIndex(groups, from);
     const size_t to = FPending.Size(), chunks = ChunkCount(from, to);
     const std::vector<TPackedPrint> queries = Queries(groups);
     std::vector<std::vector<TBlockRecord>> taken(chunks);
-    std::vector<size_t> takenCount(chunks, 0);
     const auto task = [&](size_t k) {
       std::vector<uint64_t> near(queries.size()), far(queries.size());
       const auto [first, last] = Chunk(from, to, k);
@@ -414,18 +356,13 @@ private:
           if (!bits) continue;
           alive &= ~bits;
           taken[k].push_back({static_cast<uint32_t>(q), static_cast<uint32_t>(b), bits, 0});
-          takenCount[k] += static_cast<size_t>(std::popcount(bits));
         }
         FPending.SetAlive(b, alive | outside);
       }
     };
-    if (!FPool.Run(chunks, task, [this] { return FYielder.Tick(); })) return false;
-    for (size_t k = 0; k < chunks; ++k) {
-      FPending.Forget(takenCount[k]);
-      for (const TBlockRecord& r : taken[k])
-        for (uint64_t bits = r.Near; bits; bits &= bits - 1)
-          groups[r.Group]->Forward.push_back(FPending.File(r.Block * Block + LowestBit(bits)));
-    }
+    if (!RunTasks(chunks, queries.size() * (to - from), task)) return false;
+    for (const auto& chunk : taken)
+      for (const TBlockRecord& r : chunk) FPending.Forget(r.Block, r.Near, &groups[r.Group]->Forward);
     return true;
   }
 
@@ -449,6 +386,9 @@ private:
       groups.resize(kept);
       from = until;
       round *= 2;
+      // The passes that go on are long: where the indexes find what they
+      // take and where they end with fewer tests, they serve the rest.
+      if (!groups.empty() && from < to && IndexPays(groups)) return PassesByIndex(groups, from);
     }
     return true;
   }
@@ -470,7 +410,7 @@ private:
             records[k].push_back({static_cast<uint32_t>(q), static_cast<uint32_t>(b), near[q] & alive, far[q] & alive});
       }
     };
-    return FPool.Run(chunks, task, [this] { return FYielder.Tick(); });
+    return RunTasks(chunks, queries.size() * (to - from), task);
   }
 
   // One block of g's pass, with what the groups before it took from that
@@ -483,31 +423,108 @@ private:
     FPending.Take(r.Block, near, &g.Forward);
     if (!far) return false;
     g.Open = false;
-    FStarters.PassEndedAt(g.File, g.Print, FPending.File(size_t{r.Block} * Block + LowestBit(far)));
+    FStarters.PassEndedAt(g.Rank, g.Print, FPending.Rank(size_t{r.Block} * Block + LowestBit(far)));
     return true;
+  }
+
+  // Far beyond the limit from p is within this radius of its complement.
+  int FarRadius() const { return 127 - FLimit; }
+
+  // An index of every readable file for queries of radius, its tables made
+  // on every thread. A Yield that says stop leaves none.
+  bool BuildIndex(std::optional<TPrintIndex>& index, int radius) {
+    index.emplace(Prints(), radius);
+    const auto task = [&](size_t t) { index->Build(t); };
+    if (FPool.Run(index->Tables(), task, [this] { return Tick(); })) return true;
+    index.reset();
+    return false;
+  }
+
+  // Whether the indexes find what the passes of groups take and where they
+  // end for less than the passes over every entry still there cost.
+  bool IndexPays(const std::vector<TBatchGroup*>& groups) {
+    if (FWays == TGroupingWays::Scans || FRadius > TPrintIndex::MaxRadius ||
+        (FStops && FarRadius() > TPrintIndex::MaxRadius))
+      return false;
+    if (!FCloseIndex && !BuildIndex(FCloseIndex, FRadius)) return false;
+    if (FStops && !FFarIndex && !BuildIndex(FFarIndex, FarRadius())) return false;
+    if (FWays == TGroupingWays::Indexes) return true;
+    constexpr size_t Samples = 8;
+    double cost = 0;
+    const size_t step = std::max<size_t>(1, groups.size() / Samples);
+    for (size_t k = 0; k < groups.size(); k += step) {
+      cost += FCloseIndex->Cost(groups[k]->Print);
+      if (FStops) cost += FFarIndex->Cost(Complement(groups[k]->Print));
+    }
+    // A pass that may end early is likely to cost less than all of them.
+    const double share = FStops ? 0.25 : 1;
+    const size_t sampled = (groups.size() + step - 1) / step;
+    return cost < share * static_cast<double>(sampled) * TPrintIndex::PassCost(FPending.AliveCount());
+  }
+
+  // The passes of groups from entry from on, by the indexes: what each
+  // finds on every thread, then, group after group, what it takes and
+  // where it ends, here.
+  bool PassesByIndex(const std::vector<TBatchGroup*>& groups, size_t from) {
+    const uint32_t rank = FPending.Rank(from);
+    for (size_t first = 0; first < groups.size(); first += GroupsPerQueryRound) {
+      const size_t count = std::min(GroupsPerQueryRound, groups.size() - first);
+      std::vector<std::vector<uint32_t>> near(count), far(count);
+      const auto task = [&](size_t k) {
+        const TPackedPrint& q = groups[first + k]->Print;
+        FCloseIndex->Find(q, rank, Prints().size(), &FPending.AliveRanks(), near[k]);
+        if (FStops) FFarIndex->Find(Complement(q), rank, Prints().size(), &FPending.AliveRanks(), far[k]);
+      };
+      if (!RunTasks(count, count * BatchFiles, task)) return false;
+      for (size_t k = 0; k < count; ++k) ApplyFound(*groups[first + k], near[k], far[k]);
+    }
+    return true;
+  }
+
+  // g's pass over what the indexes found, in list order, with what the
+  // groups before it took already gone.
+  void ApplyFound(TBatchGroup& g, const std::vector<uint32_t>& near, const std::vector<uint32_t>& far) {
+    const auto end = std::find_if(far.begin(), far.end(), [&](uint32_t r) { return FPending.IsAliveRank(r); });
+    for (const uint32_t r : near) {
+      if (end != far.end() && r > *end) break;
+      if (!FPending.IsAliveRank(r)) continue;
+      const size_t e = FPending.PositionOf(r);
+      FPending.Take(e / Block, uint64_t{1} << (e % Block), &g.Forward);
+    }
+    if (end == far.end()) return;
+    g.Open = false;
+    FStarters.PassEndedAt(g.Rank, g.Print, *end);
   }
 
   void CloseBatch() {
     for (TBatchGroup& g : FBatch) {
       std::vector<uint32_t>& group = FGroups.emplace_back();
       group.reserve(1 + g.Forward.size() + g.Backward.size());
-      group.push_back(g.File);
-      group.insert(group.end(), g.Forward.begin(), g.Forward.end());
-      group.insert(group.end(), g.Backward.begin(), g.Backward.end());
-      if (FHooks.GroupDone) FHooks.GroupDone(g.File);
+      group.push_back(File(g.Rank));
+      for (const uint32_t r : g.Forward) group.push_back(File(r));
+      for (const uint32_t r : g.Backward) group.push_back(File(r));
+      if (FHooks.GroupDone) FHooks.GroupDone(File(g.Rank));
     }
     FBatch.clear();
   }
 
-  const std::vector<TPackedPrint> FPrints;
+  const TGroupingWays FWays;
+  const TReadable FReadable;
   TPending FPending;
+  TStarters FStarters;
   const int FRadius, FLimit;
   const bool FStops;  // some distance can exceed the limit: passes may end early
   const TGroupingHooks& FHooks;
   TYielder FYielder;
   const TGroupingKernels& FKernels;
   TTaskPool FPool;
-  TStarters FStarters;
+  // Of every readable file, made when first wanted: for the files a pass
+  // takes, and for those at which it ends.
+  std::optional<TPrintIndex> FCloseIndex, FFarIndex;
+  // What the last batch's long backward passes cost, and whether the
+  // index serves them.
+  size_t FBackwardSegments = 0, FBackwardPasses = 0;
+  bool FBackwardIndex = false;
   std::vector<TBatchGroup> FBatch;
   TGroups FGroups;
 };
@@ -516,8 +533,15 @@ private:
 
 std::optional<TGroups> GroupFingerprints(std::span<const Fingerprint> prints, std::span<const uint8_t> unreadable,
                                          uint8_t threshold, const TGroupingHooks& hooks, unsigned threads) {
+  return GroupFingerprintsIn(TGroupingWays::Cheapest, prints, unreadable, threshold, hooks, threads);
+}
+
+std::optional<TGroups> GroupFingerprintsIn(TGroupingWays ways, std::span<const Fingerprint> prints,
+                                           std::span<const uint8_t> unreadable, uint8_t threshold,
+                                           const TGroupingHooks& hooks, unsigned threads) {
   CheckUnreadableMarks(prints, unreadable);
-  return TFastGrouping(prints, unreadable, threshold, hooks, threads).Run();
+  if (prints.size() >= NoEntry) throw std::length_error("grouping: more files than 32 bits count");
+  return TFastGrouping(prints, unreadable, threshold, hooks, threads, ways).Run();
 }
 
 }  // namespace tolvane

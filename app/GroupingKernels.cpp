@@ -91,6 +91,7 @@ __attribute__((target("avx2"))) void BlockMasksAvx2(const uint64_t* hi, const ui
     const __m256i qh = _mm256_set1_epi64x(static_cast<long long>(queries[k].Hi));
     const __m256i ql = _mm256_set1_epi64x(static_cast<long long>(queries[k].Lo));
     uint64_t beyondRadius = 0, f = 0;
+#pragma GCC unroll 16
     for (size_t v = 0; v < KernelBlock / 4; ++v) {
       const __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hi + 4 * v));
       const __m256i o = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lo + 4 * v));
@@ -110,7 +111,9 @@ __attribute__((target("avx512f,avx512vpopcntdq"))) void BlockMasksAvx512(const u
                                                                          const TPackedPrint* queries, size_t count,
                                                                          int radius, int limit, uint64_t* near,
                                                                          uint64_t* far) {
+  // Unrolled, so that the block stays in registers for every query.
   __m512i h[KernelBlock / 8], o[KernelBlock / 8];
+#pragma GCC unroll 8
   for (size_t v = 0; v < KernelBlock / 8; ++v) {
     h[v] = _mm512_loadu_si512(hi + 8 * v);
     o[v] = _mm512_loadu_si512(lo + 8 * v);
@@ -120,6 +123,7 @@ __attribute__((target("avx512f,avx512vpopcntdq"))) void BlockMasksAvx512(const u
     const __m512i qh = _mm512_set1_epi64(static_cast<long long>(queries[k].Hi));
     const __m512i ql = _mm512_set1_epi64(static_cast<long long>(queries[k].Lo));
     uint64_t n = 0, f = 0;
+#pragma GCC unroll 8
     for (size_t v = 0; v < KernelBlock / 8; ++v) {
       const __m512i d = _mm512_add_epi64(_mm512_popcnt_epi64(_mm512_xor_si512(h[v], qh)),
                                          _mm512_popcnt_epi64(_mm512_xor_si512(o[v], ql)));

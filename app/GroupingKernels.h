@@ -7,9 +7,11 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "DuplicateSearch.h"
 #include "Fingerprint.h"
 
 namespace tolvane {
@@ -47,6 +49,16 @@ inline int PackedDistance(const TPackedPrint& a, const TPackedPrint& b) {
 // Throws std::invalid_argument unless unreadable is empty or holds one mark
 // per print.
 void CheckUnreadableMarks(std::span<const Fingerprint> prints, std::span<const uint8_t> unreadable);
+
+// How passes that go on far are made: as their costs choose, always by
+// testing entry after entry, or by the indexes wherever the radius allows
+// (for the tests, which must see every way give the same groups).
+enum class TGroupingWays : uint8_t { Cheapest, Scans, Indexes };
+std::optional<std::vector<std::vector<uint32_t>>> GroupFingerprintsIn(TGroupingWays ways,
+                                                                      std::span<const Fingerprint> prints,
+                                                                      std::span<const uint8_t> unreadable,
+                                                                      uint8_t threshold, const TGroupingHooks& hooks,
+                                                                      unsigned threads);
 
 // Fingerprints in columns of 64 entries (the halves apart), so that a
 // block of entries loads into vector registers as it stands.

@@ -5,8 +5,8 @@
 // writes to standard output the duplicates list that "Save List" would
 // write for the resulting grid. THRESHOLD is read like ravelk's command
 // line: a decimal integer of which the low 8 bits count. --jobs N computes
-// fingerprints on N threads (default: one per core; 1 computes them all on
-// the main thread); the list is the same with any N.
+// and groups fingerprints on N threads (default: one per core; 1 does it
+// all on the main thread); the list is the same with any N.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
