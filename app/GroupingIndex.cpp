@@ -12,7 +12,7 @@ namespace {
 // is read from memory for one query, where a pass reads a block once for
 // many groups).
 constexpr double LookupCost = 600, EntryCost = 8;
-constexpr int MinTables = 8, MaxTables = 32, MaxFlips = 3;
+constexpr int MinTables = 8, MaxTables = 16, MaxFlips = 3;
 
 double Binomial(int n, int k) {
   double c = 1;

@@ -7,7 +7,8 @@
 // finds it. A lookup costs a read of scattered memory, an entry found far
 // less (the entries of a key lie side by side), so the number of tables is
 // chosen for the radius: more tables, fewer lookups, more entries each.
-// Entries are places in a list of fingerprints that does not change.
+// Entries are places in a list of fingerprints that does not change; an
+// index holds 4 bytes per entry and table (8 to 16 tables).
 #pragma once
 
 #include <array>
