@@ -1,6 +1,5 @@
 #include "DuplicateSearch.h"
 
-#include <bit>
 #include <chrono>
 #include <cmath>
 
@@ -23,90 +22,6 @@ int ProgressPercent(size_t i, size_t count) {
   if (count == 0) return 0;
   long double p = static_cast<long double>(i) / static_cast<long double>(count) * 100.0L;
   return static_cast<int>(std::nearbyintl(p));  // the default rounding mode takes halves to even
-}
-
-namespace {
-
-// A fingerprint as two 64-bit halves: the distance is then two population
-// counts, the same value as FingerprintDistance.
-struct TPackedPrint {
-  uint64_t Hi, Lo;
-};
-
-inline int PackedDistance(const TPackedPrint& a, const TPackedPrint& b) {
-  return std::popcount(a.Hi ^ b.Hi) + std::popcount(a.Lo ^ b.Lo);
-}
-
-// Distances per yield (the window's pump is time-sliced anyway).
-constexpr uint32_t YieldInterval = 1024;
-
-// The passes are where a large search spends its time: on processors that
-// have it, they run with the population-count instruction. Not under
-// ThreadSanitizer: the clone resolver runs before the sanitizer's runtime
-// is ready and would crash the program at start.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define TOLVANE_POPCOUNT_CLONES __attribute__((target_clones("popcnt", "default")))
-#else
-#define TOLVANE_POPCOUNT_CLONES
-#endif
-
-struct TGroupingState {
-  std::vector<TPackedPrint> Prints;
-  std::vector<uint8_t> Used;
-  int Threshold, Limit;
-  const TGroupingHooks& Hooks;
-  uint32_t UntilYield = 0;
-  bool Stopped = false;
-};
-
-// One pass of the group that file i starts, over j = from, from + step, ...
-// up to end (excluded), skipping files already taken: a file below the
-// threshold joins the group, and the pass ends after a file beyond 10 x
-// threshold. Stopped is set when Yield says stop.
-TOLVANE_POPCOUNT_CLONES
-void RunPass(TGroupingState& s, size_t i, ptrdiff_t from, ptrdiff_t end, ptrdiff_t step, std::vector<uint32_t>& group) {
-  const TPackedPrint first = s.Prints[i];
-  for (ptrdiff_t j = from; j != end; j += step) {
-    if (s.Used[static_cast<size_t>(j)]) continue;
-    if (s.UntilYield-- == 0) {
-      s.UntilYield = YieldInterval - 1;
-      if (s.Hooks.Yield && !s.Hooks.Yield()) {
-        s.Stopped = true;
-        return;
-      }
-    }
-    int d = PackedDistance(first, s.Prints[static_cast<size_t>(j)]);
-    if (d < s.Threshold) {
-      group.push_back(static_cast<uint32_t>(j));
-      s.Used[static_cast<size_t>(j)] = 1;
-    }
-    if (d > s.Limit) return;
-  }
-}
-
-}  // namespace
-
-std::optional<std::vector<std::vector<uint32_t>>> GroupFingerprints(std::span<const Fingerprint> prints,
-                                                                    uint8_t threshold, const TGroupingHooks& hooks) {
-  const size_t n = prints.size();
-  TGroupingState s{std::vector<TPackedPrint>(n), std::vector<uint8_t>(n, 0), threshold, 10 * threshold, hooks};
-  for (size_t i = 0; i < n; ++i) {
-    const auto& w = prints[i].Words;
-    s.Prints[i] = {uint64_t{w[0]} << 32 | w[1], uint64_t{w[2]} << 32 | w[3]};
-  }
-  std::vector<std::vector<uint32_t>> groups;
-  const auto count = static_cast<ptrdiff_t>(n);
-  for (size_t i = 0; i < n; ++i) {
-    if (s.Used[i]) continue;
-    std::vector<uint32_t> group{static_cast<uint32_t>(i)};
-    const auto at = static_cast<ptrdiff_t>(i);
-    RunPass(s, i, at + 1, count, 1, group);
-    if (i >= 2 && !s.Stopped) RunPass(s, i, at - 1, -1, -1, group);
-    if (s.Stopped) return std::nullopt;
-    groups.push_back(std::move(group));
-    if (hooks.GroupDone) hooks.GroupDone(i);
-  }
-  return groups;
 }
 
 // Shows the progress panel for the duration of a search and, whatever ends
@@ -150,10 +65,12 @@ void TDuplicateFinder::ReportProgress(int step, size_t i, size_t count, int& las
   FView.SetStepProgress(step, p, IntToStr(p) + "%");
 }
 
-bool TDuplicateFinder::ComputeFingerprints(const std::vector<std::string>& files, std::vector<Fingerprint>& prints) {
+bool TDuplicateFinder::ComputeFingerprints(const std::vector<std::string>& files, std::vector<Fingerprint>& prints,
+                                           std::vector<uint8_t>& unreadable) {
   prints.assign(files.size(), Fingerprint{});
+  unreadable.assign(files.size(), 0);
   const unsigned workers = WorkerCount(Jobs, files.size());
-  if (workers > 1) return ComputeFingerprintsInPool(files, prints, workers);
+  if (workers > 1) return ComputeFingerprintsInPool(files, prints, unreadable, workers);
   TPicture picture;
   TBitmap target;
   target.SetPixelLayout(pl24Bit);
@@ -161,8 +78,10 @@ bool TDuplicateFinder::ComputeFingerprints(const std::vector<std::string>& files
   target.ResizeHeight(8);
   int last = -1;
   for (size_t i = 0; i < files.size(); ++i) {
-    prints[i] = FingerprintOneFile(ScanDir, files[i], picture, target).Print;
+    const TFingerprintResult result = FingerprintOneFile(ScanDir, files[i], picture, target);
     picture.AssignGraphic(nullptr);  // not held while the next file loads
+    prints[i] = result.Print;
+    unreadable[i] = result.Unreadable;
     if (!FView.ProcessMessages()) return false;
     ReportProgress(1, i, files.size(), last);
   }
@@ -174,7 +93,8 @@ bool TDuplicateFinder::ComputeFingerprints(const std::vector<std::string>& files
 // fingerprints come out as on one thread. Leaving, by return or exception,
 // stops and joins the workers.
 bool TDuplicateFinder::ComputeFingerprintsInPool(const std::vector<std::string>& files,
-                                                 std::vector<Fingerprint>& prints, unsigned workers) {
+                                                 std::vector<Fingerprint>& prints, std::vector<uint8_t>& unreadable,
+                                                 unsigned workers) {
   PrepareGraphicUnitsForThreads(files);
   TFingerprintPool pool(ScanDir, files, workers, MemoryBudget);
   int last = -1;
@@ -183,14 +103,14 @@ bool TDuplicateFinder::ComputeFingerprintsInPool(const std::vector<std::string>&
     for (const auto& [text, caption] : result.Warnings) ShowCompressionWarning(text, caption);
     if (result.Failure) std::rethrow_exception(result.Failure);
     prints[i] = result.Print;
+    unreadable[i] = result.Unreadable;
     if (!FView.ProcessMessages()) return false;
     ReportProgress(1, i, files.size(), last);
   }
   return true;
 }
 
-bool TDuplicateFinder::FillGrid(const std::vector<std::string>& files,
-                                const std::vector<std::vector<uint32_t>>& groups) {
+bool TDuplicateFinder::FillGrid(const std::vector<std::string>& files, const TGroups& groups) {
   TStringGrid& grid = StringGrid1;
   grid.ChangeRowCount(static_cast<int32_t>(groups.size() + 1));
   int32_t r = 1;
@@ -233,14 +153,15 @@ bool TDuplicateFinder::BeginFindingDups(bool searchSubdirectories) {
     return true;
   }
 
-  std::vector<std::vector<uint32_t>> groups;
+  TGroups groups;
   {
     std::vector<Fingerprint> prints;
-    if (!ComputeFingerprints(files, prints)) return true;
+    std::vector<uint8_t> unreadable;
+    if (!ComputeFingerprints(files, prints, unreadable)) return true;
     int last = -1;
     TGroupingHooks hooks{[this] { return FView.ProcessMessages(); },
                          [&](size_t i) { ReportProgress(2, i, files.size(), last); }};
-    auto grouped = GroupFingerprints(prints, SimilarityThreshold, hooks);
+    auto grouped = GroupFingerprints(prints, unreadable, SimilarityThreshold, hooks, WorkerCount(Jobs, files.size()));
     if (!grouped) return true;
     groups = std::move(*grouped);
   }

@@ -63,14 +63,17 @@ public:
   virtual int64_t PerformanceFrequency();
 };
 
-// Hooks of the grouping: Yield runs before the first distance and then
-// before every 1,024th (a distance costs nanoseconds, a turn of the event
-// loop far more); false stops the grouping. GroupDone runs after the group
-// that file i started.
+// Hooks of the grouping, called on the thread that groups: Yield runs
+// before the first distance and then every millisecond or so while the
+// grouping works (a turn of the event loop costs more than thousands of
+// distances); false stops the grouping. GroupDone runs after the group that
+// file i started, in list order.
 struct TGroupingHooks {
   std::function<bool()> Yield;
   std::function<void(size_t i)> GroupDone;
 };
+
+using TGroups = std::vector<std::vector<uint32_t>>;
 
 // Groups files by their fingerprints, in list order: every file not yet
 // taken starts a group; a forward pass over the later files and, from the
@@ -79,10 +82,21 @@ struct TGroupingHooks {
 // first file it tests at a distance above 10 x threshold. A group's first
 // file is never marked as taken, so a later group's backward pass may take
 // it again. Members are listed as added: the first file, the forward
-// members ascending, the backward members descending. Every group is
-// returned, single files included; nothing when Yield said stop.
-std::optional<std::vector<std::vector<uint32_t>>> GroupFingerprints(std::span<const Fingerprint> prints, uint8_t threshold,
-                                                     const TGroupingHooks& hooks = {});
+// members ascending, the backward members descending. Files marked
+// unreadable (unreadable holds one mark per print, or is empty) are taken
+// before the walk starts: they start no group, join none and end no pass.
+// Every group is returned, single files included; nothing when Yield said
+// stop. The passes run on threads workers (0: one per CPU the process may
+// use); the groups are the same with any number.
+std::optional<TGroups> GroupFingerprints(std::span<const Fingerprint> prints, std::span<const uint8_t> unreadable,
+                                         uint8_t threshold, const TGroupingHooks& hooks = {}, unsigned threads = 0);
+
+// The same walk taken literally, file by file and distance by distance, on
+// the calling thread, with Yield before every 1,024th distance: what
+// GroupFingerprints must give, kept to check it against.
+std::optional<TGroups> ReferenceGroupFingerprints(std::span<const Fingerprint> prints,
+                                                  std::span<const uint8_t> unreadable, uint8_t threshold,
+                                                  const TGroupingHooks& hooks = {});
 
 // The search state of the main window and the search itself.
 class TDuplicateFinder {
@@ -97,8 +111,8 @@ public:
   uint8_t Busy = 0;
   // One group per row from row 1 on.
   TStringGrid StringGrid1;
-  // Threads that compute fingerprints: 0 for one per usable core, 1 for all on
-  // the calling thread. Results are the same with any number.
+  // Threads that compute and group fingerprints: 0 for one per usable core,
+  // 1 for all on the calling thread. Results are the same with any number.
   unsigned Jobs = 0;
   // What those threads may hold at once for their pictures (see TMemoryBudget).
   uint64_t MemoryBudget = SearchMemoryBudget;
@@ -106,18 +120,20 @@ public:
   // Asks for confirmation, then searches ScanDir (with its subdirectories
   // when asked) and fills StringGrid1. A request while a search runs is
   // ignored. Whatever ends it, Busy returns to 0 and the progress panel is
-  // hidden. An unreadable picture, or one that fails while it is drawn,
-  // keeps the all-zero fingerprint and the search goes on. False when no
-  // search started (one was running, or the confirmation was cancelled).
+  // hidden. An unreadable file (no bytes, no picture, or a picture that is
+  // empty or fails while it is drawn) is in no group and the search goes
+  // on. False when no search started (one was running, or the
+  // confirmation was cancelled).
   bool BeginFindingDups(bool searchSubdirectories);
   void SaveDuplicatesList(const std::string& fileName) const;
 
 private:
   class TRunGuard;
-  bool ComputeFingerprints(const std::vector<std::string>& files, std::vector<Fingerprint>& prints);
+  bool ComputeFingerprints(const std::vector<std::string>& files, std::vector<Fingerprint>& prints,
+                           std::vector<uint8_t>& unreadable);
   bool ComputeFingerprintsInPool(const std::vector<std::string>& files, std::vector<Fingerprint>& prints,
-                                 unsigned workers);
-  bool FillGrid(const std::vector<std::string>& files, const std::vector<std::vector<uint32_t>>& groups);
+                                 std::vector<uint8_t>& unreadable, unsigned workers);
+  bool FillGrid(const std::vector<std::string>& files, const TGroups& groups);
   void ReportProgress(int step, size_t i, size_t count, int& last);
   std::string Text(const char* english) { return FView.ResourceText(english); }
 

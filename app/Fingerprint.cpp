@@ -106,7 +106,7 @@ Fingerprint FingerprintOfTarget(const TBitmap& target) {
   return f;
 }
 
-void ComputeFingerprint(const std::string& directory, const std::string& relativeName, TPicture& picture,
+bool ComputeFingerprint(const std::string& directory, const std::string& relativeName, TPicture& picture,
                         Fingerprint& out, TBitmap& target) {
   TGraphic* graphic = nullptr;
   try {
@@ -114,13 +114,14 @@ void ComputeFingerprint(const std::string& directory, const std::string& relativ
     graphic = picture.CurrentGraphic();
     if (graphic && graphic->Is<TJPEGImage>()) static_cast<TJPEGImage*>(graphic)->SetDecodeScale(ScaleEighth);
   } catch (...) {
-    return;
+    return false;
   }
-  if (!graphic || graphic->ImageWidth() <= 0 || graphic->ImageHeight() <= 0) return;
+  if (!graphic || graphic->ImageWidth() <= 0 || graphic->ImageHeight() <= 0) return false;
   TCanvas& canvas = target.BitmapCanvas();
   target.FillRect(Rect(0, 0, 16, 8), clWhite);
   canvas.StretchInto(Rect(0, 0, 16, 8), graphic);
   out = FingerprintOfTarget(target);
+  return true;
 }
 
 bool IsSupportedExtension(const std::string& extension) {

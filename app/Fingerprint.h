@@ -26,10 +26,11 @@ int FingerprintDistance(const Fingerprint& a, const Fingerprint& b);
 
 // Loads directory + relativeName (plain concatenation) into picture and
 // draws it into target (a 16 x 8 pl24Bit bitmap) to fill out. A file that
-// cannot be loaded, or loads with width or height 0, leaves out as it was.
-// The target is filled white before each drawing, so that a fingerprint
-// depends on its file alone. Exceptions raised while drawing pass on.
-void ComputeFingerprint(const std::string& directory, const std::string& relativeName, TPicture& picture,
+// cannot be loaded, or loads with width or height 0, leaves out as it was
+// and gives false. The target is filled white before each drawing, so that
+// a fingerprint depends on its file alone. Exceptions raised while drawing
+// pass on.
+bool ComputeFingerprint(const std::string& directory, const std::string& relativeName, TPicture& picture,
                         Fingerprint& out, TBitmap& target);
 // The fingerprint of whatever target (16 x 8, pl24Bit) holds.
 Fingerprint FingerprintOfTarget(const TBitmap& target);

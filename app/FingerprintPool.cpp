@@ -3,20 +3,36 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "graphics/GraphicCompression.h"
 
 namespace tolvane {
 
+namespace {
+// Some readers accept an empty file as an empty or default picture; with
+// nothing in it, it is no picture of anything, whatever its extension.
+bool HoldsNoBytes(const std::string& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  return !error && size == 0;
+}
+}  // namespace
+
 TFingerprintResult FingerprintOneFile(const std::string& directory, const std::string& name, TPicture& picture,
                                       TBitmap& target) {
   TFingerprintResult result;
+  if (HoldsNoBytes(directory + name)) {
+    result.Unreadable = true;
+    return result;
+  }
   try {
-    ComputeFingerprint(directory, name, picture, result.Print, target);
+    result.Unreadable = !ComputeFingerprint(directory, name, picture, result.Print, target);
   } catch (const std::exception&) {
     // A picture that fails while it is drawn (damaged compressed data)
     // counts as unreadable, like one that fails to load.
     result.Print = Fingerprint{};
+    result.Unreadable = true;
   }
   return result;
 }

@@ -24,15 +24,18 @@ namespace tolvane {
 // What a worker found for one file: its fingerprint, the decoder warnings
 // raised while it loaded (shown later by the thread that takes the result,
 // in list order, as a one-thread search would show them), and an exception
-// that is no std::exception, passed on to that thread.
+// that is no std::exception, passed on to that thread. An unreadable file
+// takes no part in the grouping.
 struct TFingerprintResult {
   Fingerprint Print;
   std::vector<std::pair<std::string, std::string>> Warnings;
   std::exception_ptr Failure;
+  bool Unreadable = false;
 };
 
-// The fingerprint of one file as the search computes it: a picture that
-// fails to load or to draw keeps the all-zero fingerprint.
+// The fingerprint of one file as the search computes it: a file that holds
+// no bytes, or a picture that fails to load, is 0 wide or high, or fails
+// to draw, keeps the all-zero fingerprint and is unreadable.
 TFingerprintResult FingerprintOneFile(const std::string& directory, const std::string& name, TPicture& picture,
                                       TBitmap& target);
 

@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
   target.ResizeWidth(16);
   target.ResizeHeight(8);
   std::vector<Fingerprint> prints(files.size());
+  std::vector<uint8_t> unreadable(files.size(), 0);
   size_t failed = 0;
   for (size_t i = 0; i < files.size(); ++i) {
     try {
@@ -64,10 +65,11 @@ int main(int argc, char** argv) {
       draw += Since(t);
     } catch (const std::exception&) {
       ++failed;
+      unreadable[i] = 1;
       decode += Since(t);
     }
   }
-  auto groups = GroupFingerprints(prints, static_cast<uint8_t>(std::stoi(argv[2]) & 0xFF));
+  auto groups = GroupFingerprints(prints, unreadable, static_cast<uint8_t>(std::stoi(argv[2]) & 0xFF));
   group = Since(t);
   size_t rows = 0;
   for (const auto& g : *groups) rows += g.size() > 1;

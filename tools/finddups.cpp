@@ -5,9 +5,9 @@
 // writes to standard output the duplicates list that "Save List" would
 // write for the resulting grid. THRESHOLD is read like ravelk's command
 // line: a decimal integer of which the low 8 bits count. --jobs N computes
-// fingerprints on N threads (default: one per core the process may use; 1
-// computes them all on the main thread); the list is the same with any N.
-// --budget MIB sets the memory those threads may hold at once for their
+// and groups fingerprints on N threads (default: one per core the process
+// may use; 1 does it all on the main thread); the list is the same with any
+// N. --budget MIB sets the memory those threads may hold at once for their
 // pictures (default: the search's own), so that tests can watch the budget
 // work with small pictures.
 #include <cerrno>
