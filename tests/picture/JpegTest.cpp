@@ -8,6 +8,7 @@
 
 #include "picture/ByteOrder.h"
 #include "picture/Jpeg.h"
+#include "support/JpegEncode.h"
 
 using namespace tolvane;
 
@@ -16,37 +17,21 @@ namespace {
 // A small JPEG made in memory: a gradient, optionally progressive or with
 // restart markers, so that the tests need no tool.
 std::vector<uint8_t> EncodeJpeg(int width, int height, bool progressive = false, unsigned restartRows = 0) {
-  jpeg_compress_struct info{};
-  jpeg_error_mgr err{};
-  info.err = jpeg_std_error(&err);
-  jpeg_create_compress(&info);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &out, &size);
-  info.image_width = static_cast<JDIMENSION>(width);
-  info.image_height = static_cast<JDIMENSION>(height);
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 90, TRUE);
-  if (progressive) jpeg_simple_progression(&info);
-  info.restart_in_rows = static_cast<int>(restartRows);
-  jpeg_start_compress(&info, TRUE);
-  std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
-  while (info.next_scanline < info.image_height) {
-    for (size_t x = 0; x < row.size() / 3; ++x) {
-      row[3 * x] = static_cast<uint8_t>(x * 255 / row.size() * 3);
-      row[3 * x + 1] = static_cast<uint8_t>(info.next_scanline * 255 / info.image_height);
-      row[3 * x + 2] = static_cast<uint8_t>((x ^ info.next_scanline) * 8);
+  const auto w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+  std::vector<uint8_t> pixels(w * h * 3);
+  for (size_t y = 0; y < h; ++y)
+    for (size_t x = 0; x < w; ++x) {
+      uint8_t* p = &pixels[(y * w + x) * 3];
+      p[0] = static_cast<uint8_t>(x * 255 / (w * 3) * 3);
+      p[1] = static_cast<uint8_t>(y * 255 / h);
+      p[2] = static_cast<uint8_t>((x ^ y) * 8);
     }
-    JSAMPROW p = row.data();
-    jpeg_write_scanlines(&info, &p, 1);
-  }
-  jpeg_finish_compress(&info);
-  std::vector<uint8_t> bytes(out, out + size);
-  jpeg_destroy_compress(&info);
-  std::free(out);
-  return bytes;
+  return test::EncodeJpeg(pixels, static_cast<uint32_t>(width), static_cast<uint32_t>(height), 3, JCS_RGB,
+                          [&](jpeg_compress_struct& info) {
+                            jpeg_set_quality(&info, 90, TRUE);
+                            if (progressive) jpeg_simple_progression(&info);
+                            info.restart_in_rows = static_cast<int>(restartRows);
+                          });
 }
 
 // Sets the size that the start-of-frame segment declares.
