@@ -148,8 +148,16 @@ public:
 
   TNotifyEvent OnChange;
   TProgressEvent OnProgress;
+  // Whether the progress handler may look at the picture while it loads.
+  // Only when nothing can (no change handler, and no progress handler or
+  // one that only counts or stops) may a reader leave rows it is about to
+  // write unfilled meanwhile.
+  bool ProgressSeesPixels = true;
   bool Modified = false;
   bool PaletteModified = false;
+
+  // Whether a change or progress handler may look at the picture now.
+  bool Watched() const { return OnChange || (OnProgress && ProgressSeesPixels); }
 
 protected:
   bool FTransparent = false;
@@ -483,6 +491,8 @@ public:
 
   TNotifyEvent OnChange;
   TProgressEvent OnProgress;
+  // Handed to each graphic it loads (see TGraphic::ProgressSeesPixels).
+  bool ProgressSeesPixels = true;
 
 private:
   void SetGraphic(std::unique_ptr<TGraphic> graphic);
