@@ -220,6 +220,41 @@ void TColorManager::ConvertRow(TRowPlanes source, uint8_t* target, uint32_t coun
   (this->*FRowConverter)(TRowSource(planes.data(), n), target, count, mask);
 }
 
+// Three-colour converters write every colour sample, and alpha only from
+// an alpha source; the other colour converters never write alpha; the grey
+// one writes its one sample; the packed one only copies whole bytes at 8
+// bits (at other depths it merges pixels into the target's bytes).
+bool TColorManager::OverwritesTargetRows() const {
+  if (FSettingsChanged || !FRowConverter) return false;
+  const TRowConverter c = FRowConverter;
+  const uint8_t sb = FSourceBitsPerSample, tb = FTargetBitsPerSample;
+  const bool whole = (sb == 8 || sb == 16) && (tb == 8 || tb == 16);
+  const bool targetAlpha = TargetFlags & cvAlpha, sourceAlpha = SourceFlags & cvAlpha;
+  if (c == &TColorManager::RowRgbToRgb || c == &TColorManager::RowRgbToBgr || c == &TColorManager::RowBgrToRgb ||
+      c == &TColorManager::RowBgrToBgr)
+    return whole && (!targetAlpha || sourceAlpha);
+  if (c == &TColorManager::RowCmykToRgb || c == &TColorManager::RowCmykToBgr || c == &TColorManager::RowLabToRgb ||
+      c == &TColorManager::RowLabToBgr || c == &TColorManager::RowYCbCrToRgb || c == &TColorManager::RowYCbCrToBgr ||
+      c == &TColorManager::RowPhotoYccToRgb || c == &TColorManager::RowPhotoYccToBgr)
+    return whole && !targetAlpha;
+  if (c == &TColorManager::RowGrey) return whole;
+  if (c == &TColorManager::RowIndexed) return sb == 8 && tb == 8;
+  return false;
+}
+
+// The plain reorderings and copies read each pixel before they write it and
+// never write ahead of what they read (GraphicColorRows.cpp); the table and
+// widening loops may.
+bool TColorManager::ConvertsInPlace() const {
+  if (FSettingsChanged || !FRowConverter) return false;
+  const TRowConverter c = FRowConverter;
+  if (FSourceBitsPerSample != 8 || FTargetBitsPerSample != 8) return false;
+  if (c == &TColorManager::RowRgbToRgb || c == &TColorManager::RowRgbToBgr || c == &TColorManager::RowBgrToRgb ||
+      c == &TColorManager::RowBgrToBgr)
+    return !(TargetFlags & cvGamma) && (SourceFlags & cvAlpha) == (TargetFlags & cvAlpha);
+  return c == &TColorManager::RowIndexed;
+}
+
 namespace {
 
 // The source pixels that count target pixels consume under mask.
