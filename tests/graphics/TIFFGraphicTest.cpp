@@ -3,6 +3,7 @@
 // are checked against libtiff by tiff_reference.py.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "picture/ByteOrder.h"
 #include "support/CountingStream.h"
 #include "support/JpegEncode.h"
+#include "support/TempDir.h"
 
 namespace tolvane {
 namespace {
@@ -159,8 +161,10 @@ struct TEntry {
 };
 
 // A one-directory TIFF: 8-byte header, directory, then the values that do
-// not fit their entries, then the pixel bytes of one strip.
-Bytes MakeTiff(std::vector<TEntry> entries, const Bytes& strip, bool big = false) {
+// not fit their entries, then the pixel bytes of one strip; or, with
+// offsets, bytes of which strip i starts at offsets[i] and takes counts[i].
+Bytes MakeTiff(std::vector<TEntry> entries, const Bytes& strip, bool big = false, std::vector<uint32_t> offsets = {},
+               std::vector<uint32_t> counts = {}) {
   auto put16 = [big](Bytes& b, uint32_t v) {
     big ? AppendBE16(b, static_cast<uint16_t>(v)) : AppendLE16(b, static_cast<uint16_t>(v));
   };
@@ -174,12 +178,16 @@ Bytes MakeTiff(std::vector<TEntry> entries, const Bytes& strip, bool big = false
     }
     return v;
   };
-  entries.push_back({273, 4, {0}});
-  entries.push_back({279, 4, {static_cast<uint32_t>(strip.size())}});
+  if (offsets.empty()) {
+    offsets = {0};
+    counts = {static_cast<uint32_t>(strip.size())};
+  }
+  entries.push_back({273, 4, offsets});
+  entries.push_back({279, 4, counts});
   size_t extraSize = 0;
   for (const TEntry& e : entries) extraSize += valueBytes(e).size() > 4 ? valueBytes(e).size() : 0;
   const uint32_t extraAt = static_cast<uint32_t>(8 + 2 + 12 * entries.size() + 4);
-  entries[entries.size() - 2].Values[0] = static_cast<uint32_t>(extraAt + extraSize);
+  for (uint32_t& offset : entries[entries.size() - 2].Values) offset += static_cast<uint32_t>(extraAt + extraSize);
   Bytes out = big ? Bytes{'M', 'M'} : Bytes{'I', 'I'};
   put16(out, 42);
   put32(out, 8);
@@ -353,6 +361,118 @@ TEST(TIFFGraphic, CmykAndYcckJpegStripsShowTheirInks) {
 }
 
 using test::TCountingStream;
+
+std::vector<TEntry> Rgb(uint32_t width, uint32_t height, uint32_t compression, uint32_t rowsPerStrip) {
+  return {{256, 3, {width}},     {257, 3, {height}}, {258, 3, {8, 8, 8}},     {259, 3, {compression}},
+          {262, 3, {2}},         {277, 3, {3}},      {278, 3, {rowsPerStrip}}};
+}
+
+// Rows as the bitmap holds them (blue, green, red, then the padding).
+Bytes BitmapBytes(TBitmap& bitmap) {
+  Bytes out;
+  for (int32_t y = 0; y < bitmap.ImageHeight(); ++y)
+    out.insert(out.end(), bitmap.RowPointer(y), bitmap.RowPointer(y) + bitmap.RowSize());
+  return out;
+}
+
+TEST(TIFFGraphic, StripsInAnyOrderAndPlaceGiveTheirRows) {
+  // Rows of one picture stored one a strip in reverse order, with two strips
+  // sharing their bytes, with strips past and at the end of the file; and
+  // the same as PackBits literals. Runs of rows read together must follow
+  // the strips, not the rows' order.
+  constexpr uint32_t w = 301, h = 300, rowBytes = 3 * w;
+  Bytes pixels(size_t{rowBytes} * h);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 + i / rowBytes);
+  const test::TTempDir dir;
+  for (uint32_t compression : {1u, 32773u}) {
+    Bytes data;
+    std::vector<uint32_t> offsets(h), counts(h);
+    for (uint32_t y = h; y-- > 0;) {
+      offsets[y] = static_cast<uint32_t>(data.size());
+      const auto row = pixels.begin() + y * rowBytes;
+      if (compression == 1) {
+        data.insert(data.end(), row, row + rowBytes);
+      } else {
+        for (uint32_t x = 0; x < rowBytes; x += 128) {
+          data.push_back(static_cast<uint8_t>(std::min(128u, rowBytes - x) - 1));
+          data.insert(data.end(), row + x, row + std::min(x + 128, rowBytes));
+        }
+      }
+      counts[y] = static_cast<uint32_t>(data.size()) - offsets[y];
+    }
+    Bytes want = pixels;
+    offsets[11] = offsets[10];  // row 11 is row 10 again
+    std::copy_n(pixels.begin() + 10 * rowBytes, rowBytes, want.begin() + 11 * rowBytes);
+    Bytes file = MakeTiff(Rgb(w, h, compression, 1), data, false, offsets, counts);
+    // Row 0's strip runs off the end (uncompressed) or starts there, as
+    // row 1's does; both are zero where the file has no bytes.
+    const uint32_t end = static_cast<uint32_t>(file.size());
+    const size_t entry273 = 8 + 2 + 12 * 7;
+    const uint32_t offsetsAt = LoadLE32(file.data() + entry273 + 8);
+    StoreLE32(file.data() + offsetsAt, compression == 1 ? end - 5 : end);
+    StoreLE32(file.data() + offsetsAt + 4, end);
+    std::fill_n(want.begin(), 2 * rowBytes, 0);
+    if (compression == 1) std::copy_n(file.end() - 5, 5, want.begin());
+    for (size_t y = 0; y < h; ++y)
+      for (size_t x = 0; x < w; ++x) std::swap(want[y * rowBytes + 3 * x], want[y * rowBytes + 3 * x + 2]);
+    test::WriteFile(dir / "strips.tif", std::string(file.begin(), file.end()));
+    TTIFFGraphic graphic;
+    graphic.LoadFile(dir / "strips.tif");
+    Bytes got = BitmapBytes(graphic);
+    for (size_t y = 0; y < h; ++y) {
+      ASSERT_EQ(got[y * rowBytes + rowBytes], 0) << "padding";  // one byte after the row's 903
+      const auto at = got.begin() + static_cast<ptrdiff_t>(y * rowBytes);
+      got.erase(at + rowBytes, at + static_cast<ptrdiff_t>(graphic.RowSize()));
+    }
+    EXPECT_EQ(got, want) << "compression " << compression;
+  }
+}
+
+// A JPEG strip of 8 rows given to a picture of 12 rows in strips of 8: the
+// second strip finds 8 rows where 4 belong and fails the load.
+Bytes JpegTiffFailingAtItsSecondStrip(Bytes& colours) {
+  constexpr uint32_t w = 16, h = 8;
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x)
+      for (uint32_t v : {x * 12, y * 20, 100u}) colours.push_back(static_cast<uint8_t>(v));
+  const Bytes jpeg = test::EncodeJpeg(colours, w, h, 3, JCS_RGB, [](jpeg_compress_struct& c) {
+    jpeg_set_quality(&c, 100, TRUE);
+    for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+  });
+  std::vector<TEntry> e = Rgb(w, 12, 7, 8);
+  e[4] = {262, 3, {6}};
+  e.push_back({530, 3, {1, 1}});
+  const auto size = static_cast<uint32_t>(jpeg.size());
+  return MakeTiff(e, jpeg, false, {0, 0}, {size, size});
+}
+
+TEST(TIFFGraphic, RowsTheLoadDidNotReachAreWhiteWhetherWatchedOrNot) {
+  for (bool watched : {false, true}) {
+    Bytes colours;
+    TMemoryStream stream(JpegTiffFailingAtItsSecondStrip(colours));
+    TTIFFGraphic graphic;
+    bool restWhite = true;
+    // A handler may look at the picture while it loads: the rows still to
+    // come are as a new picture's rows are.
+    if (watched)
+      graphic.OnProgress = [&](TObject*, TProgressStage stage, uint8_t, bool, const TRect& r, const std::string&) {
+        if (stage != TProgressStage::psRunning) return;
+        for (int32_t y = r.Top + 1; y < graphic.ImageHeight(); ++y)
+          for (size_t i = 0; i < 48; ++i) restWhite = restWhite && graphic.ConstRowPointer(y)[i] == 0xFF;
+      };
+    EXPECT_THROW(graphic.LoadStream(stream), EGraphicCompression);
+    EXPECT_TRUE(restWhite);
+    ASSERT_EQ(graphic.ImageHeight(), 12);
+    int worst = 0;
+    for (int32_t y = 0; y < 8; ++y)
+      for (size_t i = 0; i < 48; ++i)
+        worst = std::max(worst, std::abs(graphic.ConstRowPointer(y)[i] - colours[size_t(y) * 48 + i / 3 * 3 + 2 - i % 3]));
+    EXPECT_LE(worst, 3) << "watched " << watched;
+    for (int32_t y = 8; y < 12; ++y)
+      EXPECT_EQ(Bytes(graphic.ConstRowPointer(y), graphic.ConstRowPointer(y) + 48), Bytes(48, 0xFF))
+          << "row " << y << " watched " << watched;
+  }
+}
 
 TEST(TIFFGraphic, StripsSharingOneStretchAreReadBoundedByThePicture) {
   // 2^14 one-byte PackBits strips, each claiming the whole 128 KiB file:
