@@ -213,11 +213,11 @@ struct TFileWindow {
 // in Rows, as far as its data can reach; an uncompressed one is read through
 // the window from Start. Rows outside both are zero.
 struct TTIFFGraphic::TStripPlane {
-  std::vector<uint8_t> Rows;
+  TPixelBytes Rows;
   uint32_t Count = 0;
   int64_t Start = -1;  // file position of an uncompressed strip's data; -1: none
   uint32_t Strip = 0;  // its index among the plane's strips
-  bool InBitmap = false;  // decoded straight into the bitmap's rows
+  bool InBitmap = false;  // decoded (and converted) straight into the bitmap's rows
   TFileWindow Window;
 };
 
@@ -245,6 +245,7 @@ struct TTIFFGraphic::TLoadState {
   bool Widen3 = false;       // 3-bit levels, spread to bytes
   bool JpegIntoRows = false;  // JPEG strips decoded straight into the bitmap
   bool RowsInPlace = false;   // uncompressed rows read into the bitmap and converted there
+  bool RowStripsInPlace = false;  // strips of one row decoded into the bitmap and converted there
   uint32_t StripsPerPlane = 0;
 };
 
@@ -520,14 +521,7 @@ void TTIFFGraphic::LoadStream(TStream& stream) {
   const TImageCompression c = p.Compression;
   FLoad->ReverseBits =
       (p.Options & optReversedBits) != 0 && c != icFax3 && c != icCCITTMH && c != icCCITTRLEW;
-  // JPEG rows come out as the converter would copy them (blue, green, red
-  // or grey at 8 bits; CMYK is converted).
-  FLoad->JpegIntoRows = FLoad->Unfilled && c == icJPEG && ColorManager.TargetScheme() == ColorManager.SourceScheme();
-  // Uncompressed rows that fit their bitmap rows and need no more than a
-  // reordering are read straight into them.
-  FLoad->RowsInPlace = FLoad->Unfilled && c == icNone && FLoad->PlaneCount == 1 && !FLoad->ReverseBits &&
-                       !FLoad->Widen3 && !FLoad->FirstSampleOnly && !FLoad->Lab16 &&
-                       FLoad->PlaneRowBytes <= RowSize() && ColorManager.ConvertsInPlace();
+  ChooseDirectRows();
   if (FLoad->Decoder) FLoad->Decoder->BeginDecoding();
   NextStage(S::STransfering);
   if (FLoad->RowsInPlace) ReadRowsInPlace(stream);
@@ -535,6 +529,26 @@ void TTIFFGraphic::LoadStream(TStream& stream) {
   FLoad->Unfilled.reset();
   if (FLoad->Decoder) FLoad->Decoder->EndDecoding();
   EndProgress();
+}
+
+// Rows go straight into the bitmap only while its rows are unfilled, that
+// is, while nobody can see them before they are done.
+void TTIFFGraphic::ChooseDirectRows() {
+  TLoadState& load = *FLoad;
+  const TImageCompression c = ImageProperties.Compression;
+  // JPEG rows come out as the converter would copy them (blue, green, red
+  // or grey at 8 bits; CMYK is converted).
+  load.JpegIntoRows = load.Unfilled && c == icJPEG && ColorManager.TargetScheme() == ColorManager.SourceScheme();
+  // Uncompressed rows that fit their bitmap rows and need no more than a
+  // reordering are read straight into them.
+  const bool inPlace = load.Unfilled && load.PlaneCount == 1 && !load.Widen3 && !load.FirstSampleOnly && !load.Lab16 &&
+                       load.PlaneRowBytes <= RowSize() && ColorManager.ConvertsInPlace();
+  load.RowsInPlace = inPlace && c == icNone && !load.ReverseBits;
+  // Deflate strips of one row go the same way: libdeflate fills a row
+  // without zeros first, and the row is converted while it is in the
+  // cache. (A row of other codings would have to be cleared first, which
+  // costs as much as it saves.)
+  load.RowStripsInPlace = inPlace && c == icLZ77;
 }
 
 // What this reader cannot decode is refused before anything is sized.
@@ -863,10 +877,40 @@ void TTIFFGraphic::StartStrip(TStream& stream, uint32_t plane, uint32_t strip, u
     DecodeIntoBitmap(data, rows, sp);
     return;
   }
-  sp.Rows.assign(static_cast<size_t>(sp.Count * rowBytes), 0);
+  if (rows == 1 && load.RowStripsInPlace) {
+    DecodeRowInPlace(data, sp);
+    return;
+  }
+  sp.Rows.resize(static_cast<size_t>(sp.Count * rowBytes));
+  DecodeStrip(data, sp.Rows);
+}
+
+// What the decoder does not reach is zero. Deflate data that libdeflate
+// takes whole need not be decoded into zeros first: the bytes it makes are
+// those zlib would make, and zlib decodes whatever it does not take.
+void TTIFFGraphic::DecodeStrip(std::span<const uint8_t> data, std::span<uint8_t> rows) {
+  TDecoder& decoder = *FLoad->Decoder;
+  if (ImageProperties.Compression == icLZ77) {
+    const auto made = static_cast<TLZ77Decoder&>(decoder).InflateWhole(data.data(), data.size(), rows.data(), rows.size());
+    if (made) {
+      std::fill(rows.begin() + static_cast<ptrdiff_t>(*made), rows.end(), uint8_t{0});
+      return;
+    }
+  }
+  std::fill(rows.begin(), rows.end(), uint8_t{0});
   const uint8_t* source = data.data();
-  uint8_t* dest = sp.Rows.data();
-  load.Decoder->Decode(source, dest, static_cast<int32_t>(data.size()), static_cast<int32_t>(sp.Rows.size()));
+  uint8_t* dest = rows.data();
+  decoder.Decode(source, dest, static_cast<int32_t>(data.size()), static_cast<int32_t>(rows.size()));
+}
+
+void TTIFFGraphic::DecodeRowInPlace(std::span<const uint8_t> data, TStripPlane& sp) {
+  const TImageProperties& p = ImageProperties;
+  const auto rowBytes = static_cast<size_t>(FLoad->PlaneRowBytes);
+  uint8_t* row = RowPointer(static_cast<int32_t>(p.CurrentRow));
+  DecodeStrip(data, std::span<uint8_t>(row, rowBytes));
+  if (FLoad->UsePredictor) UndoSamplePredictor(row, p.Width, p.SamplesPerPixel, p.BitsPerSample, BigEndian());
+  ColorManager.ConvertRow(TRowPlane(row, rowBytes), row, p.Width, 0xFF);
+  sp.InBitmap = true;
 }
 
 // The JPEG decoder writes rows as the converter would copy them; rows the

@@ -2,10 +2,12 @@
 // of directory values that no tool writes on purpose. Pixels of real files
 // are checked against libtiff by tiff_reference.py.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "graphics/GraphicCompression.h"
@@ -13,7 +15,6 @@
 #include "picture/ByteOrder.h"
 #include "support/CountingStream.h"
 #include "support/JpegEncode.h"
-#include "support/TempDir.h"
 
 namespace tolvane {
 namespace {
@@ -375,57 +376,88 @@ Bytes BitmapBytes(TBitmap& bitmap) {
   return out;
 }
 
+// A row as the reader decodes deflate data: what zlib makes of them, the
+// rest zero.
+Bytes Inflated(const Bytes& packed, size_t size) {
+  Bytes out(size, 0);
+  z_stream z{};
+  inflateInit(&z);
+  z.next_in = const_cast<Bytef*>(packed.data());
+  z.avail_in = static_cast<uInt>(packed.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(size);
+  inflate(&z, Z_PARTIAL_FLUSH);
+  inflateEnd(&z);
+  return out;
+}
+
 TEST(TIFFGraphic, StripsInAnyOrderAndPlaceGiveTheirRows) {
-  // Rows of one picture stored one a strip in reverse order, with two strips
-  // sharing their bytes, with strips past and at the end of the file; and
-  // the same as PackBits literals. Runs of rows read together must follow
-  // the strips, not the rows' order.
-  constexpr uint32_t w = 301, h = 300, rowBytes = 3 * w;
+  // Rows of one picture stored one a strip, in order and in reverse order,
+  // two strips sharing their bytes, strips past and at the end of the file:
+  // uncompressed, as PackBits literals and deflated (one stream cut short,
+  // one making half its row, and with the predictor). Rows read together
+  // must follow the strips, and nothing the data do not reach may keep
+  // what the memory held (a small picture, which the sanitizer's allocator
+  // fills with garbage).
+  constexpr uint32_t w = 7, h = 40, rowBytes = 3 * w;
   Bytes pixels(size_t{rowBytes} * h);
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 + i / rowBytes);
-  const test::TTempDir dir;
-  for (uint32_t compression : {1u, 32773u}) {
-    Bytes data;
-    std::vector<uint32_t> offsets(h), counts(h);
-    for (uint32_t y = h; y-- > 0;) {
-      offsets[y] = static_cast<uint32_t>(data.size());
-      const auto row = pixels.begin() + y * rowBytes;
-      if (compression == 1) {
-        data.insert(data.end(), row, row + rowBytes);
-      } else {
-        for (uint32_t x = 0; x < rowBytes; x += 128) {
-          data.push_back(static_cast<uint8_t>(std::min(128u, rowBytes - x) - 1));
-          data.insert(data.end(), row + x, row + std::min(x + 128, rowBytes));
+  for (const auto& [compression, predictor] : {std::pair{1u, 1u}, {32773u, 1u}, {8u, 1u}, {8u, 2u}})
+    for (bool reversed : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "compression " << compression << " predictor " << predictor << " reversed "
+                                      << reversed);
+      Bytes data, want = pixels;
+      std::vector<uint32_t> offsets(h), counts(h);
+      for (uint32_t k = 0; k < h; ++k) {
+        const uint32_t y = reversed ? h - 1 - k : k;
+        offsets[y] = static_cast<uint32_t>(data.size());
+        Bytes row(pixels.begin() + y * rowBytes, pixels.begin() + (y + 1) * rowBytes), packed;
+        if (predictor == 2)
+          for (size_t i = rowBytes; i-- > 3;) row[i] = static_cast<uint8_t>(row[i] - row[i - 3]);
+        if (compression == 1) {
+          packed = row;
+        } else if (compression == 32773) {
+          packed.push_back(rowBytes - 1);
+          packed.insert(packed.end(), row.begin(), row.end());
+        } else {
+          const uLong length = y == 30 ? rowBytes / 2 : rowBytes;
+          uLongf size = compressBound(length);
+          packed.resize(size);
+          compress2(packed.data(), &size, row.data(), length, 6);
+          packed.resize(y == 20 ? size - 4 : size);
+          Bytes made = Inflated(packed, rowBytes);
+          for (size_t i = 3; predictor == 2 && i < rowBytes; ++i) made[i] = static_cast<uint8_t>(made[i] + made[i - 3]);
+          std::copy(made.begin(), made.end(), want.begin() + y * rowBytes);
         }
+        data.insert(data.end(), packed.begin(), packed.end());
+        counts[y] = static_cast<uint32_t>(data.size()) - offsets[y];
       }
-      counts[y] = static_cast<uint32_t>(data.size()) - offsets[y];
+      offsets[11] = offsets[10];  // row 11 is row 10 again
+      std::copy_n(want.begin() + 10 * rowBytes, rowBytes, want.begin() + 11 * rowBytes);
+      std::vector<TEntry> e = Rgb(w, h, compression, 1);
+      e.push_back({317, 3, {predictor}});
+      Bytes file = MakeTiff(e, data, false, offsets, counts);
+      // Row 0's strip runs off the end (uncompressed) or starts there, as
+      // row 1's does; both are zero where the file has no bytes.
+      const uint32_t end = static_cast<uint32_t>(file.size());
+      const uint32_t offsetsAt = LoadLE32(file.data() + 8 + 2 + 12 * e.size() + 8);
+      StoreLE32(file.data() + offsetsAt, compression == 1 ? end - 5 : end);
+      StoreLE32(file.data() + offsetsAt + 4, end);
+      std::fill_n(want.begin(), 2 * rowBytes, 0);
+      if (compression == 1) std::copy_n(file.end() - 5, 5, want.begin());
+      for (size_t y = 0; y < h; ++y)
+        for (size_t x = 0; x < w; ++x) std::swap(want[y * rowBytes + 3 * x], want[y * rowBytes + 3 * x + 2]);
+      TMemoryStream stream(file);
+      TTIFFGraphic graphic;
+      graphic.LoadStream(stream);
+      Bytes got = BitmapBytes(graphic);
+      for (size_t y = 0; y < h; ++y) {
+        const auto at = got.begin() + static_cast<ptrdiff_t>(y * rowBytes);
+        ASSERT_EQ(Bytes(at + rowBytes, at + static_cast<ptrdiff_t>(graphic.RowSize())), Bytes(3, 0)) << "padding";
+        got.erase(at + rowBytes, at + static_cast<ptrdiff_t>(graphic.RowSize()));
+      }
+      EXPECT_EQ(got, want);
     }
-    Bytes want = pixels;
-    offsets[11] = offsets[10];  // row 11 is row 10 again
-    std::copy_n(pixels.begin() + 10 * rowBytes, rowBytes, want.begin() + 11 * rowBytes);
-    Bytes file = MakeTiff(Rgb(w, h, compression, 1), data, false, offsets, counts);
-    // Row 0's strip runs off the end (uncompressed) or starts there, as
-    // row 1's does; both are zero where the file has no bytes.
-    const uint32_t end = static_cast<uint32_t>(file.size());
-    const size_t entry273 = 8 + 2 + 12 * 7;
-    const uint32_t offsetsAt = LoadLE32(file.data() + entry273 + 8);
-    StoreLE32(file.data() + offsetsAt, compression == 1 ? end - 5 : end);
-    StoreLE32(file.data() + offsetsAt + 4, end);
-    std::fill_n(want.begin(), 2 * rowBytes, 0);
-    if (compression == 1) std::copy_n(file.end() - 5, 5, want.begin());
-    for (size_t y = 0; y < h; ++y)
-      for (size_t x = 0; x < w; ++x) std::swap(want[y * rowBytes + 3 * x], want[y * rowBytes + 3 * x + 2]);
-    test::WriteFile(dir / "strips.tif", std::string(file.begin(), file.end()));
-    TTIFFGraphic graphic;
-    graphic.LoadFile(dir / "strips.tif");
-    Bytes got = BitmapBytes(graphic);
-    for (size_t y = 0; y < h; ++y) {
-      ASSERT_EQ(got[y * rowBytes + rowBytes], 0) << "padding";  // one byte after the row's 903
-      const auto at = got.begin() + static_cast<ptrdiff_t>(y * rowBytes);
-      got.erase(at + rowBytes, at + static_cast<ptrdiff_t>(graphic.RowSize()));
-    }
-    EXPECT_EQ(got, want) << "compression " << compression;
-  }
 }
 
 // A JPEG strip of 8 rows given to a picture of 12 rows in strips of 8: the
