@@ -182,6 +182,7 @@ void TFingerprintPool::Work() {
   picture.OnProgress = [this](TObject*, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
     if (stage == TProgressStage::psRunning && Stopping()) throw EAbort("search stopped");
   };
+  picture.ProgressSeesPixels = false;
   TBitmap target;
   target.SetPixelLayout(pl24Bit);
   target.ResizeWidth(16);

@@ -53,7 +53,7 @@ std::optional<TDib> GetDIB(const TBitmap& bitmap) {
     case plDevice: dib.BitCount = 32; break;
     default: return std::nullopt;
   }
-  dib.Bits = bitmap.Image().Bits;
+  dib.Bits.assign(bitmap.Image().Bits.begin(), bitmap.Image().Bits.end());
   return dib;
 }
 
@@ -75,7 +75,7 @@ std::vector<uint8_t> MaskBits(TBitmap& mask) {
       if ((b >> bit) & 1 ? light1 : light0) out |= 1u << bit;
     table[b] = static_cast<uint8_t>(out);
   }
-  std::vector<uint8_t> bits = mono.Image().Bits;
+  std::vector<uint8_t> bits(mono.Image().Bits.begin(), mono.Image().Bits.end());
   for (uint8_t& b : bits) b = table[b];
   return bits;
 }

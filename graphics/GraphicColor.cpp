@@ -48,9 +48,31 @@ TChromaCoefficients ChromaCoefficients(const std::array<float, 3>& w) {
   return c;
 }
 
+// Entries 0..inputRange of a gamma table: (i / inputRange) ^ exponent, times
+// targetRange, to the nearest integer with halves to even.
+void FillGammaTable(std::array<uint8_t, 256>& table, float exponent, uint32_t inputRange, uint32_t targetRange) {
+  for (uint32_t i = 0; i <= inputRange; ++i) {
+    const long double level = std::pow(static_cast<long double>(i) / inputRange, static_cast<long double>(exponent));
+    table[i] = static_cast<uint8_t>(std::nearbyint(level * targetRange));
+  }
+}
+
+float GammaExponent(float imageGamma, float screenGamma) {
+  return static_cast<float>(1.0L / (static_cast<long double>(imageGamma) * static_cast<long double>(screenGamma)));
+}
+
+// The table every manager starts with (image gamma 1, screen gamma 2.2, 8 bits
+// on both sides), built once: every picture loaded gets a new manager, and
+// 256 extended-precision powers cost as much as converting many rows.
+const std::array<uint8_t, 256> StartGammaTable = [] {
+  std::array<uint8_t, 256> table{};
+  FillGammaTable(table, GammaExponent(1.0f, 2.2f), 255, 255);
+  return table;
+}();
+
 }  // namespace
 
-TColorManager::TColorManager() { SetGammaValues(1.0f, 2.2f); }
+TColorManager::TColorManager() : FGammaTable(StartGammaTable) {}
 
 void TColorManager::Fail(const std::string& message) const { throw EColorConversionError(message); }
 
@@ -103,16 +125,11 @@ void TColorManager::SetTargetScheme(TColorSchemeKind scheme) {
 void TColorManager::SetGammaValues(float imageGamma, float screenGamma) {
   FImageGamma = imageGamma > 0 ? imageGamma : 1.0f;
   FScreenGamma = screenGamma > 0 ? screenGamma : 2.2f;
-  const float exponent =
-      static_cast<float>(1.0L / (static_cast<long double>(FImageGamma) * static_cast<long double>(FScreenGamma)));
   const uint32_t targetRange = FTargetBitsPerSample >= 8 ? 255 : (1u << FTargetBitsPerSample) - 1;
   // A shallow source is indexed by target levels; the table has 256 entries
   // whatever the target's depth.
   const uint32_t inputRange = FSourceBitsPerSample >= 8 ? 255 : std::min<uint32_t>(targetRange, 255);
-  for (uint32_t i = 0; i <= inputRange; ++i) {
-    const long double level = std::pow(static_cast<long double>(i) / inputRange, static_cast<long double>(exponent));
-    FGammaTable[i] = static_cast<uint8_t>(std::nearbyint(level * targetRange));
-  }
+  FillGammaTable(FGammaTable, GammaExponent(FImageGamma, FScreenGamma), inputRange, targetRange);
 }
 
 void TColorManager::SetYCbCrSettings(std::span<const float> lumaWeights, uint8_t horizontal, uint8_t vertical) {
@@ -201,6 +218,41 @@ void TColorManager::ConvertRow(TRowPlanes source, uint8_t* target, uint32_t coun
   const size_t n = std::min(source.size(), planes.size());
   for (size_t k = 0; k < n; ++k) planes[k] = source[k].data();
   (this->*FRowConverter)(TRowSource(planes.data(), n), target, count, mask);
+}
+
+// Three-colour converters write every colour sample, and alpha only from
+// an alpha source; the other colour converters never write alpha; the grey
+// one writes its one sample; the packed one only copies whole bytes at 8
+// bits (at other depths it merges pixels into the target's bytes).
+bool TColorManager::OverwritesTargetRows() const {
+  if (FSettingsChanged || !FRowConverter) return false;
+  const TRowConverter c = FRowConverter;
+  const uint8_t sb = FSourceBitsPerSample, tb = FTargetBitsPerSample;
+  const bool whole = (sb == 8 || sb == 16) && (tb == 8 || tb == 16);
+  const bool targetAlpha = TargetFlags & cvAlpha, sourceAlpha = SourceFlags & cvAlpha;
+  if (c == &TColorManager::RowRgbToRgb || c == &TColorManager::RowRgbToBgr || c == &TColorManager::RowBgrToRgb ||
+      c == &TColorManager::RowBgrToBgr)
+    return whole && (!targetAlpha || sourceAlpha);
+  if (c == &TColorManager::RowCmykToRgb || c == &TColorManager::RowCmykToBgr || c == &TColorManager::RowLabToRgb ||
+      c == &TColorManager::RowLabToBgr || c == &TColorManager::RowYCbCrToRgb || c == &TColorManager::RowYCbCrToBgr ||
+      c == &TColorManager::RowPhotoYccToRgb || c == &TColorManager::RowPhotoYccToBgr)
+    return whole && !targetAlpha;
+  if (c == &TColorManager::RowGrey) return whole;
+  if (c == &TColorManager::RowIndexed) return sb == 8 && tb == 8;
+  return false;
+}
+
+// The plain reorderings and copies read each pixel before they write it and
+// never write ahead of what they read (GraphicColorRows.cpp); the table and
+// widening loops may.
+bool TColorManager::ConvertsInPlace() const {
+  if (FSettingsChanged || !FRowConverter) return false;
+  const TRowConverter c = FRowConverter;
+  if (FSourceBitsPerSample != 8 || FTargetBitsPerSample != 8) return false;
+  if (c == &TColorManager::RowRgbToRgb || c == &TColorManager::RowRgbToBgr || c == &TColorManager::RowBgrToRgb ||
+      c == &TColorManager::RowBgrToBgr)
+    return !(TargetFlags & cvGamma) && (SourceFlags & cvAlpha) == (TargetFlags & cvAlpha);
+  return c == &TColorManager::RowIndexed;
 }
 
 namespace {

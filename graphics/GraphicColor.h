@@ -227,6 +227,15 @@ public:
     ConvertRow(TRowPlanes(&source, 1), target, count, mask);
   }
   static constexpr size_t MaxRowPlanes = 8;
+  // Whether a row converted with mask 0xFF has every byte of its count
+  // target pixels written, whatever the target held before, under the
+  // prepared settings (false while they are marked changed). A reader may
+  // then leave a bitmap's rows unfilled until it converts into them.
+  bool OverwritesTargetRows() const;
+  // Whether a row of count pixels converted with mask 0xFF may be its own
+  // target (source and target at the same address), under the prepared
+  // settings: 8-bit rows whose pixels keep their size and need no table.
+  bool ConvertsInPlace() const;
 
   // ---- Palettes (the caller owns the result) -------------------------------
   // A palette from a file's colour map of count entries (each plane holds

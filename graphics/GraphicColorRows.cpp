@@ -148,7 +148,9 @@ template <int SB, int TB> struct TThreeColourLoop {
 // Nearly every row a reader hands over is an 8-bit row with every pixel
 // selected. Those skip the pixel walk: loops fixed at compile time, and for
 // the plain reorderings whole-register shuffles or copies. Every one writes
-// exactly what ThreeColourLoop<8, 8> writes.
+// exactly what ThreeColourLoop<8, 8> writes. The reorderings read each
+// pixel before they write it and store nothing beyond the pixels read so
+// far, so a row may be reordered in place (ConvertsInPlace).
 
 void ExchangeThreeScalar(const uint8_t* s, uint8_t* t, size_t count) {
   for (size_t i = 0; i < count; ++i, s += 3, t += 3) {
@@ -163,13 +165,21 @@ void ExchangeThreeScalar(const uint8_t* s, uint8_t* t, size_t count) {
 // Five pixels a 16-byte shuffle. The store's sixteenth byte belongs to the
 // next pixel, which the next step (or the scalar tail) writes again, so
 // nothing outside the target's count pixels is touched; the loads stay
-// inside the source's count pixels likewise.
+// inside the source's count pixels likewise. Each load comes before the
+// store ahead of it: in place, a load that overlapped the store just made
+// would wait for it.
 __attribute__((target("ssse3"))) void ExchangeThreeShuffle(const uint8_t* s, uint8_t* t, size_t count) {
   const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
   size_t i = 0;
-  for (; i + 6 <= count; i += 5) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * i));
+  if (count >= 6) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    for (; i + 11 <= count; i += 5) {
+      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * (i + 5)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(t + 3 * i), _mm_shuffle_epi8(v, order));
+      v = next;
+    }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(t + 3 * i), _mm_shuffle_epi8(v, order));
+    i += 5;
   }
   ExchangeThreeScalar(s + 3 * i, t + 3 * i, count - i);
 }
@@ -235,9 +245,9 @@ bool PlainReorder(const TThreeColourPlan& p, uint8_t* target, size_t count) {
   const size_t step = p.Source.Step;
   if (step != p.TargetStride || (step == 4) != p.CopyAlpha) return false;
   const uint8_t* s = p.Source.Sample[0];
-  if (p.Order[0] == 0) std::memcpy(target, s, count * step);
-  else if (step == 3) ExchangeThree(s, target, count);
-  else ExchangeFour(s, target, count);
+  if (p.Order[0] != 0 && step == 3) ExchangeThree(s, target, count);
+  else if (p.Order[0] != 0) ExchangeFour(s, target, count);
+  else if (s != target) std::memcpy(target, s, count * step);  // a row converted in place is done
   return true;
 }
 
@@ -590,7 +600,7 @@ void TColorManager::RowIndexed(TRowSource source, uint8_t* target, uint32_t coun
     // A plain copy; the bits past the row's last pixel keep their values.
     const uint64_t bits = uint64_t{count} * s;
     const size_t whole = bits / 8;
-    std::memcpy(target, src, whole);
+    if (target != src) std::memcpy(target, src, whole);
     if (const unsigned rest = bits % 8) {
       const uint8_t keep = static_cast<uint8_t>(0xFF >> rest);
       target[whole] = static_cast<uint8_t>((target[whole] & keep) | (src[whole] & ~keep));

@@ -11,6 +11,7 @@
 // was, so readers clear or pre-fill their buffers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -374,6 +375,10 @@ public:
   // a tables field that holds an image raises "Bogus JPEG tables field.".
   void BeginDecoding() override;
   void Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+  // Decode into rows that lie step bytes apart (a bitmap's, bottom-up:
+  // step negative), RowStride bytes each, from first on: at most rows rows;
+  // returns the rows the strip delivered.
+  size_t DecodeRows(const uint8_t* source, int32_t packedSize, uint8_t* first, ptrdiff_t step, size_t rows);
   // Destroys the decompressor (also done by the destructor).
   void EndDecoding() override;
   void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
@@ -388,9 +393,11 @@ public:
   struct TState;
 
 private:
+  size_t DecodeStrip(const uint8_t* source, int32_t packedSize, uint8_t* first, ptrdiff_t step, size_t count,
+                     bool inBytes);
   void CheckHeader();
   void SetColorSpaces();
-  void ReadRows(uint8_t* dest, int32_t unpackedSize);
+  size_t ReadRows(uint8_t* first, ptrdiff_t step, size_t rows);
 
   const TImageProperties& FProperties;
   std::unique_ptr<TState> FState;

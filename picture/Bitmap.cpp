@@ -132,9 +132,7 @@ private:
   std::unordered_map<TColor, uint8_t> FCache;
 };
 
-// Every byte of the pixels is fill.
-std::shared_ptr<TBitmapImage> MakeImage(int32_t width, int32_t height, TPixelLayout layout, HPALETTE palette,
-                                        uint8_t fill = 0) {
+std::shared_ptr<TBitmapImage> MakeEmptyImage(int32_t width, int32_t height, TPixelLayout layout, HPALETTE palette) {
   int bpp = BitsPerPixelOf(layout);
   // Not charged: a load charges its picture once, at its size check, not at
   // every resize and change of layout on the way there.
@@ -145,7 +143,26 @@ std::shared_ptr<TBitmapImage> MakeImage(int32_t width, int32_t height, TPixelLay
   image->Layout = layout;
   image->RowSize = RowSizeOf(width, bpp);
   image->Palette = std::move(palette);
+  return image;
+}
+
+// Every byte of the pixels is fill.
+std::shared_ptr<TBitmapImage> MakeImage(int32_t width, int32_t height, TPixelLayout layout, HPALETTE palette,
+                                        uint8_t fill = 0) {
+  auto image = MakeEmptyImage(width, height, layout, std::move(palette));
   image->Bits.assign(image->RowSize * static_cast<size_t>(height), fill);
+  return image;
+}
+
+// Pixel bytes unset; only each row's bytes beyond its whole pixel bytes (pad
+// bits and padding) are zero, as a fill leaves them.
+std::shared_ptr<TBitmapImage> MakeUnsetImage(int32_t width, int32_t height, TPixelLayout layout, HPALETTE palette) {
+  auto image = MakeEmptyImage(width, height, layout, std::move(palette));
+  image->Bits.resize(image->RowSize * static_cast<size_t>(height));
+  const size_t whole = static_cast<size_t>(width) * static_cast<size_t>(BitsPerPixelOf(layout)) / 8;
+  if (whole < image->RowSize)
+    for (size_t at = whole; at < image->Bits.size(); at += image->RowSize)
+      std::memset(image->Bits.data() + at, 0, image->RowSize - whole);
   return image;
 }
 
@@ -201,7 +218,7 @@ std::shared_ptr<TBitmapImage> MakeFilledImage(int32_t width, int32_t height, TPi
   if (height > 1 && width > 0) {
     auto row = MakeImage(width, 1, layout, palette);
     FillImage(*row, colour);
-    const std::vector<uint8_t>& bytes = row->Bits;
+    const TPixelBytes& bytes = row->Bits;
     if (std::all_of(bytes.begin(), bytes.end(), [&](uint8_t b) { return b == bytes[0]; }))
       return MakeImage(width, height, layout, std::move(palette), bytes[0]);
   }
@@ -246,7 +263,7 @@ bool TBitmap::IsBlank() { return FImage->Width == 0 || FImage->Height == 0; }
 void TBitmap::ResizeWidth(int32_t value) {
   if (value == FImage->Width) return;
   auto old = FImage;
-  NewImage(value, old->Height, old->Layout, old->Palette, FCanvas ? FCanvas->Brush.Color : clWhite);
+  NewImage(value, old->Height, old->Layout, old->Palette, NewRowColour());
   // Whole bytes of the kept pixels are copied; a partial last byte is merged
   // so that the new pixels in it keep their fill.
   const size_t keptBits = static_cast<size_t>(std::min(value, old->Width)) * BitsPerPixelOf(old->Layout);
@@ -264,15 +281,44 @@ void TBitmap::ResizeWidth(int32_t value) {
   NotifyChanged(this);
 }
 
+TColor TBitmap::NewRowColour() const { return FCanvas ? FCanvas->Brush.Color : clWhite; }
+
 void TBitmap::ResizeHeight(int32_t value) {
   if (value == FImage->Height) return;
   auto old = FImage;
-  NewImage(old->Width, value, old->Layout, old->Palette, FCanvas ? FCanvas->Brush.Color : clWhite);
+  NewImage(old->Width, value, old->Layout, old->Palette, NewRowColour());
   int32_t rows = old->RowSize ? std::min(value, old->Height) : 0;
   for (int32_t y = 0; y < rows; ++y)
     std::memcpy(FImage->Bits.data() + static_cast<size_t>(FImage->Height - 1 - y) * FImage->RowSize,
                 old->Bits.data() + static_cast<size_t>(old->Height - 1 - y) * old->RowSize, old->RowSize);
   NotifyChanged(this);
+}
+
+// The fill row is made first, so that filling the unwritten rows at the end
+// only copies bytes and cannot fail.
+TBitmap::TUnfilledRows::TUnfilledRows(TBitmap& bitmap, int32_t height) : FBitmap(bitmap) {
+  const TBitmapImage& old = *bitmap.FImage;
+  auto row = MakeImage(old.Width, 1, old.Layout, old.Palette);
+  FillImage(*row, bitmap.NewRowColour());
+  FFillRow.assign(row->Bits.begin(), row->Bits.end());
+  FWritten = std::min(old.Height, height);
+  if (height == old.Height) return;
+  auto image = MakeUnsetImage(old.Width, height, old.Layout, old.Palette);
+  for (int32_t y = 0; y < FWritten && old.RowSize; ++y)
+    std::memcpy(image->Bits.data() + static_cast<size_t>(height - 1 - y) * image->RowSize,
+                old.Bits.data() + static_cast<size_t>(old.Height - 1 - y) * old.RowSize, old.RowSize);
+  FImage = image.get();
+  bitmap.FImage = std::move(image);
+  bitmap.NotifyChanged(&bitmap);
+}
+
+TBitmap::TUnfilledRows::~TUnfilledRows() {
+  TBitmapImage& image = *FBitmap.FImage;
+  // Rows of an image that has replaced this one were filled when it was made.
+  if (&image != FImage || image.RowSize == 0) return;
+  for (int32_t y = FWritten; y < image.Height; ++y)
+    std::memcpy(image.Bits.data() + static_cast<size_t>(image.Height - 1 - y) * image.RowSize, FFillRow.data(),
+                image.RowSize);
 }
 
 void TBitmap::AssignPalette(HPALETTE palette) {

@@ -2,10 +2,12 @@
 #include "ByteOrder.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace tolvane {
@@ -41,6 +43,16 @@ void TStream::SetSize(int64_t) { throw EStreamError("Stream size cannot be chang
 int64_t TStream::Remaining() {
   int64_t pos = Position();
   return std::max<int64_t>(Size() - pos, 0);
+}
+
+size_t TStream::ReadPieces(std::span<uint8_t* const> pieces, size_t size) {
+  size_t done = 0;
+  for (uint8_t* piece : pieces) {
+    const size_t n = Read(piece, size);
+    done += n;
+    if (n < size) break;
+  }
+  return done;
 }
 
 void TStream::ReadExact(void* buffer, size_t count) {
@@ -172,6 +184,42 @@ size_t TFileStream::Read(void* buffer, size_t count) {
   }
   if (!FillBuffer(count - done)) return done;
   return done + TakeBuffered(dest + done, count - done);
+}
+
+// Pieces that start in what the buffer holds, and the last few pieces, too
+// few together to pass the buffer by, go the way of any read.
+size_t TFileStream::ReadPieces(std::span<uint8_t* const> pieces, size_t size) {
+  constexpr size_t BatchPieces = 128;
+  size_t done = 0, k = 0;
+  while (k < pieces.size()) {
+    if (Buffered() || (pieces.size() - k) * size < ReadBufferSize) {
+      const size_t n = Read(pieces[k++], size);
+      done += n;
+      if (n < size) return done;
+      continue;
+    }
+    std::array<iovec, BatchPieces> vector;
+    const size_t count = std::min(pieces.size() - k, BatchPieces);
+    for (size_t i = 0; i < count; ++i) vector[i] = {pieces[k + i], size};
+    const ssize_t n = ::preadv(FHandle, vector.data(), static_cast<int>(count), static_cast<off_t>(FPosition));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return done;
+    const auto got = static_cast<size_t>(n);
+    FPosition += n;
+    FReadEnd = FPosition;
+    FSize = std::max(FSize, FPosition);
+    done += got;
+    k += got / size;
+    // A piece cut short is finished by plain reads, which stop at the end.
+    if (const size_t part = got % size) {
+      const size_t more = ReadAt(FPosition, pieces[k] + part, size - part);
+      FPosition += static_cast<int64_t>(more);
+      done += more;
+      if (part + more < size) return done;
+      ++k;
+    }
+  }
+  return done;
 }
 
 // Copies what the buffer holds from the position on.

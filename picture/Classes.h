@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,10 @@ class TStream : public TObject {
   TOLVANE_CLASS(TStream)
 public:
   virtual size_t Read(void* buffer, size_t count) = 0;
+  // Reads pieces.size() runs of size bytes from the position on, one after
+  // another into pieces[0], pieces[1] and so on, as Read would; returns the
+  // bytes read, fewer only where the stream ends.
+  virtual size_t ReadPieces(std::span<uint8_t* const> pieces, size_t size);
   virtual size_t Write(const void* buffer, size_t count) = 0;
   virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
   virtual int64_t Size();
@@ -165,6 +170,8 @@ public:
   TFileStream(const std::string& fileName, uint16_t mode);
   ~TFileStream() override;
   size_t Read(void* buffer, size_t count) override;
+  // Many pieces go from the file straight into their places in one call.
+  size_t ReadPieces(std::span<uint8_t* const> pieces, size_t size) override;
   size_t Write(const void* buffer, size_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t Size() override { return FSize; }
@@ -172,6 +179,7 @@ public:
   const std::string& FileName() const { return FFileName; }
 
 private:
+  bool Buffered() const { return FPosition >= FBufferStart && FPosition - FBufferStart < static_cast<int64_t>(FBuffered); }
   size_t TakeBuffered(uint8_t* dest, size_t count);
   bool FillBuffer(size_t wanted);
   size_t ReadAt(int64_t offset, uint8_t* dest, size_t count);

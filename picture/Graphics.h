@@ -5,6 +5,7 @@
 // through TPicture.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -147,8 +148,16 @@ public:
 
   TNotifyEvent OnChange;
   TProgressEvent OnProgress;
+  // Whether the progress handler may look at the picture while it loads.
+  // Only when nothing can (no change handler, and no progress handler or
+  // one that only counts or stops) may a reader leave rows it is about to
+  // write unfilled meanwhile.
+  bool ProgressSeesPixels = true;
   bool Modified = false;
   bool PaletteModified = false;
+
+  // Whether a change or progress handler may look at the picture now.
+  bool Watched() const { return OnChange || (OnProgress && ProgressSeesPixels); }
 
 protected:
   bool FTransparent = false;
@@ -213,13 +222,29 @@ private:
   int FLockCount = 0;
 };
 
+// Makes elements without a value when none is given, so that resize leaves
+// new pixel bytes unset instead of clearing memory that is about to be
+// written anyway; assign(count, value) and the other members work as ever.
+template <class T> struct TUnsetAllocator : std::allocator<T> {
+  template <class U> struct rebind {
+    using other = TUnsetAllocator<U>;
+  };
+  TUnsetAllocator() = default;
+  template <class U> TUnsetAllocator(const TUnsetAllocator<U>&) noexcept {}
+  template <class U> void construct(U* at) noexcept { ::new (static_cast<void*>(at)) U; }
+  template <class U, class... A> void construct(U* at, A&&... values) {
+    ::new (static_cast<void*>(at)) U(std::forward<A>(values)...);
+  }
+};
+using TPixelBytes = std::vector<uint8_t, TUnsetAllocator<uint8_t>>;
+
 // The pixels of a bitmap, shared by bitmaps until one of them writes.
 struct TBitmapImage {
   int32_t Width = 0;
   int32_t Height = 0;
   TPixelLayout Layout = plDevice;
   size_t RowSize = 0;
-  std::vector<uint8_t> Bits;  // bottom-up rows
+  TPixelBytes Bits;  // bottom-up rows
   HPALETTE Palette;
 };
 
@@ -299,9 +324,31 @@ public:
   std::vector<TPaletteEntry> EffectivePalette() const;
   const TBitmapImage& Image() const { return *FImage; }
 
+  // ResizeHeight for a reader that writes the rows itself, from the top
+  // down, while nobody can look at the bitmap: the new rows are not filled
+  // first. Whatever rows the reader has not written when this ends (also
+  // when an exception ends the load) are filled then, as ResizeHeight
+  // fills new rows; until then they hold whatever the memory held.
+  class TUnfilledRows {
+  public:
+    TUnfilledRows(TBitmap& bitmap, int32_t height);
+    ~TUnfilledRows();
+    TUnfilledRows(const TUnfilledRows&) = delete;
+    TUnfilledRows& operator=(const TUnfilledRows&) = delete;
+    // Rows 0..rows - 1 hold the reader's pixels.
+    void Written(int32_t rows) { FWritten = std::max(FWritten, rows); }
+
+  private:
+    TBitmap& FBitmap;
+    const TBitmapImage* FImage = nullptr;  // the image whose rows are unset
+    std::vector<uint8_t> FFillRow;          // one new row as ResizeHeight fills it
+    int32_t FWritten = 0;
+  };
+
 private:
   void Unshare();
   void NewImage(int32_t width, int32_t height, TPixelLayout layout, HPALETTE palette, TColor fill);
+  TColor NewRowColour() const;
   void ReadBmp(TStream& stream);
 
   std::shared_ptr<TBitmapImage> FImage;
@@ -444,6 +491,8 @@ public:
 
   TNotifyEvent OnChange;
   TProgressEvent OnProgress;
+  // Handed to each graphic it loads (see TGraphic::ProgressSeesPixels).
+  bool ProgressSeesPixels = true;
 
 private:
   void SetGraphic(std::unique_ptr<TGraphic> graphic);

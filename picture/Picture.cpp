@@ -73,10 +73,14 @@ void TPicture::LoadPictureFile(const std::string& fileName) {
   if (!cls) throw EInvalidGraphic(Format(GraphicsConst::SUnknownExtension, {ext}));
   std::unique_ptr<TGraphic> graphic = TGraphic::ConstructEmpty(cls);
   if (!graphic) throw EInvalidGraphic(Format(GraphicsConst::SUnknownExtension, {ext}));
-  graphic->OnProgress = [this](TObject* sender, TProgressStage stage, uint8_t percent, bool redraw,
-                               const TRect& r, const std::string& msg) {
-    if (OnProgress) OnProgress(sender, stage, percent, redraw, r, msg);
-  };
+  // Without a handler of its own the picture hooks the graphic only once it
+  // is loaded (SetGraphic), so that the load runs unwatched.
+  if (OnProgress)
+    graphic->OnProgress = [this](TObject* sender, TProgressStage stage, uint8_t percent, bool redraw,
+                                 const TRect& r, const std::string& msg) {
+      if (OnProgress) OnProgress(sender, stage, percent, redraw, r, msg);
+    };
+  graphic->ProgressSeesPixels = ProgressSeesPixels;
   graphic->LoadFile(fileName);
   SetGraphic(std::move(graphic));
 }

@@ -8,6 +8,7 @@
 // its own between setjmp and the libjpeg calls; everything they change lives
 // in the decoder's heap state, whose address is fixed.
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -226,8 +227,20 @@ void TTIFFJPEGDecoder::CheckHeader() {
 }
 
 void TTIFFJPEGDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
+  DecodeStrip(source, packedSize, dest, 0, unpackedSize > 0 ? static_cast<size_t>(unpackedSize) : 0, true);
+}
+
+size_t TTIFFJPEGDecoder::DecodeRows(const uint8_t* source, int32_t packedSize, uint8_t* first, ptrdiff_t step,
+                                    size_t rows) {
+  return DecodeStrip(source, packedSize, first, step, rows, false);
+}
+
+// The rows go from first on, step bytes apart: count rows, or with inBytes
+// (Decode) count bytes of whole rows of RowStride bytes.
+size_t TTIFFJPEGDecoder::DecodeStrip(const uint8_t* source, int32_t packedSize, uint8_t* first, ptrdiff_t step,
+                                     size_t count, bool inBytes) {
   TState& s = *FState;
-  if (!s.Created) return;
+  if (!s.Created) return 0;
   SetSource(s, source, packedSize > 0 ? static_cast<size_t>(packedSize) : 0);
   if (setjmp(s.Err.Jump)) {
     jpeg_abort_decompress(&s.Info);
@@ -237,20 +250,23 @@ void TTIFFJPEGDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t pa
   jpeg_read_header(&s.Info, TRUE);
   try {
     CheckHeader();
-    const size_t unpacked = unpackedSize > 0 ? static_cast<size_t>(unpackedSize) : 0;
-    if (RowStride == 0 ? unpacked != 0 : unpacked % RowStride != 0)
+    if (inBytes && (RowStride == 0 ? count != 0 : count % RowStride != 0))
       RaiseCompressionError(GraphicStrings::SJPEGFractionalLine);
   } catch (...) {
     jpeg_abort_decompress(&s.Info);
     throw;
   }
+  // RowStride is the strip's, known once its header is checked.
+  const size_t rows = !inBytes ? count : RowStride == 0 ? 0 : count / RowStride;
+  const ptrdiff_t apart = inBytes ? static_cast<ptrdiff_t>(RowStride) : step;
   SetColorSpaces();
   s.Info.raw_data_out = FALSE;
   jpeg_start_decompress(&s.Info);
-  ReadRows(dest, unpackedSize);
+  const size_t made = ReadRows(first, apart, rows);
   // A strip that held more rows than were asked for is not read to its end.
   if (s.Info.output_scanline == s.Info.output_height) jpeg_finish_decompress(&s.Info);
   else jpeg_abort_decompress(&s.Info);
+  return made;
 }
 
 // Rows come out in the colour space the strip holds: grey as one sample,
@@ -277,20 +293,27 @@ void TTIFFJPEGDecoder::SetColorSpaces() {
   }
 }
 
-// Runs under Decode's setjmp: nothing here has a destructor.
-void TTIFFJPEGDecoder::ReadRows(uint8_t* dest, int32_t unpackedSize) {
+// Runs under DecodeStrip's setjmp: nothing here has a destructor. Rows that
+// fit their RowStride bytes are decoded in place, up to a batch at a call;
+// wider ones one at a time, cut to RowStride bytes.
+size_t TTIFFJPEGDecoder::ReadRows(uint8_t* first, ptrdiff_t step, size_t rows) {
   TState& s = *FState;
-  if (RowStride == 0 || unpackedSize <= 0) return;
-  const size_t rows = static_cast<size_t>(unpackedSize) / RowStride;
+  if (RowStride == 0) return 0;
   const size_t rowBytes = size_t{s.Info.output_width} * static_cast<size_t>(s.Info.output_components);
   const bool direct = rowBytes <= RowStride;
   if (!direct && s.Row.size() < rowBytes) s.Row.resize(rowBytes);
-  for (size_t r = 0; r < rows; ++r) {
-    uint8_t* target = dest + r * RowStride;
-    JSAMPROW row = direct ? target : s.Row.data();
-    if (jpeg_read_scanlines(&s.Info, &row, 1) != 1) break;
-    if (!direct) std::memcpy(target, s.Row.data(), RowStride);
+  std::array<JSAMPROW, 16> batch{};
+  size_t made = 0;
+  while (made < rows) {
+    const size_t wanted = direct ? std::min(rows - made, batch.size()) : 1;
+    for (size_t k = 0; k < wanted; ++k)
+      batch[k] = direct ? first + static_cast<ptrdiff_t>(made + k) * step : s.Row.data();
+    const JDIMENSION got = jpeg_read_scanlines(&s.Info, batch.data(), static_cast<JDIMENSION>(wanted));
+    if (got == 0) break;
+    if (!direct) std::memcpy(first + static_cast<ptrdiff_t>(made) * step, s.Row.data(), RowStride);
+    made += got;
   }
+  return made;
 }
 
 }  // namespace tolvane

@@ -1,14 +1,20 @@
 // The TIFF reader: reads the header and the first directory, cuts the image
-// into strips and converts their rows straight into the bitmap. Uncompressed
-// strips are read a piece at a time; a compressed one is decoded into a
-// zeroed buffer no larger than its data can fill. One strip (per sample
-// plane) is held at a time.
+// into strips and converts their rows straight into the bitmap. File bytes
+// come in windows of a few hundred kilobytes, so that strips lying one after
+// another in the file cost one read between them. A compressed strip is
+// decoded into a zeroed buffer no larger than its data can fill, or, for
+// JPEG strips whose rows need no conversion, straight into the bitmap's
+// rows; uncompressed rows are converted from the window, or read straight
+// into the bitmap's rows and converted there. One strip (per sample plane)
+// is held at a time.
 #include "graphics/readers/TIFFGraphic.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <span>
 
 #include "graphics/GraphicCompression.h"
 #include "graphics/GraphicStrings.h"
@@ -71,9 +77,13 @@ constexpr uint32_t MaxColorMapValues = 768;
 // Packed bytes a strip may take beyond sixteen times its decoded size.
 constexpr uint64_t MaxStripOverhead = 8192;
 
-// Uncompressed strips are read this much at a time (at least a row), so that
-// a strip costs a piece of memory, not a second copy of the picture.
-constexpr uint64_t StripPieceBytes = uint64_t{1} << 20;
+// File bytes are read this much at a time (at least a row, or a whole
+// compressed strip), so that a strip costs a piece of memory, not a second
+// copy of the picture.
+constexpr uint64_t WindowBytes = uint64_t{256} << 10;
+// Rows read at once into the bitmap, however narrow: their addresses are
+// held while they are read.
+constexpr uint64_t MaxRunRows = 1024;
 
 // The most bytes that packed bytes can decode to, where the coding bounds it:
 // a PackBits pair repeats a byte at most 128 times, an LZW code of at least
@@ -170,27 +180,59 @@ void ReverseBits(uint8_t* data, size_t count) {
   }
 }
 
+// File bytes from Start on, read in one piece straight into Bytes (which
+// keeps its size for the next piece): Count of them hold the file's.
+struct TFileWindow {
+  TPixelBytes Bytes;
+  int64_t Start = 0;
+  size_t Count = 0;
+
+  // size bytes of the file from position on, read again from there (with
+  // as many bytes as ahead() tells) when the window does not hold them all;
+  // fewer where the file ends. Fill order 2 is undone as bytes come in.
+  template <class Ahead>
+  std::span<uint8_t> Take(TStream& stream, int64_t fileSize, bool reverse, int64_t position, uint64_t size,
+                          Ahead&& ahead) {
+    if (position >= Start && static_cast<uint64_t>(position - Start) + size <= Count)
+      return {Bytes.data() + (position - Start), static_cast<size_t>(size)};
+    Start = position;
+    Count = 0;
+    if (position >= fileSize) return {};
+    const uint64_t wanted = std::min(std::max(size, ahead()), static_cast<uint64_t>(fileSize - position));
+    if (Bytes.size() < wanted) Bytes.resize(static_cast<size_t>(wanted));
+    stream.SetPosition(position);
+    Count = stream.Read(Bytes.data(), static_cast<size_t>(wanted));
+    if (reverse) ReverseBits(Bytes.data(), Count);
+    return {Bytes.data(), static_cast<size_t>(std::min<uint64_t>(size, Count))};
+  }
+};
+
 }  // namespace
 
-// The rows of one sample plane's strip that are in memory: Count rows from
-// the strip's row First. A decoded strip is held from its first row as far
-// as its data can reach; an uncompressed one is read a piece at a time from
-// Start. Rows outside both are zero.
+// One sample plane's strip. A decoded strip holds Count rows from its first
+// in Rows, as far as its data can reach; an uncompressed one is read through
+// the window from Start. Rows outside both are zero.
 struct TTIFFGraphic::TStripPlane {
-  std::vector<uint8_t> Rows;
-  uint32_t First = 0;
+  TPixelBytes Rows;
   uint32_t Count = 0;
   int64_t Start = -1;  // file position of an uncompressed strip's data; -1: none
+  uint32_t Strip = 0;  // its index among the plane's strips
+  bool InBitmap = false;  // decoded (and converted) straight into the bitmap's rows
+  TFileWindow Window;
 };
 
 // What one load holds besides the bitmap.
 struct TTIFFGraphic::TLoadState {
   std::unique_ptr<TDecoder> Decoder;
   std::vector<uint32_t> StripOffsets, StripByteCounts;
-  std::vector<uint8_t> Packed;                // one strip's compressed bytes
   std::vector<TStripPlane> Planes;            // the strip of each sample plane
   std::vector<uint8_t> ZeroRow;               // for rows that no data reach
+  std::vector<uint8_t> ShortRow;              // a row the file ends in, and zeros
   std::vector<std::vector<uint8_t>> Reduced;  // rows narrowed or widened for the converter
+  std::vector<uint8_t*> TargetRows;           // the bitmap rows of a run of uncompressed rows
+  // While the bitmap's rows are left unfilled for the strips to write;
+  // ending it fills the rows they did not reach.
+  std::optional<TBitmap::TUnfilledRows> Unfilled;
   TPixelLayout Layout = plDevice;
   int64_t FileSize = 0;  // taken once: asking the stream costs seeks
   uint32_t T4Options = 0;
@@ -201,6 +243,10 @@ struct TTIFFGraphic::TLoadState {
   bool ReverseBits = false;  // the fax decoders reverse bits themselves
   bool FirstSampleOnly = false;  // indices or grey levels with further samples beside them
   bool Widen3 = false;       // 3-bit levels, spread to bytes
+  bool JpegIntoRows = false;  // JPEG strips decoded straight into the bitmap
+  bool RowsInPlace = false;   // uncompressed rows read into the bitmap and converted there
+  bool RowStripsInPlace = false;  // strips of one row decoded into the bitmap and converted there
+  uint32_t StripsPerPlane = 0;
 };
 
 TTIFFGraphic::TTIFFGraphic() = default;
@@ -475,11 +521,34 @@ void TTIFFGraphic::LoadStream(TStream& stream) {
   const TImageCompression c = p.Compression;
   FLoad->ReverseBits =
       (p.Options & optReversedBits) != 0 && c != icFax3 && c != icCCITTMH && c != icCCITTRLEW;
+  ChooseDirectRows();
   if (FLoad->Decoder) FLoad->Decoder->BeginDecoding();
   NextStage(S::STransfering);
-  ReadStrips(stream);
+  if (FLoad->RowsInPlace) ReadRowsInPlace(stream);
+  else ReadStrips(stream);
+  FLoad->Unfilled.reset();
   if (FLoad->Decoder) FLoad->Decoder->EndDecoding();
   EndProgress();
+}
+
+// Rows go straight into the bitmap only while its rows are unfilled, that
+// is, while nobody can see them before they are done.
+void TTIFFGraphic::ChooseDirectRows() {
+  TLoadState& load = *FLoad;
+  const TImageCompression c = ImageProperties.Compression;
+  // JPEG rows come out as the converter would copy them (blue, green, red
+  // or grey at 8 bits; CMYK is converted).
+  load.JpegIntoRows = load.Unfilled && c == icJPEG && ColorManager.TargetScheme() == ColorManager.SourceScheme();
+  // Uncompressed rows that fit their bitmap rows and need no more than a
+  // reordering are read straight into them.
+  const bool inPlace = load.Unfilled && load.PlaneCount == 1 && !load.Widen3 && !load.FirstSampleOnly && !load.Lab16 &&
+                       load.PlaneRowBytes <= RowSize() && ColorManager.ConvertsInPlace();
+  load.RowsInPlace = inPlace && c == icNone && !load.ReverseBits;
+  // Deflate strips of one row go the same way: libdeflate fills a row
+  // without zeros first, and the row is converted while it is in the
+  // cache. (A row of other codings would have to be cleared first, which
+  // costs as much as it saves.)
+  load.RowStripsInPlace = inPlace && c == icLZ77;
 }
 
 // What this reader cannot decode is refused before anything is sized.
@@ -613,7 +682,13 @@ void TTIFFGraphic::SizeBitmap(TStream& stream) {
   const TImageProperties& p = ImageProperties;
   SetPixelLayout(FLoad->Layout);
   ResizeWidth(static_cast<int32_t>(p.Width));
-  ResizeHeight(static_cast<int32_t>(p.Height));
+  // When nobody can see the picture before the load ends and the converter
+  // writes every byte of the rows, they are not filled before the strips
+  // write them.
+  if (!Watched() && ColorManager.OverwritesTargetRows())
+    FLoad->Unfilled.emplace(*this, static_cast<int32_t>(p.Height));
+  else
+    ResizeHeight(static_cast<int32_t>(p.Height));
   ProgressRect.Right = static_cast<int32_t>(p.Width);
   const TColorSchemeKind target = ColorManager.TargetScheme();
   if (target == ckIndexed) ReadColorMap(stream);
@@ -661,125 +736,268 @@ void TTIFFGraphic::ReadStrips(TStream& stream) {
   TImageProperties& p = ImageProperties;
   TLoadState& load = *FLoad;
   const auto& rowsPerStrip = p.RowsPerStrip;
-  const uint32_t stripsPerPlane = load.PlaneCount > 1
-                                      ? static_cast<uint32_t>((uint64_t{p.Height} + rowsPerStrip[0] - 1) / rowsPerStrip[0])
-                                      : p.StripCount;
+  load.StripsPerPlane = load.PlaneCount > 1
+                            ? static_cast<uint32_t>((uint64_t{p.Height} + rowsPerStrip[0] - 1) / rowsPerStrip[0])
+                            : p.StripCount;
   load.Planes.resize(load.PlaneCount);
   load.FileSize = stream.Size();
   p.CurrentRow = 0;
-  for (uint32_t strip = 0; strip < stripsPerPlane && p.CurrentRow < p.Height; ++strip) {
+  for (uint32_t strip = 0; strip < load.StripsPerPlane && p.CurrentRow < p.Height; ++strip) {
     p.CurrentStrip = strip;
-    const uint32_t perStrip = rowsPerStrip[std::min<size_t>(strip, rowsPerStrip.size() - 1)];
-    const uint32_t rows = std::min(perStrip, p.Height - p.CurrentRow);
+    const uint32_t rows = StripRows(strip, p.CurrentRow);
     for (uint32_t plane = 0; plane < load.PlaneCount; ++plane)
-      StartStrip(stream, plane * stripsPerPlane + strip, rows, load.Planes[plane]);
+      StartStrip(stream, plane, strip, rows, load.Planes[plane]);
     TransferRows(stream, rows);
   }
 }
 
-void TTIFFGraphic::StartStrip(TStream& stream, uint32_t strip, uint32_t rows, TStripPlane& plane) {
+// The rows are taken in runs that lie one after another in the file, a
+// window's worth at most, so that a run is converted while it is still in
+// the cache. A row the file ends in is completed with zeros, rows of strips
+// without data are zero, as they are from a zeroed buffer.
+void TTIFFGraphic::ReadRowsInPlace(TStream& stream) {
+  TImageProperties& p = ImageProperties;
   TLoadState& load = *FLoad;
   const uint64_t rowBytes = load.PlaneRowBytes;
-  // The buffer is kept for the next strip's rows.
-  plane.First = plane.Count = 0;
-  plane.Start = -1;
-  if (strip >= load.StripOffsets.size()) return;
+  const size_t runRows = static_cast<size_t>(std::clamp<uint64_t>(WindowBytes / rowBytes, 1, MaxRunRows));
+  load.StripsPerPlane = p.StripCount;
+  load.FileSize = stream.Size();
+  p.CurrentRow = 0;
+  uint32_t strip = 0, inStrip = 0, stripRows = StripRows(0, 0);
+  // Moves (strip, inStrip) on by one row.
+  auto nextRow = [&](uint32_t row) {
+    if (++inStrip < stripRows) return;
+    ++strip;
+    inStrip = 0;
+    if (strip < load.StripsPerPlane && row < p.Height) stripRows = StripRows(strip, row);
+  };
+  while (strip < load.StripsPerPlane && p.CurrentRow < p.Height) {
+    p.CurrentStrip = strip;
+    const int64_t start = RowPosition(strip, inStrip);
+    load.TargetRows.clear();
+    do {
+      load.TargetRows.push_back(RowPointer(static_cast<int32_t>(p.CurrentRow + load.TargetRows.size())));
+      nextRow(p.CurrentRow + static_cast<uint32_t>(load.TargetRows.size()));
+    } while (start >= 0 && load.TargetRows.size() < runRows && strip < load.StripsPerPlane &&
+             p.CurrentRow + load.TargetRows.size() < p.Height &&
+             RowPosition(strip, inStrip) == start + static_cast<int64_t>(load.TargetRows.size() * rowBytes));
+    size_t got = 0;
+    if (start >= 0) {
+      stream.SetPosition(start);
+      got = stream.ReadPieces(load.TargetRows, static_cast<size_t>(rowBytes));
+    }
+    for (uint8_t* row : load.TargetRows) {
+      const size_t filled = std::min<size_t>(got, static_cast<size_t>(rowBytes));
+      std::memset(row + filled, 0, static_cast<size_t>(rowBytes) - filled);
+      got -= filled;
+      ColorManager.ConvertRow(TRowPlane(row, static_cast<size_t>(rowBytes)), row, p.Width, 0xFF);
+      ++p.CurrentRow;
+      load.Unfilled->Written(static_cast<int32_t>(p.CurrentRow));
+      RowDone(p.CurrentRow);
+    }
+  }
+}
+
+// Where row r of a strip lies in the file; -1 when the strip has no data.
+int64_t TTIFFGraphic::RowPosition(uint32_t strip, uint32_t r) const {
+  const TLoadState& load = *FLoad;
+  if (strip >= load.StripOffsets.size()) return -1;
   const int64_t start = BasePosition + int64_t{load.StripOffsets[strip]};
+  if (start >= load.FileSize) return -1;
+  return start + static_cast<int64_t>(uint64_t{r} * load.PlaneRowBytes);
+}
+
+uint32_t TTIFFGraphic::StripRows(uint32_t strip, uint32_t firstRow) const {
+  const auto& rowsPerStrip = ImageProperties.RowsPerStrip;
+  const uint32_t perStrip = rowsPerStrip[std::min<size_t>(strip, rowsPerStrip.size() - 1)];
+  return std::min(perStrip, ImageProperties.Height - firstRow);
+}
+
+// A missing or short byte-count list means the rest of the file; no strip
+// codes more than a generous multiple of what it decodes to (plus room for
+// inline JPEG tables), so memory and the bytes read for each strip stay
+// bounded by the picture, however many strips share the same large stretch
+// of the file. Uncompressed strips take their rows' bytes.
+uint64_t TTIFFGraphic::StripLength(size_t index, uint32_t rows, int64_t start) const {
+  const TLoadState& load = *FLoad;
+  const uint64_t size = uint64_t{rows} * load.PlaneRowBytes;
+  if (!load.Decoder) return size;
+  const auto left = static_cast<uint64_t>(std::max<int64_t>(load.FileSize - start, 0));
+  const uint64_t packed = index < load.StripByteCounts.size() ? load.StripByteCounts[index] : left;
+  return std::min({packed, left, size * 16 + MaxStripOverhead, uint64_t{0x7FFFFFFF}});
+}
+
+// The bytes worth reading at once from a place in a strip whose data end at
+// end: bytes (to that end), then the data of the plane's next strips as long
+// as each starts where the one before ends, up to a window.
+uint64_t TTIFFGraphic::ReadAhead(uint32_t plane, uint32_t nextStrip, uint32_t nextRow, int64_t end,
+                                 uint64_t bytes) const {
+  const TLoadState& load = *FLoad;
+  const uint32_t height = ImageProperties.Height;
+  for (uint32_t strip = nextStrip; strip < load.StripsPerPlane && nextRow < height && bytes < WindowBytes; ++strip) {
+    const size_t index = size_t{plane} * load.StripsPerPlane + strip;
+    if (index >= load.StripOffsets.size() || end >= load.FileSize ||
+        BasePosition + int64_t{load.StripOffsets[index]} != end)
+      break;
+    const uint32_t rows = StripRows(strip, nextRow);
+    const uint64_t length = StripLength(index, rows, end);
+    bytes += length;
+    end += static_cast<int64_t>(length);
+    nextRow += rows;
+  }
+  return std::min(bytes, WindowBytes);
+}
+
+void TTIFFGraphic::StartStrip(TStream& stream, uint32_t plane, uint32_t strip, uint32_t rows, TStripPlane& sp) {
+  TLoadState& load = *FLoad;
+  const uint64_t rowBytes = load.PlaneRowBytes;
+  // The buffers are kept for the next strip's rows.
+  sp.Count = 0;
+  sp.Start = -1;
+  sp.Strip = strip;
+  sp.InBitmap = false;
+  const size_t index = size_t{plane} * load.StripsPerPlane + strip;
+  if (index >= load.StripOffsets.size()) return;
+  const int64_t start = BasePosition + int64_t{load.StripOffsets[index]};
   if (start >= load.FileSize) return;
   if (!load.Decoder) {
-    plane.Start = start;
+    sp.Start = start;
     return;
   }
-  const auto left = static_cast<uint64_t>(load.FileSize - start);
   const uint64_t size = uint64_t{rows} * rowBytes;
-  // A missing or short byte-count list means the rest of the file; no
-  // strip codes more than a generous multiple of what it decodes to (plus
-  // room for inline JPEG tables), so memory and the bytes read for each
-  // strip stay bounded by the picture, however many strips share the same
-  // large stretch of the file.
-  uint64_t packed = strip < load.StripByteCounts.size() ? load.StripByteCounts[strip] : left;
-  packed = std::min({packed, left, size * 16 + MaxStripOverhead, uint64_t{0x7FFFFFFF}});
-  stream.SetPosition(start);
-  load.Packed.resize(static_cast<size_t>(packed));
-  load.Packed.resize(stream.Read(load.Packed.data(), load.Packed.size()));
-  if (load.ReverseBits) ReverseBits(load.Packed.data(), load.Packed.size());
+  const uint64_t packed = StripLength(index, rows, start);
+  const uint32_t nextRow = ImageProperties.CurrentRow + rows;
+  const std::span<uint8_t> data = sp.Window.Take(stream, load.FileSize, load.ReverseBits, start, packed, [&] {
+    return ReadAhead(plane, strip + 1, nextRow, start + static_cast<int64_t>(packed), packed);
+  });
   // Rows past what the data can decode to stay zero without taking memory.
-  const uint64_t reach = DecodedBound(ImageProperties.Compression, load.Packed.size());
-  plane.Count = reach >= size ? rows : static_cast<uint32_t>(reach / rowBytes + 1);
-  plane.Rows.assign(static_cast<size_t>(plane.Count * rowBytes), 0);
-  const uint8_t* source = load.Packed.data();
-  uint8_t* dest = plane.Rows.data();
-  load.Decoder->Decode(source, dest, static_cast<int32_t>(load.Packed.size()), static_cast<int32_t>(plane.Rows.size()));
-}
-
-// Row r of the strip (of rows rows) in one plane, reading the next piece of
-// an uncompressed strip when r lies beyond the piece in memory.
-uint8_t* TTIFFGraphic::PlaneRow(TStream& stream, TStripPlane& plane, uint32_t r, uint32_t rows) {
-  TLoadState& load = *FLoad;
-  const uint64_t rowBytes = load.PlaneRowBytes;
-  if (r < plane.First || r - plane.First >= plane.Count) {
-    if (plane.Start < 0) {
-      if (load.ZeroRow.empty()) load.ZeroRow.assign(static_cast<size_t>(rowBytes), 0);
-      return load.ZeroRow.data();
-    }
-    ReadPiece(stream, plane, r, rows);
+  const uint64_t reach = DecodedBound(ImageProperties.Compression, data.size());
+  sp.Count = reach >= size ? rows : static_cast<uint32_t>(reach / rowBytes + 1);
+  if (load.JpegIntoRows) {
+    DecodeIntoBitmap(data, rows, sp);
+    return;
   }
-  return plane.Rows.data() + (r - plane.First) * rowBytes;
+  if (rows == 1 && load.RowStripsInPlace) {
+    DecodeRowInPlace(data, sp);
+    return;
+  }
+  sp.Rows.resize(static_cast<size_t>(sp.Count * rowBytes));
+  DecodeStrip(data, sp.Rows);
 }
 
-// Rows that the data do not reach stay zero rather than keep the last
-// piece's pixels.
-void TTIFFGraphic::ReadPiece(TStream& stream, TStripPlane& plane, uint32_t r, uint32_t rows) {
+// What the decoder does not reach is zero. Deflate data that libdeflate
+// takes whole need not be decoded into zeros first: the bytes it makes are
+// those zlib would make, and zlib decodes whatever it does not take.
+void TTIFFGraphic::DecodeStrip(std::span<const uint8_t> data, std::span<uint8_t> rows) {
+  TDecoder& decoder = *FLoad->Decoder;
+  if (ImageProperties.Compression == icLZ77) {
+    const auto made = static_cast<TLZ77Decoder&>(decoder).InflateWhole(data.data(), data.size(), rows.data(), rows.size());
+    if (made) {
+      std::fill(rows.begin() + static_cast<ptrdiff_t>(*made), rows.end(), uint8_t{0});
+      return;
+    }
+  }
+  std::fill(rows.begin(), rows.end(), uint8_t{0});
+  const uint8_t* source = data.data();
+  uint8_t* dest = rows.data();
+  decoder.Decode(source, dest, static_cast<int32_t>(data.size()), static_cast<int32_t>(rows.size()));
+}
+
+void TTIFFGraphic::DecodeRowInPlace(std::span<const uint8_t> data, TStripPlane& sp) {
+  const TImageProperties& p = ImageProperties;
+  const auto rowBytes = static_cast<size_t>(FLoad->PlaneRowBytes);
+  uint8_t* row = RowPointer(static_cast<int32_t>(p.CurrentRow));
+  DecodeStrip(data, std::span<uint8_t>(row, rowBytes));
+  if (FLoad->UsePredictor) UndoSamplePredictor(row, p.Width, p.SamplesPerPixel, p.BitsPerSample, BigEndian());
+  ColorManager.ConvertRow(TRowPlane(row, rowBytes), row, p.Width, 0xFF);
+  sp.InBitmap = true;
+}
+
+// The JPEG decoder writes rows as the converter would copy them; rows the
+// strip does not deliver are zero, as they are from a zeroed buffer.
+void TTIFFGraphic::DecodeIntoBitmap(std::span<const uint8_t> data, uint32_t rows, TStripPlane& sp) {
+  TLoadState& load = *FLoad;
+  uint8_t* first = RowPointer(static_cast<int32_t>(ImageProperties.CurrentRow));
+  const auto step = -static_cast<ptrdiff_t>(RowSize());
+  auto& decoder = static_cast<TTIFFJPEGDecoder&>(*load.Decoder);
+  const size_t made = decoder.DecodeRows(data.data(), static_cast<int32_t>(data.size()), first, step, rows);
+  for (size_t r = made; r < rows; ++r)
+    std::memset(first + static_cast<ptrdiff_t>(r) * step, 0, static_cast<size_t>(load.PlaneRowBytes));
+  sp.InBitmap = true;
+}
+
+// Row r of the strip (of rows rows) in one plane.
+uint8_t* TTIFFGraphic::PlaneRow(TStream& stream, uint32_t plane, TStripPlane& sp, uint32_t r, uint32_t rows) {
   TLoadState& load = *FLoad;
   const uint64_t rowBytes = load.PlaneRowBytes;
-  plane.First = r;
-  plane.Count = static_cast<uint32_t>(std::clamp<uint64_t>(StripPieceBytes / rowBytes, 1, rows - r));
-  plane.Rows.assign(static_cast<size_t>(plane.Count * rowBytes), 0);
-  const int64_t position = plane.Start + static_cast<int64_t>(r * rowBytes);
-  if (position >= load.FileSize) return;
-  stream.SetPosition(position);
-  const uint64_t wanted = std::min<uint64_t>(plane.Rows.size(), static_cast<uint64_t>(load.FileSize - position));
-  const size_t read = stream.Read(plane.Rows.data(), static_cast<size_t>(wanted));
-  if (load.ReverseBits) ReverseBits(plane.Rows.data(), read);
+  if (sp.Start >= 0) return FileRow(stream, plane, sp, r, rows);
+  if (r < sp.Count) return sp.Rows.data() + r * rowBytes;
+  if (load.ZeroRow.empty()) load.ZeroRow.assign(static_cast<size_t>(rowBytes), 0);
+  return load.ZeroRow.data();
+}
+
+// Row r of an uncompressed strip, read through the plane's window; the rest
+// of a row that the file ends in is zero.
+uint8_t* TTIFFGraphic::FileRow(TStream& stream, uint32_t plane, TStripPlane& sp, uint32_t r, uint32_t rows) {
+  TLoadState& load = *FLoad;
+  const uint64_t rowBytes = load.PlaneRowBytes;
+  const int64_t position = sp.Start + static_cast<int64_t>(r * rowBytes);
+  const uint32_t nextRow = ImageProperties.CurrentRow - r + rows;
+  const std::span<uint8_t> bytes = sp.Window.Take(stream, load.FileSize, load.ReverseBits, position, rowBytes, [&] {
+    return ReadAhead(plane, sp.Strip + 1, nextRow, sp.Start + static_cast<int64_t>(rows * rowBytes),
+                     (rows - r) * rowBytes);
+  });
+  if (bytes.size() == rowBytes) return bytes.data();
+  load.ShortRow.assign(static_cast<size_t>(rowBytes), 0);
+  std::copy(bytes.begin(), bytes.end(), load.ShortRow.begin());
+  return load.ShortRow.data();
 }
 
 void TTIFFGraphic::TransferRows(TStream& stream, uint32_t rows) {
   TImageProperties& p = ImageProperties;
   TLoadState& load = *FLoad;
-  const uint64_t rowBytes = load.PlaneRowBytes;
-  const uint32_t samples = load.PlaneCount > 1 ? 1 : p.SamplesPerPixel;
-  std::vector<TRowPlane> rowPlanes(load.Planes.size());
-  load.Reduced.resize(load.Lab16 || load.FirstSampleOnly || load.Widen3 ? load.Planes.size() : 0);
   for (uint32_t r = 0; r < rows && p.CurrentRow < p.Height; ++r) {
-    for (size_t k = 0; k < load.Planes.size(); ++k) {
-      uint8_t* row = PlaneRow(stream, load.Planes[k], r, rows);
-      if (load.UsePredictor) UndoSamplePredictor(row, p.Width, samples, p.BitsPerSample, BigEndian());
-      rowPlanes[k] = TRowPlane(row, rowBytes);
-      if (load.Widen3) {
-        WidenThreeBits(row, p.Width, p.ColorScheme == ckGrey, load.Reduced[k]);
-        rowPlanes[k] = load.Reduced[k];
-      }
-      if (load.FirstSampleOnly) {
-        // The index and grey converters read one sample a pixel: the
-        // samples between the pixels' first ones are left out.
-        KeepFirstSamples(row, p.Width, p.SamplesPerPixel, p.BitsPerSample, load.Reduced[k]);
-        rowPlanes[k] = load.Reduced[k];
-      }
-      if (load.Lab16) {
-        // 16-bit L*a*b* goes through the 8-bit formula on each sample's
-        // high byte (a* and b* stay signed).
-        std::vector<uint8_t>& reduced = load.Reduced[k];
-        const size_t count = static_cast<size_t>(rowBytes / 2);
-        reduced.resize(count);
-        const size_t high = BigEndian() ? 0 : 1;
-        for (size_t i = 0; i < count; ++i) reduced[i] = row[2 * i + high];
-        rowPlanes[k] = reduced;
-      }
-    }
-    ColorManager.ConvertRow(TRowPlanes(rowPlanes), RowPointer(static_cast<int32_t>(p.CurrentRow)), p.Width, 0xFF);
+    if (!load.Planes[0].InBitmap) ConvertStripRow(stream, r, rows);
     ++p.CurrentRow;
+    if (load.Unfilled) load.Unfilled->Written(static_cast<int32_t>(p.CurrentRow));
     RowDone(p.CurrentRow);
   }
+}
+
+void TTIFFGraphic::ConvertStripRow(TStream& stream, uint32_t r, uint32_t rows) {
+  TImageProperties& p = ImageProperties;
+  TLoadState& load = *FLoad;
+  const uint64_t rowBytes = load.PlaneRowBytes;
+  const uint32_t samples = load.PlaneCount > 1 ? 1 : p.SamplesPerPixel;
+  std::array<TRowPlane, 4> rowPlanes;
+  load.Reduced.resize(load.Lab16 || load.FirstSampleOnly || load.Widen3 ? load.Planes.size() : 0);
+  for (uint32_t k = 0; k < load.PlaneCount; ++k) {
+    uint8_t* row = PlaneRow(stream, k, load.Planes[k], r, rows);
+    if (load.UsePredictor) UndoSamplePredictor(row, p.Width, samples, p.BitsPerSample, BigEndian());
+    rowPlanes[k] = TRowPlane(row, rowBytes);
+    if (load.Widen3) {
+      WidenThreeBits(row, p.Width, p.ColorScheme == ckGrey, load.Reduced[k]);
+      rowPlanes[k] = load.Reduced[k];
+    }
+    if (load.FirstSampleOnly) {
+      // The index and grey converters read one sample a pixel: the
+      // samples between the pixels' first ones are left out.
+      KeepFirstSamples(row, p.Width, p.SamplesPerPixel, p.BitsPerSample, load.Reduced[k]);
+      rowPlanes[k] = load.Reduced[k];
+    }
+    if (load.Lab16) {
+      // 16-bit L*a*b* goes through the 8-bit formula on each sample's
+      // high byte (a* and b* stay signed).
+      std::vector<uint8_t>& reduced = load.Reduced[k];
+      const size_t count = static_cast<size_t>(rowBytes / 2);
+      reduced.resize(count);
+      const size_t high = BigEndian() ? 0 : 1;
+      for (size_t i = 0; i < count; ++i) reduced[i] = row[2 * i + high];
+      rowPlanes[k] = reduced;
+    }
+  }
+  ColorManager.ConvertRow(TRowPlanes(rowPlanes.data(), load.PlaneCount), RowPointer(static_cast<int32_t>(p.CurrentRow)),
+                          p.Width, 0xFF);
 }
 
 void TTIFFGraphic::FreeLoadState() { FLoad.reset(); }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "graphics/GraphicFormats.h"
@@ -76,13 +77,23 @@ private:
   void SetUpColors();
   void ReadStripTables(TStream& stream);
   void SizeBitmap(TStream& stream);
+  void ChooseDirectRows();
   void ReadColorMap(TStream& stream);
   std::unique_ptr<TDecoder> CreateDecoder() const;
   void ReadStrips(TStream& stream);
-  void StartStrip(TStream& stream, uint32_t strip, uint32_t rows, TStripPlane& plane);
-  uint8_t* PlaneRow(TStream& stream, TStripPlane& plane, uint32_t r, uint32_t rows);
-  void ReadPiece(TStream& stream, TStripPlane& plane, uint32_t r, uint32_t rows);
+  void ReadRowsInPlace(TStream& stream);
+  int64_t RowPosition(uint32_t strip, uint32_t r) const;
+  uint32_t StripRows(uint32_t strip, uint32_t firstRow) const;
+  uint64_t StripLength(size_t index, uint32_t rows, int64_t start) const;
+  uint64_t ReadAhead(uint32_t plane, uint32_t nextStrip, uint32_t nextRow, int64_t end, uint64_t bytes) const;
+  void StartStrip(TStream& stream, uint32_t plane, uint32_t strip, uint32_t rows, TStripPlane& sp);
+  void DecodeStrip(std::span<const uint8_t> data, std::span<uint8_t> rows);
+  void DecodeRowInPlace(std::span<const uint8_t> data, TStripPlane& sp);
+  void DecodeIntoBitmap(std::span<const uint8_t> data, uint32_t rows, TStripPlane& sp);
+  uint8_t* PlaneRow(TStream& stream, uint32_t plane, TStripPlane& sp, uint32_t r, uint32_t rows);
+  uint8_t* FileRow(TStream& stream, uint32_t plane, TStripPlane& sp, uint32_t r, uint32_t rows);
   void TransferRows(TStream& stream, uint32_t rows);
+  void ConvertStripRow(TStream& stream, uint32_t r, uint32_t rows);
   void FreeLoadState() override;
 
   std::unique_ptr<TLoadState> FLoad;

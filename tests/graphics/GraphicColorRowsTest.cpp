@@ -536,3 +536,52 @@ TEST(ColorRowsGrey, WholeRowsMatchThePixelWalk) {
         << count;
   }
 }
+
+// What a reader relies on to convert straight into a bitmap's rows: rows
+// said to be overwritten do not depend on what the target held, and rows
+// said to convert in place come out as they do from a copy.
+TEST(ColorRows, TargetsOverwrittenAndRowsConvertedInPlaceAreAsAnswered) {
+  struct TCase {
+    Side From, To;
+    size_t SourceBits, TargetBits;  // a pixel's
+    bool Overwrites, InPlace;
+  };
+  const TCase cases[] = {
+      {{ckRGB, 8}, {ckBGR, 8}, 24, 24, true, true},
+      {{ckBGR, 8}, {ckBGR, 8}, 24, 24, true, true},
+      {{ckRGBA, 8}, {ckBGRA, 8}, 32, 32, true, true},
+      {{ckRGB, 8}, {ckBGR, 8, cvGamma}, 24, 24, true, false},
+      {{ckRGB, 8}, {ckBGRA, 8}, 24, 32, false, false},  // the target's alpha stays
+      {{ckRGB, 16, cvSwap16}, {ckBGR, 8}, 48, 24, true, false},
+      {{ckCMYK, 8}, {ckBGR, 8}, 32, 24, true, false},
+      {{ckYCbCr, 8}, {ckBGR, 8}, 24, 24, true, false},
+      {{ckLab, 8}, {ckBGR, 8}, 24, 24, true, false},
+      {{ckGrey, 8}, {ckGrey, 8}, 8, 8, true, true},
+      {{ckGrey, 16}, {ckGrey, 8}, 16, 8, true, false},
+      {{ckGreyAlpha, 8}, {ckGrey, 8}, 16, 8, true, false},
+      {{ckIndexed, 8}, {ckIndexed, 8}, 8, 8, true, true},
+      {{ckIndexed, 4}, {ckIndexed, 4}, 4, 4, false, false},  // the last byte's other pixel stays
+  };
+  std::mt19937 random(41);
+  for (const TCase& c : cases) {
+    TColorManager cm;
+    Prepare(cm, c.From, c.To);
+    EXPECT_FALSE(cm.OverwritesTargetRows() || cm.ConvertsInPlace()) << "before the settings are prepared";
+    cm.PrepareConversion();
+    SCOPED_TRACE(testing::Message() << int{c.From.Scheme} << "/" << int{c.From.Bits} << " to " << int{c.To.Scheme});
+    ASSERT_EQ(cm.OverwritesTargetRows(), c.Overwrites);
+    ASSERT_EQ(cm.ConvertsInPlace(), c.InPlace);
+    for (uint32_t count : {1u, 2u, 5u, 6u, 7u, 10u, 11u, 12u, 16u, 37u, 2001u}) {
+      const Bytes row = RandomBytes(random, (count * c.SourceBits + 7) / 8);
+      const size_t targetBytes = (count * c.TargetBits + 7) / 8;
+      const Bytes converted = Row(cm, row, targetBytes, count, 0xFF, 0x00);
+      if (c.Overwrites) {
+        ASSERT_EQ(Row(cm, row, targetBytes, count, 0xFF, 0xFF), converted) << count;
+      }
+      if (!c.InPlace) continue;
+      Bytes inPlace = row;
+      cm.ConvertRow(inPlace, inPlace.data(), count, 0xFF);
+      ASSERT_EQ(inPlace, converted) << count;
+    }
+  }
+}

@@ -2,9 +2,12 @@
 // of directory values that no tool writes on purpose. Pixels of real files
 // are checked against libtiff by tiff_reference.py.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "graphics/GraphicCompression.h"
@@ -159,8 +162,10 @@ struct TEntry {
 };
 
 // A one-directory TIFF: 8-byte header, directory, then the values that do
-// not fit their entries, then the pixel bytes of one strip.
-Bytes MakeTiff(std::vector<TEntry> entries, const Bytes& strip, bool big = false) {
+// not fit their entries, then the pixel bytes of one strip; or, with
+// offsets, bytes of which strip i starts at offsets[i] and takes counts[i].
+Bytes MakeTiff(std::vector<TEntry> entries, const Bytes& strip, bool big = false, std::vector<uint32_t> offsets = {},
+               std::vector<uint32_t> counts = {}) {
   auto put16 = [big](Bytes& b, uint32_t v) {
     big ? AppendBE16(b, static_cast<uint16_t>(v)) : AppendLE16(b, static_cast<uint16_t>(v));
   };
@@ -174,12 +179,16 @@ Bytes MakeTiff(std::vector<TEntry> entries, const Bytes& strip, bool big = false
     }
     return v;
   };
-  entries.push_back({273, 4, {0}});
-  entries.push_back({279, 4, {static_cast<uint32_t>(strip.size())}});
+  if (offsets.empty()) {
+    offsets = {0};
+    counts = {static_cast<uint32_t>(strip.size())};
+  }
+  entries.push_back({273, 4, offsets});
+  entries.push_back({279, 4, counts});
   size_t extraSize = 0;
   for (const TEntry& e : entries) extraSize += valueBytes(e).size() > 4 ? valueBytes(e).size() : 0;
   const uint32_t extraAt = static_cast<uint32_t>(8 + 2 + 12 * entries.size() + 4);
-  entries[entries.size() - 2].Values[0] = static_cast<uint32_t>(extraAt + extraSize);
+  for (uint32_t& offset : entries[entries.size() - 2].Values) offset += static_cast<uint32_t>(extraAt + extraSize);
   Bytes out = big ? Bytes{'M', 'M'} : Bytes{'I', 'I'};
   put16(out, 42);
   put32(out, 8);
@@ -353,6 +362,149 @@ TEST(TIFFGraphic, CmykAndYcckJpegStripsShowTheirInks) {
 }
 
 using test::TCountingStream;
+
+std::vector<TEntry> Rgb(uint32_t width, uint32_t height, uint32_t compression, uint32_t rowsPerStrip) {
+  return {{256, 3, {width}},     {257, 3, {height}}, {258, 3, {8, 8, 8}},     {259, 3, {compression}},
+          {262, 3, {2}},         {277, 3, {3}},      {278, 3, {rowsPerStrip}}};
+}
+
+// Rows as the bitmap holds them (blue, green, red, then the padding).
+Bytes BitmapBytes(TBitmap& bitmap) {
+  Bytes out;
+  for (int32_t y = 0; y < bitmap.ImageHeight(); ++y)
+    out.insert(out.end(), bitmap.RowPointer(y), bitmap.RowPointer(y) + bitmap.RowSize());
+  return out;
+}
+
+// A row as the reader decodes deflate data: what zlib makes of them, the
+// rest zero.
+Bytes Inflated(const Bytes& packed, size_t size) {
+  Bytes out(size, 0);
+  z_stream z{};
+  inflateInit(&z);
+  z.next_in = const_cast<Bytef*>(packed.data());
+  z.avail_in = static_cast<uInt>(packed.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(size);
+  inflate(&z, Z_PARTIAL_FLUSH);
+  inflateEnd(&z);
+  return out;
+}
+
+TEST(TIFFGraphic, StripsInAnyOrderAndPlaceGiveTheirRows) {
+  // Rows of one picture stored one a strip, in order and in reverse order,
+  // two strips sharing their bytes, strips past and at the end of the file:
+  // uncompressed, as PackBits literals and deflated (one stream cut short,
+  // one making half its row, and with the predictor). Rows read together
+  // must follow the strips, and nothing the data do not reach may keep
+  // what the memory held (a small picture, which the sanitizer's allocator
+  // fills with garbage).
+  constexpr uint32_t w = 7, h = 40, rowBytes = 3 * w;
+  Bytes pixels(size_t{rowBytes} * h);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 + i / rowBytes);
+  for (const auto& [compression, predictor] : {std::pair{1u, 1u}, {32773u, 1u}, {8u, 1u}, {8u, 2u}})
+    for (bool reversed : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "compression " << compression << " predictor " << predictor << " reversed "
+                                      << reversed);
+      Bytes data, want = pixels;
+      std::vector<uint32_t> offsets(h), counts(h);
+      for (uint32_t k = 0; k < h; ++k) {
+        const uint32_t y = reversed ? h - 1 - k : k;
+        offsets[y] = static_cast<uint32_t>(data.size());
+        Bytes row(pixels.begin() + y * rowBytes, pixels.begin() + (y + 1) * rowBytes), packed;
+        if (predictor == 2)
+          for (size_t i = rowBytes; i-- > 3;) row[i] = static_cast<uint8_t>(row[i] - row[i - 3]);
+        if (compression == 1) {
+          packed = row;
+        } else if (compression == 32773) {
+          packed.push_back(rowBytes - 1);
+          packed.insert(packed.end(), row.begin(), row.end());
+        } else {
+          const uLong length = y == 30 ? rowBytes / 2 : rowBytes;
+          uLongf size = compressBound(length);
+          packed.resize(size);
+          compress2(packed.data(), &size, row.data(), length, 6);
+          packed.resize(y == 20 ? size - 4 : size);
+          Bytes made = Inflated(packed, rowBytes);
+          for (size_t i = 3; predictor == 2 && i < rowBytes; ++i) made[i] = static_cast<uint8_t>(made[i] + made[i - 3]);
+          std::copy(made.begin(), made.end(), want.begin() + y * rowBytes);
+        }
+        data.insert(data.end(), packed.begin(), packed.end());
+        counts[y] = static_cast<uint32_t>(data.size()) - offsets[y];
+      }
+      offsets[11] = offsets[10];  // row 11 is row 10 again
+      std::copy_n(want.begin() + 10 * rowBytes, rowBytes, want.begin() + 11 * rowBytes);
+      std::vector<TEntry> e = Rgb(w, h, compression, 1);
+      e.push_back({317, 3, {predictor}});
+      Bytes file = MakeTiff(e, data, false, offsets, counts);
+      // Row 0's strip runs off the end (uncompressed) or starts there, as
+      // row 1's does; both are zero where the file has no bytes.
+      const uint32_t end = static_cast<uint32_t>(file.size());
+      const uint32_t offsetsAt = LoadLE32(file.data() + 8 + 2 + 12 * e.size() + 8);
+      StoreLE32(file.data() + offsetsAt, compression == 1 ? end - 5 : end);
+      StoreLE32(file.data() + offsetsAt + 4, end);
+      std::fill_n(want.begin(), 2 * rowBytes, 0);
+      if (compression == 1) std::copy_n(file.end() - 5, 5, want.begin());
+      for (size_t y = 0; y < h; ++y)
+        for (size_t x = 0; x < w; ++x) std::swap(want[y * rowBytes + 3 * x], want[y * rowBytes + 3 * x + 2]);
+      TMemoryStream stream(file);
+      TTIFFGraphic graphic;
+      graphic.LoadStream(stream);
+      Bytes got = BitmapBytes(graphic);
+      for (size_t y = 0; y < h; ++y) {
+        const auto at = got.begin() + static_cast<ptrdiff_t>(y * rowBytes);
+        ASSERT_EQ(Bytes(at + rowBytes, at + static_cast<ptrdiff_t>(graphic.RowSize())), Bytes(3, 0)) << "padding";
+        got.erase(at + rowBytes, at + static_cast<ptrdiff_t>(graphic.RowSize()));
+      }
+      EXPECT_EQ(got, want);
+    }
+}
+
+// A JPEG strip of 8 rows given to a picture of 12 rows in strips of 8: the
+// second strip finds 8 rows where 4 belong and fails the load.
+Bytes JpegTiffFailingAtItsSecondStrip(Bytes& colours) {
+  constexpr uint32_t w = 16, h = 8;
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x)
+      for (uint32_t v : {x * 12, y * 20, 100u}) colours.push_back(static_cast<uint8_t>(v));
+  const Bytes jpeg = test::EncodeJpeg(colours, w, h, 3, JCS_RGB, [](jpeg_compress_struct& c) {
+    jpeg_set_quality(&c, 100, TRUE);
+    for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+  });
+  std::vector<TEntry> e = Rgb(w, 12, 7, 8);
+  e[4] = {262, 3, {6}};
+  e.push_back({530, 3, {1, 1}});
+  const auto size = static_cast<uint32_t>(jpeg.size());
+  return MakeTiff(e, jpeg, false, {0, 0}, {size, size});
+}
+
+TEST(TIFFGraphic, RowsTheLoadDidNotReachAreWhiteWhetherWatchedOrNot) {
+  for (bool watched : {false, true}) {
+    Bytes colours;
+    TMemoryStream stream(JpegTiffFailingAtItsSecondStrip(colours));
+    TTIFFGraphic graphic;
+    bool restWhite = true;
+    // A handler may look at the picture while it loads: the rows still to
+    // come are as a new picture's rows are.
+    if (watched)
+      graphic.OnProgress = [&](TObject*, TProgressStage stage, uint8_t, bool, const TRect& r, const std::string&) {
+        if (stage != TProgressStage::psRunning) return;
+        for (int32_t y = r.Top + 1; y < graphic.ImageHeight(); ++y)
+          for (size_t i = 0; i < 48; ++i) restWhite = restWhite && graphic.ConstRowPointer(y)[i] == 0xFF;
+      };
+    EXPECT_THROW(graphic.LoadStream(stream), EGraphicCompression);
+    EXPECT_TRUE(restWhite);
+    ASSERT_EQ(graphic.ImageHeight(), 12);
+    int worst = 0;
+    for (int32_t y = 0; y < 8; ++y)
+      for (size_t i = 0; i < 48; ++i)
+        worst = std::max(worst, std::abs(graphic.ConstRowPointer(y)[i] - colours[size_t(y) * 48 + i / 3 * 3 + 2 - i % 3]));
+    EXPECT_LE(worst, 3) << "watched " << watched;
+    for (int32_t y = 8; y < 12; ++y)
+      EXPECT_EQ(Bytes(graphic.ConstRowPointer(y), graphic.ConstRowPointer(y) + 48), Bytes(48, 0xFF))
+          << "row " << y << " watched " << watched;
+  }
+}
 
 TEST(TIFFGraphic, StripsSharingOneStretchAreReadBoundedByThePicture) {
   // 2^14 one-byte PackBits strips, each claiming the whole 128 KiB file:

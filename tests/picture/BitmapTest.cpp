@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <stdexcept>
 #include <vector>
 
 #include "picture/Graphics.h"
@@ -85,6 +87,36 @@ TEST(Bitmap, NewPicturesTakeTheRowsThatOneRowWouldHave) {
         for (int y = 0; y < 3; ++y)
           ASSERT_EQ(std::vector<uint8_t>(many.RowPointer(y), many.RowPointer(y) + many.RowSize()), row) << y;
       }
+}
+
+// A reader that writes rows itself may take them unfilled; the rows it has
+// not written when it is done, or when it fails, are then those that
+// ResizeHeight makes, padding zero, and rows that were there stay.
+TEST(Bitmap, RowsLeftUnfilledEndAsNewRowsWhateverEndsTheReader) {
+  for (TPixelLayout layout : {pl8Bit, pl24Bit, pl32Bit})
+    for (bool brush : {false, true}) {
+      SCOPED_TRACE(testing::Message() << int{layout} << " brush " << brush);
+      TBitmap reader, reference;
+      for (TBitmap* b : {&reader, &reference}) {
+        if (brush) b->BitmapCanvas().Brush.Color = RGBColor(10, 20, 30);
+        Shape(*b, 5, 2, layout);
+        b->SetPixelColor(1, 1, clBlack);
+      }
+      reference.ResizeHeight(6);
+      const size_t pixelBytes = 5 * static_cast<size_t>(BitsPerPixelOf(layout)) / 8;
+      try {
+        TBitmap::TUnfilledRows rows(reader, 6);
+        for (TBitmap* b : {&reader, &reference}) std::fill_n(b->RowPointer(2), pixelBytes, uint8_t{0x42});
+        rows.Written(3);
+        throw std::runtime_error("the reader fails");
+      } catch (const std::runtime_error&) {
+      }
+      ASSERT_EQ(reader.ImageHeight(), 6);
+      for (int y = 0; y < 6; ++y)
+        EXPECT_EQ(std::vector<uint8_t>(reader.RowPointer(y), reader.RowPointer(y) + reader.RowSize()),
+                  std::vector<uint8_t>(reference.RowPointer(y), reference.RowPointer(y) + reference.RowSize()))
+            << "row " << y;
+    }
 }
 
 TEST(Bitmap, SharesImageUntilWritten) {

@@ -162,7 +162,8 @@ TEST(DibReader, RunLengthSpansWriteWhatPixelByPixelWould) {
     dib.resize(dib.size() + 8);
     dib.insert(dib.end(), data.begin(), data.end());
     auto image = Read(dib);
-    ASSERT_EQ(image->Bits, ExpandByPixels(data, w, h, rle4)) << "round " << round;
+    ASSERT_EQ(std::vector<uint8_t>(image->Bits.begin(), image->Bits.end()), ExpandByPixels(data, w, h, rle4))
+        << "round " << round;
   }
 }
 

@@ -77,7 +77,7 @@ std::vector<uint8_t> Saved(TJPEGImage& image) {
 std::vector<uint8_t> Pixels(TJPEGImage& image) {
   image.SetDecodeScale(ScaleHalf);
   const TBitmapImage& decoded = image.DecodedBitmap().Image();
-  return decoded.Bits;
+  return {decoded.Bits.begin(), decoded.Bits.end()};
 }
 
 }  // namespace

@@ -19,9 +19,12 @@ class TTestGraphic : public TBitmap {
 public:
   void LoadStream(TStream& stream) override {
     if (stream.ReadByte() != 'T') throw EInvalidGraphic("Test graphic is not valid");
+    WatchedWhileLoading = Watched();
+    ReportProgress(this, TProgressStage::psRunning, 50, true, TRect{}, "");
     ResizeWidth(3);
     ResizeHeight(2);
   }
+  bool WatchedWhileLoading = false;
 };
 TOLVANE_DEFINE_CREATABLE_CLASS(TTestGraphic, TBitmap)
 
@@ -180,4 +183,30 @@ TEST_F(PictureTest, StretchIntoWithoutGraphicLeavesTheTarget) {
   target.BitmapCanvas().StretchInto(Rect(0, 0, 2, 2), nullptr);
   target.BitmapCanvas().DrawAt(0, 0, nullptr);
   EXPECT_EQ(target.PixelColor(0, 0), clWhite);
+}
+
+// A picture without a progress handler loads its graphics unwatched, so
+// that a reader may leave rows unfilled until it writes them; its handler,
+// if it has one, sees the load, and says whether it looks at the pixels.
+TEST_F(PictureTest, LoadsAreWatchedOnlyByAHandlerThatMayLookAtThePicture) {
+  TPicture::RegisterExtension("tst", "test", &TTestGraphic::StaticClass());
+  const std::string file = Write("good.tst", "T");
+  struct TCase {
+    bool Handler, SeesPixels, Watched;
+  };
+  for (const TCase c : {TCase{false, true, false}, TCase{true, true, true}, TCase{true, false, false}}) {
+    TPicture picture;
+    int reports = 0;
+    const auto count = [&](TObject*, TProgressStage, uint8_t, bool, const TRect&, const std::string&) { ++reports; };
+    if (c.Handler) picture.OnProgress = count;
+    picture.ProgressSeesPixels = c.SeesPixels;
+    picture.LoadPictureFile(file);
+    auto& graphic = static_cast<TTestGraphic&>(*picture.CurrentGraphic());
+    EXPECT_EQ(graphic.WatchedWhileLoading, c.Watched);
+    EXPECT_EQ(reports, c.Handler ? 1 : 0);
+    // Once loaded, the graphic reports through the picture as ever.
+    picture.OnProgress = count;
+    graphic.ReportProgress(&graphic, TProgressStage::psEnding, 100, false, TRect{}, "");
+    EXPECT_EQ(reports, c.Handler ? 2 : 1);
+  }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -118,10 +119,21 @@ void CompareWithMemory(TFileStream& file, TMemoryStream& memory, bool writes, ui
     const int64_t size = memory.Size();
     const size_t length = lengths[pick(0, std::size(lengths) - 1)];
     switch (pick(0, writes ? 5 : 2)) {
-      case 0:
-      case 1: {
+      case 0: {
         std::vector<uint8_t> a(length, 0xA5), b(length, 0xA5);
         ASSERT_EQ(file.Read(a.data(), length), memory.Read(b.data(), length)) << "step " << step;
+        ASSERT_EQ(a, b) << "step " << step;
+        break;
+      }
+      case 1: {
+        // Runs of pieces, from a few small ones to more than one call of
+        // the file's takes, into buffers that lie apart.
+        const size_t pieces[] = {1, 100, 700, 4097, 9001};
+        const size_t count = static_cast<size_t>(pick(1, 300)), piece = pieces[pick(0, std::size(pieces) - 1)];
+        std::vector<std::vector<uint8_t>> a(count, std::vector<uint8_t>(piece, 0xA5)), b = a;
+        std::vector<uint8_t*> pa, pb;
+        for (size_t k = 0; k < count; ++k) pa.push_back(a[k].data()), pb.push_back(b[k].data());
+        ASSERT_EQ(file.ReadPieces(pa, piece), memory.ReadPieces(pb, piece)) << "step " << step;
         ASSERT_EQ(a, b) << "step " << step;
         break;
       }
