@@ -175,7 +175,8 @@ void TPPMGraphic::LoadStream(TStream& stream) {
   // through a row buffer; 8-bit samples of maximum 255 go straight in.
   const bool plain = FKind <= 3;
   const size_t bytesPerSample = FMaxValue > 255 ? 2 : 1;
-  if (!plain && !bitmap) FRawRow.resize(size_t{p.Width} * p.SamplesPerPixel * bytesPerSample);
+  // A picture without rows needs no row buffer, however wide it claims to be.
+  if (!plain && !bitmap && p.Height > 0) FRawRow.resize(size_t{p.Width} * p.SamplesPerPixel * bytesPerSample);
   for (uint32_t y = 0; y < p.Height; ++y) {
     uint8_t* row = RowPointer(static_cast<int32_t>(y));
     if (bitmap) ReadBitmapRow(row, p.Width, plain);

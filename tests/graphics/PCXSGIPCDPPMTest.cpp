@@ -186,6 +186,13 @@ TEST(PCXSGIPCDPPM, PortableMapWithoutColumnsIsRefused) {
   TPPMGraphic ppm;
   ppm.LoadStream(noRows);
   EXPECT_EQ(ppm.ImageHeight(), 0);
+  // Nor do rows that are not there take memory for their width: a row of
+  // 2^26 pixels of 16-bit samples would be 384 MiB.
+  TMemoryStream wide(Text("P6 67108864 0 65535\n"));
+  const long peakBefore = PeakMemoryKB();
+  ppm.LoadStream(wide);
+  EXPECT_EQ(ppm.ImageWidth(), 1 << 26);
+  EXPECT_LT(PeakMemoryKB() - peakBefore, 64 * 1024);
 }
 
 TEST(PCXSGIPCDPPM, PortableMapCommentsAreSkippedWithoutBeingKept) {
