@@ -31,12 +31,35 @@ enum TOpjContent : uint8_t { ocUnknown, ocJP2, ocCodestream };
 // then SIZ, FF 4F FF 51); anything else is ocUnknown.
 TOpjContent OpjContentOf(const uint8_t* header, size_t size);
 
-// The number of colour columns of the palette box in the header box of the
-// JP2 file at the stream's position, 0 without one. The library expands a
-// palette into that many full-size components only while decoding, so the
-// memory it will take must be judged from the box beforehand. The position
-// is restored; unreadable boxes count as no palette (the library judges them).
-uint32_t Jp2PaletteColumns(TStream& stream);
+// What the headers declare that the library acts on while it reads them,
+// before its caller can see any of it: it sets up coding parameters for
+// every tile (each with a copy of the main header's component-transform
+// data), keeps the main header's packed packet headers, and reads a JP2
+// file's header boxes whole. A palette it expands into that many full-size
+// components only while decoding.
+struct TOpjHeaderFacts {
+  // Whether the code stream starts with a sound size segment and its main
+  // header ends in a tile-part, within the boxes visited; the library
+  // decodes nothing else.
+  bool Found = false;
+  uint64_t Width = 0, Height = 0;  // of the picture
+  uint32_t Components = 0;
+  uint64_t Tiles = 0;
+  bool Transform = false;       // the main header sets a component transform
+  uint64_t TransformBytes = 0;  // its segments' bytes
+  uint64_t MainHeaderBytes = 0;
+  uint64_t WholeBoxBytes = 0;   // JP2: the boxes the library reads whole
+  uint32_t PaletteColumns = 0;  // JP2: of the palette box, 0 without one
+
+  // What the library's set-up of the tiles takes, at most.
+  uint64_t TileSetupBytes() const;
+  // What the library holds once it has read the headers, at most.
+  uint64_t HeaderMemory() const;
+};
+
+// The facts of the JP2 file or code stream at the stream's position; the
+// position is restored.
+TOpjHeaderFacts OpjHeaderFactsOf(TStream& stream, TOpjContent content);
 
 // The most memory the library's records of one tile-component of
 // width x height samples take while its tile is decoded: it keeps one for
@@ -111,6 +134,8 @@ public:
   TOpjDecoder& operator=(const TOpjDecoder&) = delete;
 
   TOpjContent Content() const { return FContent; }
+  // What the headers declare, read before the library reads them.
+  const TOpjHeaderFacts& Headers() const { return FHeaders; }
   // A bound on the components a decoded picture may have: the header's and
   // the palette's columns.
   uint32_t MaxComponents() const;
@@ -141,7 +166,7 @@ private:
   TStream& FSource;
   const int64_t FStart;
   TOpjContent FContent = ocUnknown;
-  uint32_t FPaletteColumns = 0;
+  TOpjHeaderFacts FHeaders;
   TOpjMessages FMessages;
   std::unique_ptr<TOpjStream> FStream;
   TOpjCodecHandle FCodec;  // destroyed before the stream it reads

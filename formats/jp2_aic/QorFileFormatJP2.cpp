@@ -93,11 +93,36 @@ void FillRow(const TComponentMap& map, const TSampleScale& scale, uint32_t y, ui
 // A generous bound on the coded data of a picture: even a lossless code
 // stream with many layers and small code blocks stays well under four times
 // the raw samples, plus room for markers of a small picture.
+uint64_t CodedDataBound(uint64_t pixels, uint64_t components, uint32_t deepestBits) {
+  return pixels * components * ((deepestBits + 7) / 8) * 4 + (uint64_t{16} << 20);
+}
+
 uint64_t CodedDataLimit(const opj_image_t& header, uint32_t components) {
   uint32_t deepest = 8;
   for (uint32_t c = 0; c < header.numcomps; ++c) deepest = std::max(deepest, std::min(header.comps[c].prec, 32u));
   const uint64_t pixels = (uint64_t{header.x1} - header.x0) * (uint64_t{header.y1} - header.y0);
-  return pixels * components * ((deepest + 7) / 8) * 4 + (uint64_t{16} << 20);
+  return CodedDataBound(pixels, components, deepest);
+}
+
+// The header boxes a JP2 file may hold: far more than any colour profile
+// or palette needs.
+constexpr uint64_t kMaxHeaderBoxBytes = uint64_t{64} << 20;
+// Tiles of a few pixels each cost the library far more than their pixels:
+// their set-up may take 16 times the bitmap, or this much for a small
+// picture (tiles of 32 x 32 grey pixels take 13 times theirs).
+constexpr uint64_t kSmallPictureTileSetup = uint64_t{64} << 20;
+
+// Whether the library may read the headers at all: what it sets up and
+// keeps while it reads them is judged from the file first, the main header
+// being coded data bounded like the rest (its samples as deep as they
+// may be).
+bool HeadersAffordable(const TOpjHeaderFacts& h) {
+  if (!h.Found || !ImageSizeFits(static_cast<int64_t>(h.Width), static_cast<int64_t>(h.Height), 24)) return false;
+  if (h.MainHeaderBytes > CodedDataBound(h.Width * h.Height, uint64_t{h.Components} + h.PaletteColumns, 32))
+    return false;
+  const uint64_t bitmap = RowSizeOf(static_cast<int64_t>(h.Width), 24) * h.Height;
+  if (h.TileSetupBytes() > std::max(kSmallPictureTileSetup, 16 * bitmap)) return false;
+  return h.WholeBoxBytes <= kMaxHeaderBoxBytes && h.HeaderMemory() <= MaxImageBytes;
 }
 
 // What a decode holds at once, at most: the coded data, the library's
@@ -125,6 +150,9 @@ uint32_t JP2ResolutionCount(int32_t width, int32_t height) {
 void TQorJP2FileFormat::LoadStream(TStream& stream) {
   TQorBitmapFileFormat::LoadStream(stream);
   TOpjDecoder decoder(stream);
+  if (!HeadersAffordable(decoder.Headers())) RaiseError(JP2Const::SUnableToDecode);
+  const uint64_t headerMemory = decoder.Headers().HeaderMemory();
+  ChargeImageMemory(headerMemory);
   if (!decoder.ReadHeader()) RaiseError(JP2Const::SUnableToDecode);
 
   // The declared size is checked before the library allocates anything.
@@ -134,11 +162,11 @@ void TQorJP2FileFormat::LoadStream(TStream& stream) {
   const int64_t height = int64_t{header->y1} - header->y0;
   if (!ImageSizeAllowed(width, height, 24)) RaiseError(JP2Const::SUnableToDecode);
   const uint64_t dataLimit = CodedDataLimit(*header, decoder.MaxComponents());
-  const uint64_t memory = DecodeMemory(decoder, dataLimit, width, height);
+  const uint64_t memory = headerMemory + DecodeMemory(decoder, dataLimit, width, height);
   if (memory > MaxImageBytes) RaiseError(JP2Const::SUnableToDecode);
-  // The size check above has charged the picture already; the rest is the
-  // library's while it decodes.
-  const uint64_t charged = RowSizeOf(width, 24) * static_cast<uint64_t>(height);
+  // The headers and the size check above have been charged already; the
+  // rest is the library's while it decodes.
+  const uint64_t charged = headerMemory + RowSizeOf(width, 24) * static_cast<uint64_t>(height);
   ChargeImageMemory(memory > charged ? memory - charged : 0);
 
   if (!decoder.Decode(dataLimit)) RaiseError(JP2Const::SUnableToDecode);

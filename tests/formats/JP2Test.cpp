@@ -8,6 +8,8 @@
 #include <functional>
 #include <random>
 
+#include <sys/resource.h>
+
 #include "formats/jp2_aic/LibOpenJpeg.h"
 #include "formats/jp2_aic/QorFileFormatJP2.h"
 #include "picture/ByteOrder.h"
@@ -283,6 +285,87 @@ TEST(JP2Reader, ComponentCountsAndMalformedFiles) {
                 message.find("Only RGB and grayscale") != std::string::npos)
         << message;
   }
+}
+
+long PeakMemoryKB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+TOpjHeaderFacts FactsOf(const std::vector<uint8_t>& bytes) {
+  TMemoryStream in(bytes);
+  return OpjHeaderFactsOf(in, OpjContentOf(bytes.data(), bytes.size()));
+}
+
+// A box of `size` zero bytes.
+std::vector<uint8_t> Box(const char* type, size_t size) {
+  std::vector<uint8_t> box(8 + size);
+  StoreBE32(box.data(), static_cast<uint32_t>(box.size()));
+  std::copy(type, type + 4, box.begin() + 4);
+  return box;
+}
+
+// jp2 with `boxes` inserted before its code-stream box.
+std::vector<uint8_t> WithBoxes(const std::vector<uint8_t>& jp2, const std::vector<uint8_t>& boxes) {
+  const size_t at = static_cast<size_t>(std::search(jp2.begin(), jp2.end(), std::begin("jp2c"), std::end("jp2c") - 1) -
+                                        jp2.begin()) - 4;
+  std::vector<uint8_t> out(jp2.begin(), jp2.begin() + static_cast<long>(at));
+  out.insert(out.end(), boxes.begin(), boxes.end());
+  out.insert(out.end(), jp2.begin() + static_cast<long>(at), jp2.end());
+  return out;
+}
+
+// The library sets up every tile while it reads the headers and reads a
+// JP2 file's header boxes whole, before anything else could judge them.
+TEST(JP2Reader, HeadersAreJudgedBeforeTheLibraryReadsThem) {
+  const std::vector<uint8_t> jp2 = Save(*Colourful(40, 30), 50);
+  const std::vector<uint8_t> j2k = Codestream(jp2);
+  TOpjHeaderFacts facts = FactsOf(j2k);
+  EXPECT_TRUE(facts.Found);
+  EXPECT_EQ(facts.Width, 40u);
+  EXPECT_EQ(facts.Height, 30u);
+  EXPECT_EQ(facts.Components, 3u);
+  EXPECT_EQ(facts.Tiles, 1u);
+  EXPECT_FALSE(facts.Transform);
+  EXPECT_EQ(FactsOf(jp2).MainHeaderBytes, facts.MainHeaderBytes);
+  const uint64_t headerBoxes = FactsOf(jp2).WholeBoxBytes;
+  EXPECT_GT(headerBoxes, 0u);
+
+  // Tiles of one pixel: 255 x 255 of them would take the library 770 MB
+  // to set up for a picture of 190 KB.
+  std::vector<uint8_t> tiny = j2k;
+  StoreBE32(&tiny[8], 255);
+  StoreBE32(&tiny[12], 255);
+  StoreBE32(&tiny[24], 1);
+  StoreBE32(&tiny[28], 1);
+  EXPECT_EQ(FactsOf(tiny).Tiles, 255u * 255u);
+  const long before = PeakMemoryKB();
+  EXPECT_EQ(LoadError(tiny), kDecodeError);
+  EXPECT_LT(PeakMemoryKB() - before, 64 * 1024);
+
+  // Boxes the library skips cost nothing; header boxes outside the header
+  // box are read whole like it; a code-stream box that claims more than
+  // the file holds runs to its end.
+  EXPECT_EQ(FactsOf(WithBoxes(jp2, Box("xml ", 1 << 20))).WholeBoxBytes, headerBoxes);
+  EXPECT_EQ(FactsOf(WithBoxes(jp2, Box("colr", 1000))).WholeBoxBytes, headerBoxes + 1000);
+  std::vector<uint8_t> longer = jp2;
+  const size_t codestreamBox = jp2.size() - j2k.size() - 8;
+  StoreBE32(&longer[codestreamBox], 0x7FFFFFFF);
+  EXPECT_TRUE(FactsOf(longer).Found);
+  EXPECT_TRUE(SamePixels(*Load(longer), *Load(jp2)));
+
+  // More boxes before the code stream than are visited, or a code stream
+  // whose main header never ends in a tile-part, are refused.
+  std::vector<uint8_t> empties;
+  for (int i = 0; i < 1100; ++i) {
+    const std::vector<uint8_t> box = Box("free", 0);
+    empties.insert(empties.end(), box.begin(), box.end());
+  }
+  EXPECT_FALSE(FactsOf(WithBoxes(jp2, empties)).Found);
+  EXPECT_EQ(LoadError(WithBoxes(jp2, empties)), kDecodeError);
+  const size_t firstTile = static_cast<size_t>(facts.MainHeaderBytes);
+  EXPECT_FALSE(FactsOf(std::vector<uint8_t>(j2k.begin(), j2k.begin() + static_cast<long>(firstTile))).Found);
 }
 
 // A stream that fails its writes after a given number of bytes.

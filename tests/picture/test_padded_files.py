@@ -143,10 +143,18 @@ def cases(d, pad):
     # The last tile-part runs to the end of the stream.
     j2k_open = bytearray(j2k[:-2])
     struct.pack_into(">I", j2k_open, j2k_open.rfind(b"\xff\x90") + 6, 0)
+    # A box before the code stream claims the padding (its 64-bit length;
+    # the library takes no box of 4 GiB or more).
+    jp2c = jp2.find(b"jp2c") - 4
+    box_pad = min(pad, (1 << 32) - 4096)
+
+    def jp2_box_claiming(kind):
+        return jp2[:jp2c] + struct.pack(">I", 1) + kind + struct.pack(">Q", 16 + box_pad), jp2[jp2c:]
     regressions = os.path.join(os.environ["TOLVANE_SOURCE_DIR"], "tests", "fuzz", "regressions")
     kept = {n: open(os.path.join(regressions, n), "rb").read()
             for n in ("jpc-rgb-13377-square.jpc", "jpc-grey-tile-beside-picture.jpc", "jpc-code-blocks-4x4.jpc",
-                      "jpc-precincts-2x2.jpc", "jpc-tile-part-code-blocks.jpc", "jp2-tile-part-coc.jp2")}
+                      "jpc-precincts-2x2.jpc", "jpc-tile-part-code-blocks.jpc", "jp2-tile-part-coc.jp2",
+                      "jpc-tiles-of-one-pixel.jpc", "jpc-transform-copied-to-every-tile.jpc")}
     jp2_error = "error: EInvalidGraphicOperation: Internal error (TQorJP2FileFormat): Unable to decode image"
     claim_54 = b"BM" + struct.pack("<IHHI", 54, 0, 0, 54) + struct.pack("<IiiHHIIiiII", 40, 16384, 16384, 1, 32, 0, 0, 0, 0, 0, 0)
     emf_pad = min(pad, (1 << 32) - 4096)
@@ -179,6 +187,13 @@ def cases(d, pad):
         ("precincts-2x2.jpc", kept["jpc-precincts-2x2.jpc"], 0, jp2_error),
         ("tile-part-code-blocks.jpc", kept["jpc-tile-part-code-blocks.jpc"], 0, jp2_error),
         ("tile-part-coc.jp2", kept["jp2-tile-part-coc.jp2"], 0, jp2_error),
+        # Set up by the library for every tile while it reads the headers:
+        # tiles of one pixel, and transform data copied into each of 4000.
+        ("tiles-of-one-pixel.jpc", kept["jpc-tiles-of-one-pixel.jpc"], 0, jp2_error),
+        ("transform-in-every-tile.jpc", kept["jpc-transform-copied-to-every-tile.jpc"], 0, jp2_error),
+        # Header boxes are read whole by the library; other boxes it skips.
+        ("colour-box-claims-padding.jp2", jp2_box_claiming(b"colr"), box_pad, jp2_error),
+        ("xml-box-claims-padding.jp2", jp2_box_claiming(b"xml "), box_pad, ok),
         ("padded.wmf", wmf_placeable(), pad, ok),
         ("size-claims-padding.wmf", wmf_plain_claiming(min(len(wmf_plain_claiming(0)) + pad, (1 << 33) - 2)), pad, ok),
         ("padded.emf", emf(), pad, ok),
